@@ -1,0 +1,144 @@
+// CJPEGDecoder: one JPEG interchange stream in memory -> one interleaved
+// 8-bit picture in a caller's buffer.
+//
+// Calling order: construct, AttachInput, ParseHeaders, AttachOutput,
+// DecodeImage, destroy. ParseHeaders runs the marker loop up to the first
+// scan header (the header pass); DecodeImage runs it again from that scan to
+// EOI (the data pass). One object decodes one frame and owns every table,
+// component and working buffer it creates.
+#pragma once
+
+#include <cstdint>
+
+#include "jpeg/decoder_types.h"
+
+struct HuffmanState;
+class CJPEGColorComponent;
+class CJPEGDecoderHuffmanTable;
+class CJPEGDecoderQuantTable;
+
+class CJPEGDecoder {
+public:
+    CJPEGDecoder();
+    virtual ~CJPEGDecoder();
+    CJPEGDecoder(const CJPEGDecoder&) = delete;
+    CJPEGDecoder& operator=(const CJPEGDecoder&) = delete;
+
+    DecoderStatus AttachInput(const uint8_t* data, int32_t size);
+    DecoderStatus ParseHeaders(int32_t* width, int32_t* height, int32_t* componentCount,
+                               int32_t* colorModel, int32_t* samplingMode);
+    DecoderStatus AttachOutput(uint8_t* pixels, int32_t width, int32_t step, int32_t height,
+                               int32_t channels, int32_t colorModel);
+    DecoderStatus DecodeImage();
+
+private:
+    friend struct DecoderInspector;  // white-box access for the tests
+
+    enum MarkerPass { PassHeader, PassData };
+
+    // Object lifetime (decoder.cpp).
+    void ResetFields();
+    DecoderStatus ReleaseAll();
+    void ComputeMcuGeometry();
+    DecoderStatus CheckOutput() const;
+
+    // Byte stream and marker segments (markers.cpp).
+    bool HasBytes(int32_t count) const;
+    int32_t TakeByte();
+    int32_t TakeWord();
+    DecoderStatus FindMarker();
+    DecoderStatus SkipSegment();
+    DecoderStatus RunMarkerLoop(MarkerPass pass);
+    DecoderStatus HandleScan(MarkerPass pass);
+    DecoderStatus ReadFrameHeader();
+    DecoderStatus ReadProgressiveFrameHeader();
+    DecoderStatus ReadAnyFrameHeader(bool progressive);
+    DecoderStatus DecideSamplingMode();
+    DecoderStatus ReadScanHeader();
+    void DecideColorModel();
+    DecoderStatus ReadRestartInterval();
+    DecoderStatus ReadAdobeSegment();
+    DecoderStatus ConsumeRestartMarker();
+
+    // Tables (quant_table.cpp, huffman_table.cpp).
+    DecoderStatus ReadQuantTables();
+    DecoderStatus ReadHuffmanTables(CJPEGDecoderHuffmanTable** dcTables,
+                                    CJPEGDecoderHuffmanTable** acTables);
+
+    // Components and scan buffers (scan_buffers.cpp).
+    DecoderStatus PrepareScanBuffers();
+    DecoderStatus CheckScanTables() const;
+
+    // Sequential scans (sequential_scan.cpp).
+    DecoderStatus DecodeSequentialScan();
+    DecoderStatus EntropyDecodeRow(int16_t* blocks);
+    DecoderStatus InverseTransformRow(const int16_t* blocks, int32_t mcuRow);
+    DecoderStatus HandleRestartBoundary();
+
+    // Up-sampling and colour conversion (color_stage.cpp).
+    DecoderStatus UpsampleMcuRow(int32_t mcuRow);
+    DecoderStatus ConvertMcuRow(int32_t mcuRow);
+    DecoderStatus UpsampleFrame();
+    DecoderStatus ConvertFrame();
+    DecoderStatus ConvertRows(uint8_t* const* planes, uint8_t* dst, int32_t rows,
+                              bool allowPacked);
+
+    // Progressive scans (progressive_scan.cpp).
+    DecoderStatus DecodeProgressiveScan();
+    DecoderStatus DecodeProgressiveDcScan();
+    DecoderStatus DecodeProgressiveAcScan();
+    DecoderStatus ReconstructFrame();
+    int32_t ComponentBlockOffset(int32_t component) const;
+
+    const uint8_t* m_source;
+    int32_t m_sourceSize;
+    int32_t m_width;
+    int32_t m_height;
+    int32_t m_componentCount;
+    int32_t m_samplingMode;
+    int32_t m_colorModel;
+    int32_t m_restartInterval;
+    int32_t m_progressive;
+    int32_t m_hasAdobe;
+    int32_t m_adobeTransform;
+    uint8_t* m_outPixels;
+    int32_t m_outWidth;
+    int32_t m_outHeight;
+    int32_t m_outStep;
+    int32_t m_outChannels;
+    int32_t m_outColorModel;
+    int32_t m_mcusPerRow;
+    int32_t m_mcuRows;
+    int32_t m_mcuSizeX;
+    int32_t m_mcuSizeY;
+    int32_t m_paddedWidth;
+    int32_t m_bufferRows;
+    int32_t m_padRight;
+    int32_t m_padBottom;
+    int32_t m_restartsLeft;
+    int32_t m_restartIndex;
+    int32_t m_position;
+    int32_t m_scanLength;
+    int32_t m_scanComponent;
+    int32_t m_ss;
+    int32_t m_se;
+    int32_t m_al;
+    int32_t m_ah;
+    int32_t m_dcDone;
+    int32_t m_acDoneCount;
+    int32_t m_pendingMarker;
+    int16_t* m_coefficients;
+    int16_t* m_rowBlocks;
+    int32_t m_blocksPerMcu;
+    HuffmanState* m_huffmanState;
+    CJPEGDecoderQuantTable* m_quantTables[4];
+    CJPEGDecoderHuffmanTable* m_dcTables[4];
+    CJPEGDecoderHuffmanTable* m_acTables[4];
+    CJPEGColorComponent* m_components[4];
+
+    // Bookkeeping beyond the fields above.
+    int32_t m_frameSeen;        // a frame header has been read
+    int32_t m_frameFrozen;      // the data pass has begun: the geometry may not change
+    int32_t m_scanComponents[4];  // frame indexes of the current scan's components
+    int32_t m_scanComponentCount;
+};

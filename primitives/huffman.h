@@ -1,0 +1,67 @@
+// Huffman decoding of sequential entropy-coded data (ITU-T T.81 Annex F):
+// the decode table built from a DHT table, the bit reader with its byte
+// stuffing and marker rules, and the block decoder of SOF0/SOF1 scans.
+//
+// Stream variables are passed by address on every call: `src`/`srcLength`
+// are the whole compressed frame, `position` is the offset of the next byte
+// to read, `marker` is 0 until a marker ends the entropy-coded data and then
+// holds its second byte; once it is set no further byte is read.
+#pragma once
+
+#include <cstdint>
+
+#include "primitives/status.h"
+
+// Decode specification of one Huffman table. Per-length arrays are indexed
+// by code length - 1.
+struct HuffmanDecodeTable {
+    uint16_t symbols[256];      // symbol values in code order
+    uint32_t fastLookup[256];   // next 8 bits -> (length << 16) | symbol; 0 = longer code
+    uint16_t minCode[16];       // first code of each length
+    uint16_t maxCode[16];       // last code of each length; 0xFFFF = no codes
+    uint16_t firstSymbol[16];   // index in `symbols` of each length's first code
+};
+
+// The entropy decoder's state between calls.
+struct HuffmanState {
+    uint32_t bitBuffer;  // the low `bitCount` bits are unread input, next bit highest
+    int32_t bitCount;    // 0..32
+    int32_t eobRun;      // progressive AC scans: blocks an EOB run still covers
+};
+
+// Zig-zag index -> natural (row-major) position. Entries 64..71 are 63 so
+// that a run carried up to 8 places past the block lands on position 63.
+extern const int32_t ZigZagToNatural[72];
+
+// Builds the decode table for the 16 code counts `bits` and the symbol
+// values `values`. The table is allocated with AlignedAlloc and stored in
+// *out also when the counts are rejected (PrimErrBadHuffmanTable).
+PrimitiveStatus BuildHuffmanDecodeTable(const uint8_t* bits, const uint8_t* values,
+                                        HuffmanDecodeTable** out);
+
+// Drops all buffered bits and any EOB run.
+PrimitiveStatus ResetHuffmanState(HuffmanState* state);
+
+// Tops the bit buffer up to at least 25 bits unless a marker or the end of
+// the data stops it. `need` (0..16) is the number of bits the caller is about
+// to take and only decides whether running short is an error.
+PrimitiveStatus FillBits(const uint8_t* src, int32_t srcLength, int32_t* position,
+                         int32_t* marker, int32_t need, HuffmanState* state);
+
+// DECODE: one Huffman code with `table`; its symbol (0..255) goes to *symbol.
+PrimitiveStatus DecodeSymbol(const uint8_t* src, int32_t srcLength, int32_t* position,
+                             int32_t* marker, int32_t* symbol, const HuffmanDecodeTable* table,
+                             HuffmanState* state);
+
+// RECEIVE(s) followed by EXTEND: the next `s` bits (0..15) as a signed
+// coefficient value, stored in *value.
+PrimitiveStatus ReceiveExtend(const uint8_t* src, int32_t srcLength, int32_t* position,
+                              int32_t* marker, int32_t s, int32_t* value, HuffmanState* state);
+
+// Decodes one whole block of a sequential scan (DC difference and all AC
+// coefficients) into `block` (64 coefficients, natural order) and updates
+// the DC predictor.
+PrimitiveStatus DecodeSequentialBlock(const uint8_t* src, int32_t srcLength, int32_t* position,
+                                      int16_t* block, int16_t* dcPredictor, int32_t* marker,
+                                      const HuffmanDecodeTable* dcTable,
+                                      const HuffmanDecodeTable* acTable, HuffmanState* state);

@@ -1,0 +1,152 @@
+#include "primitives/memory.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "primitives/huffman.h"
+
+namespace {
+
+// The heap's own address is kept in the word just below the aligned block.
+// A pointer needs 8 bytes on 64-bit builds, so the header is one pointer
+// wide: with kAlignment + sizeof(void*) spare bytes, rounding the first free
+// address up to the alignment always leaves room for it.
+constexpr size_t kHeaderBytes = sizeof(void*);
+constexpr size_t kPaddingBytes = kAlignment + kHeaderBytes;
+
+void** HeaderOf(void* block) { return static_cast<void**>(block) - 1; }
+
+}  // namespace
+
+void* AlignedAlloc(int32_t size) {
+    if (size <= 0) {
+        return nullptr;
+    }
+    // Sizes come in as int32_t; the padded size is formed in size_t, which on
+    // a 32-bit build can still wrap for sizes near 2^31.
+    const size_t requested = static_cast<size_t>(size);
+    if (requested > SIZE_MAX - kPaddingBytes) {
+        return nullptr;
+    }
+    void* raw = std::malloc(requested + kPaddingBytes);
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    const uintptr_t firstFree = reinterpret_cast<uintptr_t>(raw) + kHeaderBytes;
+    const uintptr_t aligned = (firstFree + (kAlignment - 1)) & ~static_cast<uintptr_t>(kAlignment - 1);
+    void* block = reinterpret_cast<void*>(aligned);
+    *HeaderOf(block) = raw;
+    return block;
+}
+
+void AlignedFree(void* block) {
+    if (block == nullptr) {
+        return;
+    }
+    std::free(*HeaderOf(block));
+}
+
+PrimitiveStatus FreeChecked(void* block) {
+    if (block == nullptr) {
+        return PrimErrNullPointer;
+    }
+    AlignedFree(block);
+    return PrimOk;
+}
+
+PrimitiveStatus ZeroBytes(void* dst, int32_t length) {
+    if (dst == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (length <= 0) {
+        return PrimErrBadSize;
+    }
+    std::memset(dst, 0, static_cast<size_t>(length));
+    return PrimOk;
+}
+
+PrimitiveStatus CreateHuffmanState(HuffmanState** out) {
+    if (out == nullptr) {
+        return PrimErrNullPointer;
+    }
+    void* block = AlignedAlloc(static_cast<int32_t>(sizeof(HuffmanState)));
+    if (block == nullptr) {
+        return PrimErrNullPointer;
+    }
+    std::memset(block, 0, sizeof(HuffmanState));
+    *out = static_cast<HuffmanState*>(block);
+    return PrimOk;
+}
+
+namespace {
+
+void SwapPixels(uint8_t* a, uint8_t* b) {
+    for (int k = 0; k < 3; ++k) {
+        const uint8_t t = a[k];
+        a[k] = b[k];
+        b[k] = t;
+    }
+}
+
+void SwapRows(uint8_t* a, uint8_t* b, int32_t width) {
+    const size_t bytes = static_cast<size_t>(width) * 3;
+    // Whole rows move in chunks through a small stack buffer.
+    uint8_t chunk[768];
+    for (size_t done = 0; done < bytes; done += sizeof(chunk)) {
+        const size_t n = bytes - done < sizeof(chunk) ? bytes - done : sizeof(chunk);
+        std::memcpy(chunk, a + done, n);
+        std::memcpy(a + done, b + done, n);
+        std::memcpy(b + done, chunk, n);
+    }
+}
+
+void ReverseRow(uint8_t* row, int32_t width) {
+    for (int32_t j = 0; j < width / 2; ++j) {
+        SwapPixels(row + 3 * static_cast<ptrdiff_t>(j), row + 3 * static_cast<ptrdiff_t>(width - 1 - j));
+    }
+}
+
+uint8_t* RowAt(uint8_t* image, int32_t step, int32_t row) {
+    return image + static_cast<ptrdiff_t>(step) * row;
+}
+
+}  // namespace
+
+PrimitiveStatus MirrorImage24(uint8_t* image, int32_t step, int32_t width, int32_t height,
+                              int32_t axis) {
+    if (image == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (width <= 0 || height <= 0) {
+        return PrimErrBadSize;
+    }
+    if (axis != AxisHorizontal && axis != AxisVertical && axis != AxisBoth) {
+        return PrimErrBadAxis;
+    }
+    if ((axis != AxisVertical && height < 2) || (axis != AxisHorizontal && width < 2)) {
+        return PrimErrBadSize;
+    }
+    if (axis == AxisHorizontal) {
+        for (int32_t i = 0; i < height / 2; ++i) {
+            SwapRows(RowAt(image, step, i), RowAt(image, step, height - 1 - i), width);
+        }
+    } else if (axis == AxisVertical) {
+        for (int32_t i = 0; i < height; ++i) {
+            ReverseRow(RowAt(image, step, i), width);
+        }
+    } else {
+        for (int32_t i = 0; i < height / 2; ++i) {
+            uint8_t* top = RowAt(image, step, i);
+            uint8_t* bottom = RowAt(image, step, height - 1 - i);
+            for (int32_t j = 0; j < width; ++j) {
+                SwapPixels(top + 3 * static_cast<ptrdiff_t>(j),
+                           bottom + 3 * static_cast<ptrdiff_t>(width - 1 - j));
+            }
+        }
+        if (height % 2 != 0) {
+            ReverseRow(RowAt(image, step, height / 2), width);
+        }
+    }
+    return PrimOk;
+}

@@ -1,0 +1,40 @@
+// Aligned heap blocks, zero fill, the entropy decoder's state record and the
+// in-place mirror of a 24-bit picture.
+#pragma once
+
+#include <cstdint>
+
+#include "primitives/status.h"
+
+struct HuffmanState;
+
+// Every block is aligned to this many bytes.
+constexpr int32_t kAlignment = 32;
+
+// Returns a block of at least `size` usable bytes whose address is a multiple
+// of kAlignment, or null when size <= 0, when the padded size would not fit,
+// or when the heap is exhausted. Release it with AlignedFree or FreeChecked.
+void* AlignedAlloc(int32_t size);
+
+// Releases a block from AlignedAlloc; null does nothing.
+void AlignedFree(void* block);
+
+// As AlignedFree, but null is refused with PrimErrNullPointer.
+PrimitiveStatus FreeChecked(void* block);
+
+// Sets `length` bytes at dst to zero.
+PrimitiveStatus ZeroBytes(void* dst, int32_t length);
+
+// Allocates a zeroed HuffmanState and stores its address in *out.
+PrimitiveStatus CreateHuffmanState(HuffmanState** out);
+
+enum MirrorAxis : int32_t {
+    AxisHorizontal = 0,  // rows reversed: top to bottom
+    AxisVertical = 1,    // pixels reversed within each row
+    AxisBoth = 2,        // a half turn
+};
+
+// Mirrors a picture of 3-byte pixels in place. Row padding beyond 3 x width
+// bytes is never touched.
+PrimitiveStatus MirrorImage24(uint8_t* image, int32_t step, int32_t width, int32_t height,
+                              int32_t axis);
