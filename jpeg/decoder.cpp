@@ -1,0 +1,164 @@
+// CJPEGDecoder: lifetime, the four public operations and the MCU geometry.
+#include "jpeg/decoder.h"
+
+#include "jpeg/component.h"
+#include "jpeg/huffman_table.h"
+#include "jpeg/quant_table.h"
+#include "primitives/huffman.h"
+#include "primitives/memory.h"
+
+namespace {
+
+template <typename T>
+void DeleteSlot(T*& slot) {
+    delete slot;
+    slot = nullptr;
+}
+
+}  // namespace
+
+CJPEGDecoder::CJPEGDecoder() { ResetFields(); }
+
+CJPEGDecoder::~CJPEGDecoder() { ReleaseAll(); }
+
+void CJPEGDecoder::ResetFields() {
+    m_source = nullptr;
+    m_sourceSize = 0;
+    m_width = 0;
+    m_height = 0;
+    m_componentCount = 0;
+    m_samplingMode = SamplingFull;
+    m_colorModel = ColorUnknown;
+    m_restartInterval = 0;
+    m_progressive = 0;
+    m_hasAdobe = 0;
+    m_adobeTransform = 0;
+    // The destination is meaningful only after AttachOutput; it starts empty
+    // so that DecodeImage can tell that none was attached.
+    m_outPixels = nullptr;
+    m_outWidth = 0;
+    m_outHeight = 0;
+    m_outStep = 0;
+    m_outChannels = 0;
+    m_outColorModel = ColorUnknown;
+    m_mcusPerRow = 0;
+    m_mcuRows = 0;
+    m_mcuSizeX = 0;
+    m_mcuSizeY = 0;
+    m_paddedWidth = 0;
+    m_bufferRows = 0;
+    m_padRight = 0;
+    m_padBottom = 0;
+    m_restartsLeft = 0;
+    m_restartIndex = 0;
+    m_position = 0;
+    m_scanLength = 0;
+    m_scanComponent = 0;
+    m_ss = 0;
+    m_se = 0;
+    m_al = 0;
+    m_ah = 0;
+    m_dcDone = 0;
+    m_acDoneCount = 0;
+    m_pendingMarker = 0;
+    m_coefficients = nullptr;
+    m_rowBlocks = nullptr;
+    m_blocksPerMcu = 1;
+    m_huffmanState = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        m_quantTables[i] = nullptr;
+        m_dcTables[i] = nullptr;
+        m_acTables[i] = nullptr;
+        m_components[i] = nullptr;
+        m_scanComponents[i] = 0;
+    }
+    m_frameSeen = 0;
+    m_frameFrozen = 0;
+    m_scanComponentCount = 0;
+}
+
+DecoderStatus CJPEGDecoder::ReleaseAll() {
+    for (auto& table : m_quantTables) DeleteSlot(table);
+    for (int id = 0; id < 4; ++id) {
+        DeleteSlot(m_dcTables[id]);
+        DeleteSlot(m_acTables[id]);
+    }
+    for (auto& component : m_components) DeleteSlot(component);
+    AlignedFree(m_coefficients);
+    m_coefficients = nullptr;
+    AlignedFree(m_rowBlocks);
+    m_rowBlocks = nullptr;
+    if (m_huffmanState != nullptr) {
+        FreeChecked(m_huffmanState);
+        m_huffmanState = nullptr;
+    }
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::AttachInput(const uint8_t* data, int32_t size) {
+    m_source = data;
+    // Without bytes there is nothing to read: a null source reads as empty.
+    m_sourceSize = data != nullptr && size > 0 ? size : 0;
+    m_position = 0;
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::ParseHeaders(int32_t* width, int32_t* height,
+                                         int32_t* componentCount, int32_t* colorModel,
+                                         int32_t* samplingMode) {
+    const DecoderStatus status = RunMarkerLoop(PassHeader);
+    if (status != DecOk) {
+        return status;
+    }
+    ComputeMcuGeometry();
+    if (width) *width = m_width;
+    if (height) *height = m_height;
+    if (componentCount) *componentCount = m_componentCount;
+    if (colorModel) *colorModel = m_colorModel;
+    if (samplingMode) *samplingMode = m_samplingMode;
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::AttachOutput(uint8_t* pixels, int32_t width, int32_t step,
+                                         int32_t height, int32_t channels, int32_t colorModel) {
+    m_outPixels = pixels;
+    m_outWidth = width;
+    m_outStep = step;
+    m_outHeight = height;
+    m_outChannels = channels;
+    m_outColorModel = colorModel;
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::DecodeImage() {
+    const DecoderStatus status = CheckOutput();
+    if (status != DecOk) {
+        return status;
+    }
+    return RunMarkerLoop(PassData);
+}
+
+// The conversion stage writes m_outWidth x m_outHeight pixels from planes
+// that hold the frame's size: a destination larger than the frame, or none
+// at all, would make it read or write outside a buffer.
+DecoderStatus CJPEGDecoder::CheckOutput() const {
+    if (m_mcusPerRow <= 0 || m_mcuRows <= 0) {
+        return DecErrFailed;  // ParseHeaders has not produced a geometry
+    }
+    if (m_outPixels == nullptr || m_outStep <= 0 || m_outWidth <= 0 || m_outHeight <= 0 ||
+        m_outWidth > m_width || m_outHeight > m_height) {
+        return DecErrFailed;
+    }
+    return DecOk;
+}
+
+void CJPEGDecoder::ComputeMcuGeometry() {
+    m_mcuSizeX = m_samplingMode != SamplingFull ? 16 : 8;
+    m_mcuSizeY = m_samplingMode == SamplingHalfHV ? 16 : 8;
+    m_mcusPerRow = (m_width + m_mcuSizeX - 1) / m_mcuSizeX;
+    m_paddedWidth = m_mcusPerRow * m_mcuSizeX;
+    m_padRight = m_paddedWidth - m_width;
+    m_mcuRows = (m_height + m_mcuSizeY - 1) / m_mcuSizeY;
+    m_padBottom = m_mcuRows * m_mcuSizeY - m_height;
+    m_bufferRows = m_progressive ? m_mcuRows * m_mcuSizeY : m_mcuSizeY;
+}

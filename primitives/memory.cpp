@@ -8,6 +8,27 @@
 
 namespace {
 
+// Allocations left before the injected failure; 0 = no failure planned.
+// Thread-local so that decoders on other threads are never affected.
+thread_local int32_t t_allocationsBeforeFailure = 0;
+
+}  // namespace
+
+void* HeapAllocate(size_t size) {
+    if (t_allocationsBeforeFailure > 0 && --t_allocationsBeforeFailure == 0) {
+        return nullptr;
+    }
+    return std::malloc(size);
+}
+
+void HeapRelease(void* memory) { std::free(memory); }
+
+void FailAllocationAfter(int32_t countdown) {
+    t_allocationsBeforeFailure = countdown > 0 ? countdown : 0;
+}
+
+namespace {
+
 // The heap's own address is kept in the word just below the aligned block.
 // A pointer needs 8 bytes on 64-bit builds, so the header is one pointer
 // wide: with kAlignment + sizeof(void*) spare bytes, rounding the first free
@@ -29,7 +50,7 @@ void* AlignedAlloc(int32_t size) {
     if (requested > SIZE_MAX - kPaddingBytes) {
         return nullptr;
     }
-    void* raw = std::malloc(requested + kPaddingBytes);
+    void* raw = HeapAllocate(requested + kPaddingBytes);
     if (raw == nullptr) {
         return nullptr;
     }
@@ -44,7 +65,7 @@ void AlignedFree(void* block) {
     if (block == nullptr) {
         return;
     }
-    std::free(*HeaderOf(block));
+    HeapRelease(*HeaderOf(block));
 }
 
 PrimitiveStatus FreeChecked(void* block) {

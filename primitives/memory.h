@@ -2,11 +2,35 @@
 // in-place mirror of a 24-bit picture.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
 
 #include "primitives/status.h"
 
 struct HuffmanState;
+
+// The process heap, through one door so that tests can make it fail.
+// Every allocation of the codec (aligned blocks and objects alike) comes from
+// HeapAllocate and goes back through HeapRelease.
+void* HeapAllocate(size_t size);
+void HeapRelease(void* memory);
+
+// Test hook: the `countdown`-th allocation from now on this thread fails
+// (1 = the next one); 0 or a negative value turns failures off.
+void FailAllocationAfter(int32_t countdown);
+
+// Classes whose objects the codec creates declare their allocation through
+// the same heap: `new (std::nothrow) T` then yields null when the heap (or an
+// injected failure) refuses, and `delete` hands the memory back.
+#define WEMB_HEAP_ALLOCATED                                                          \
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept {         \
+        return HeapAllocate(size);                                                   \
+    }                                                                                \
+    static void operator delete(void* memory) noexcept { HeapRelease(memory); }      \
+    static void operator delete(void* memory, const std::nothrow_t&) noexcept {      \
+        HeapRelease(memory);                                                         \
+    }
 
 // Every block is aligned to this many bytes.
 constexpr int32_t kAlignment = 32;
