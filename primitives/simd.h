@@ -5,10 +5,11 @@
 // function attribute and chosen at run time when the processor has it; they
 // also realign the stack on entry, because a 32-bit Windows host may call
 // us with a stack aligned to 4 bytes only and SSE2 spills need 16. Other
-// architectures use the portable scalar code.
+// architectures use the portable scalar code, as does any build that
+// defines WEMB_NO_SSE2 (to test that code on x86).
 #pragma once
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(WEMB_NO_SSE2)
 
 #include <emmintrin.h>
 
