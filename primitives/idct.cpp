@@ -178,8 +178,9 @@ namespace {
 // modulo 2^32:
 //   t0 = x3 x 27246 + x5 x 18205       t1 = x3 x -18205 + x5 x 27246
 //   t2 = x1 x 32139 + x7 x 6393        t3 = x1 x 6393 + x7 x -32138
-//   u  = x2 x 10046 + x6 x 17734 + x2 x 32768
-//   w  = x2 x 17734 + x6 x -10045 - x6 x 32768
+//   u  = x2 x -22722 + x6 x 17734 + x2 x 65536
+//   w  = x2 x 17734 + x6 x 22723 - x6 x 65536
+// where x x 65536 is x placed in the high half of a 32-bit lane.
 
 // 32-bit values of the eight lanes: lanes 0..3 and 4..7.
 struct Lanes32 {
@@ -211,6 +212,11 @@ WEMB_SSE2_INLINE Lanes32 Times32768(__m128i x) {
             _mm_srai_epi32(_mm_unpackhi_epi16(zero, x), 1)};
 }
 
+WEMB_SSE2_INLINE Lanes32 Times65536(__m128i x) {
+    const __m128i zero = _mm_setzero_si128();
+    return {_mm_unpacklo_epi16(zero, x), _mm_unpackhi_epi16(zero, x)};
+}
+
 // Low 32 bits of v x 5793. SSE2 has no 32-bit multiply-low; with v = h x 2^16
 // + l, v x k mod 2^32 = l x k + ((h x k + high16(l x k)) << 16), which two
 // 16-bit multiplies give.
@@ -228,36 +234,6 @@ WEMB_SSE2_INLINE Lanes32 OddScale(Lanes32 t) {
             TimesSqrt2(_mm_srai_epi32(_mm_add_epi32(t.hi, half), 12))};
 }
 
-// y[n] = output n of the one-dimensional step on inputs x[0..7], before
-// rounding.
-WEMB_SSE2_INLINE void IdctLanes(const __m128i* x, Lanes32* y) {
-    const Lanes32 t0 = MulAdd(x[3], x[5], PairOf(27246, 18205));
-    const Lanes32 t1 = MulAdd(x[3], x[5], PairOf(-18205, 27246));
-    const Lanes32 t2 = MulAdd(x[1], x[7], PairOf(32139, 6393));
-    const Lanes32 t3 = MulAdd(x[1], x[7], PairOf(6393, -32138));
-    const Lanes32 o0 = OddScale(Add(t0, t2));
-    const Lanes32 o1 = Sub(Add(t2, t3), Add(t0, t1));
-    const Lanes32 o2 = Sub(Add(t2, t1), Add(t0, t3));
-    const Lanes32 o3 = OddScale(Add(t1, t3));
-
-    const Lanes32 x0 = Times32768(x[0]);
-    const Lanes32 x4 = Times32768(x[4]);
-    const Lanes32 p = Add(x0, x4);
-    const Lanes32 q = Sub(x0, x4);
-    const Lanes32 u = Add(MulAdd(x[2], x[6], PairOf(10046, 17734)), Times32768(x[2]));
-    const Lanes32 w = Sub(MulAdd(x[2], x[6], PairOf(17734, -10045)), Times32768(x[6]));
-    const Lanes32 e0 = Add(p, u), e3 = Sub(p, u), e1 = Add(q, w), e2 = Sub(q, w);
-
-    y[0] = Add(e0, o0);
-    y[1] = Add(e1, o1);
-    y[2] = Add(e2, o2);
-    y[3] = Add(e3, o3);
-    y[4] = Sub(e3, o3);
-    y[5] = Sub(e2, o2);
-    y[6] = Sub(e1, o1);
-    y[7] = Sub(e0, o0);
-}
-
 // Column pass finish: low16((v + 2048) >> 12), i.e. bits 12..27 of v + 2048,
 // taken by shifting them to the top and back down with sign.
 WEMB_SSE2_INLINE __m128i FinishColumn(Lanes32 v) {
@@ -272,6 +248,45 @@ WEMB_SSE2_INLINE __m128i FinishRow(Lanes32 v) {
     const __m128i round = _mm_set1_epi32(1 << 20);
     return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(v.lo, round), 21),
                            _mm_srai_epi32(_mm_add_epi32(v.hi, round), 21));
+}
+
+template <bool kColumns>
+WEMB_SSE2_INLINE __m128i Finish(Lanes32 v) {
+    return kColumns ? FinishColumn(v) : FinishRow(v);
+}
+
+// One pass in place: rows[k] holds input k of the eight steps and receives
+// their output k, finished as the pass requires.
+template <bool kColumns>
+WEMB_SSE2_INLINE void IdctPass(__m128i* rows) {
+    const Lanes32 t0 = MulAdd(rows[3], rows[5], PairOf(27246, 18205));
+    const Lanes32 t1 = MulAdd(rows[3], rows[5], PairOf(-18205, 27246));
+    const Lanes32 t2 = MulAdd(rows[1], rows[7], PairOf(32139, 6393));
+    const Lanes32 t3 = MulAdd(rows[1], rows[7], PairOf(6393, -32138));
+    const Lanes32 o0 = OddScale(Add(t0, t2));
+    const Lanes32 o1 = Sub(Add(t2, t3), Add(t0, t1));
+    const Lanes32 o2 = Sub(Add(t2, t1), Add(t0, t3));
+    const Lanes32 o3 = OddScale(Add(t1, t3));
+
+    const Lanes32 x0 = Times32768(rows[0]);
+    const Lanes32 x4 = Times32768(rows[4]);
+    const Lanes32 p = Add(x0, x4);
+    const Lanes32 q = Sub(x0, x4);
+    const Lanes32 u = Add(MulAdd(rows[2], rows[6], PairOf(-22722, 17734)), Times65536(rows[2]));
+    const Lanes32 w = Sub(MulAdd(rows[2], rows[6], PairOf(17734, 22723)), Times65536(rows[6]));
+
+    const Lanes32 e0 = Add(p, u);
+    rows[0] = Finish<kColumns>(Add(e0, o0));
+    rows[7] = Finish<kColumns>(Sub(e0, o0));
+    const Lanes32 e3 = Sub(p, u);
+    rows[3] = Finish<kColumns>(Add(e3, o3));
+    rows[4] = Finish<kColumns>(Sub(e3, o3));
+    const Lanes32 e1 = Add(q, w);
+    rows[1] = Finish<kColumns>(Add(e1, o1));
+    rows[6] = Finish<kColumns>(Sub(e1, o1));
+    const Lanes32 e2 = Sub(q, w);
+    rows[2] = Finish<kColumns>(Add(e2, o2));
+    rows[5] = Finish<kColumns>(Sub(e2, o2));
 }
 
 WEMB_SSE2_INLINE void Transpose8x8(__m128i* r) {
@@ -316,17 +331,10 @@ WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, pt
     }
 
     // Columns: lane c of rows[k] is input k of column c.
-    Lanes32 y[8];
-    IdctLanes(rows, y);
-    for (int n = 0; n < 8; ++n) {
-        rows[n] = FinishColumn(y[n]);
-    }
+    IdctPass<true>(rows);
     // Rows: after the transpose lane r of rows[k] is input k of row r.
     Transpose8x8(rows);
-    IdctLanes(rows, y);
-    for (int n = 0; n < 8; ++n) {
-        rows[n] = FinishRow(y[n]);
-    }
+    IdctPass<false>(rows);
     Transpose8x8(rows);
 
     // Level shift and clamp to 0..255 by the unsigned pack.
