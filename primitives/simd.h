@@ -1,0 +1,32 @@
+// SSE2 support for the pixel primitives.
+//
+// On x86-64 SSE2 is part of the architecture. The 32-bit Windows build
+// targets plain i686, so the SSE2 routines are compiled for SSE2 through a
+// function attribute and chosen at run time when the processor has it; they
+// also realign the stack on entry, because a 32-bit Windows host may call
+// us with a stack aligned to 4 bytes only and SSE2 spills need 16. Other
+// architectures use the portable scalar code, as does any build that
+// defines WEMB_NO_SSE2 (to test that code on x86).
+#pragma once
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(WEMB_NO_SSE2)
+
+#include <emmintrin.h>
+
+#define WEMB_HAVE_SSE2 1
+
+#if defined(__i386__)
+// Entry points: callable from code built without SSE2.
+#define WEMB_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+// Helpers: folded into their SSE2 callers.
+#define WEMB_SSE2_INLINE static inline __attribute__((target("sse2"), always_inline))
+
+inline bool CpuHasSse2() { return __builtin_cpu_supports("sse2"); }
+#else
+#define WEMB_SSE2_ENTRY
+#define WEMB_SSE2_INLINE static inline __attribute__((always_inline))
+
+inline bool CpuHasSse2() { return true; }
+#endif
+
+#endif
