@@ -72,7 +72,6 @@ void CJPEGDecoder::ResetFields() {
         m_components[i] = nullptr;
         m_scanComponents[i] = 0;
     }
-    m_frameSeen = 0;
     m_frameFrozen = 0;
     m_scanComponentCount = 0;
 }
@@ -111,6 +110,7 @@ DecoderStatus CJPEGDecoder::ParseHeaders(int32_t* width, int32_t* height,
         return status;
     }
     ComputeMcuGeometry();
+    m_frameFrozen = 1;
     if (width) *width = m_width;
     if (height) *height = m_height;
     if (componentCount) *componentCount = m_componentCount;

@@ -12,6 +12,7 @@
 
 #include "jpeg/decoder_types.h"
 
+struct HuffmanDecodeTable;
 struct HuffmanState;
 class CJPEGColorComponent;
 class CJPEGDecoderHuffmanTable;
@@ -67,7 +68,10 @@ private:
 
     // Components and scan buffers (scan_buffers.cpp).
     DecoderStatus PrepareScanBuffers();
-    DecoderStatus CheckScanTables() const;
+    bool FrameFitsBuffers() const;
+    const HuffmanDecodeTable* DcTableOf(const CJPEGColorComponent& component) const;
+    const HuffmanDecodeTable* AcTableOf(const CJPEGColorComponent& component) const;
+    const uint16_t* QuantTableOf(const CJPEGColorComponent& component) const;
 
     // Sequential scans (sequential_scan.cpp).
     DecoderStatus DecodeSequentialScan();
@@ -86,9 +90,15 @@ private:
     // Progressive scans (progressive_scan.cpp).
     DecoderStatus DecodeProgressiveScan();
     DecoderStatus DecodeProgressiveDcScan();
+    DecoderStatus DecodeInterleavedDc(const bool* inScan);
+    DecoderStatus DecodeDcBlock(CJPEGColorComponent& component, int16_t* block);
     DecoderStatus DecodeProgressiveAcScan();
+    template <typename Visit>
+    DecoderStatus VisitComponentBlocks(int32_t componentIndex, Visit&& visit);
+    DecoderStatus RestartIfDue();
     DecoderStatus ReconstructFrame();
     int32_t ComponentBlockOffset(int32_t component) const;
+    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
     const uint8_t* m_source;
     int32_t m_sourceSize;
@@ -137,8 +147,7 @@ private:
     CJPEGColorComponent* m_components[4];
 
     // Bookkeeping beyond the fields above.
-    int32_t m_frameSeen;        // a frame header has been read
-    int32_t m_frameFrozen;      // the data pass has begun: the geometry may not change
+    int32_t m_frameFrozen;        // geometry computed: later frame headers may not change it
     int32_t m_scanComponents[4];  // frame indexes of the current scan's components
     int32_t m_scanComponentCount;
 };

@@ -1,4 +1,378 @@
-// The marker loop is not written yet: every stream is refused as unsupported.
+// The byte stream and its marker segments: the marker loop of both passes,
+// frame and scan headers, DRI, APP14 and restart markers.
+//
+// Every read is bounded by m_sourceSize: a segment whose length field, or
+// whose content, runs past the end of the data fails with DecErrEndOfData.
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#include "jpeg/component.h"
 #include "jpeg/decoder.h"
 
-DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass) { return DecErrUnsupported; }
+namespace {
+
+// Marker codes (the byte after 0xFF).
+constexpr int32_t kSof0 = 0xC0, kSof1 = 0xC1, kSof2 = 0xC2;
+constexpr int32_t kDht = 0xC4;
+constexpr int32_t kRst0 = 0xD0, kRst7 = 0xD7;
+constexpr int32_t kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDri = 0xDD;
+constexpr int32_t kApp14 = 0xEE;
+
+// Coding processes this decoder does not implement: lossless, hierarchical
+// and arithmetic-coded frames.
+bool IsUnsupportedFrame(int32_t marker) {
+    switch (marker) {
+        case 0xC3: case 0xC5: case 0xC6: case 0xC7:
+        case 0xC9: case 0xCA: case 0xCB:
+        case 0xCD: case 0xCE: case 0xCF:
+            return true;
+        default:
+            return false;
+    }
+}
+
+constexpr int32_t kMaxComponents = 4;
+constexpr int32_t kAdobeHeaderBytes = 12;  // "Adobe", version, flags0, flags1, transform
+
+struct FrameComponentFields {
+    int32_t id, h, v, quantTableId;
+};
+
+}  // namespace
+
+bool CJPEGDecoder::HasBytes(int32_t count) const {
+    return m_position >= 0 && m_position <= m_sourceSize && m_sourceSize - m_position >= count;
+}
+
+int32_t CJPEGDecoder::TakeByte() { return m_source[m_position++]; }
+
+int32_t CJPEGDecoder::TakeWord() {
+    const int32_t word = (m_source[m_position] << 8) | m_source[m_position + 1];
+    m_position += 2;
+    return word;
+}
+
+DecoderStatus CJPEGDecoder::FindMarker() {
+    if (m_position >= m_sourceSize) {
+        return DecErrEndOfData;
+    }
+    int32_t byte = TakeByte();
+    for (;;) {
+        while (byte != 0xFF) {
+            if (m_position >= m_sourceSize) return DecErrEndOfData;
+            byte = TakeByte();
+        }
+        // 0xFF bytes in a row are fill bytes before the marker code.
+        while (byte == 0xFF) {
+            if (m_position >= m_sourceSize) return DecErrEndOfData;
+            byte = TakeByte();
+        }
+        if (byte != 0) {
+            m_pendingMarker = byte;
+            return DecOk;
+        }
+        // 0xFF 0x00 is a stuffed data byte, not a marker: search on.
+        if (m_position >= m_sourceSize) return DecErrEndOfData;
+        byte = TakeByte();
+    }
+}
+
+DecoderStatus CJPEGDecoder::SkipSegment() {
+    if (!HasBytes(3)) {
+        return DecErrEndOfData;
+    }
+    const int32_t length = TakeWord();
+    if (length < 2) {
+        return DecErrBadLength;  // the length counts its own two bytes
+    }
+    // A segment that runs past the data leaves the position at its end; the
+    // next marker search then reports the end of the data.
+    m_position += std::min(length - 2, m_sourceSize - m_position);
+    m_pendingMarker = 0;
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
+    m_pendingMarker = 0;
+    for (;;) {
+        if (m_pendingMarker == 0) {
+            const DecoderStatus found = FindMarker();
+            if (found != DecOk) return found;
+        }
+        const int32_t marker = m_pendingMarker;
+        DecoderStatus status = DecOk;
+        if (marker == kSof0 || marker == kSof1) {
+            status = ReadFrameHeader();
+        } else if (marker == kSof2) {
+            status = ReadProgressiveFrameHeader();
+        } else if (IsUnsupportedFrame(marker)) {
+            status = DecErrUnsupported;
+        } else if (marker == kDht) {
+            status = ReadHuffmanTables(m_dcTables, m_acTables);
+        } else if (marker >= kRst0 && marker <= kRst7) {
+            status = ConsumeRestartMarker();
+        } else if (marker == kSoi) {
+            m_pendingMarker = 0;
+        } else if (marker == kEoi) {
+            m_pendingMarker = 0;
+            return DecOk;
+        } else if (marker == kSos) {
+            status = ReadScanHeader();
+            if (status == DecOk && pass == PassHeader) {
+                // Step back onto the 0xFF of the SOS marker so that the data
+                // pass meets this scan again.
+                m_position -= m_scanLength + 2;
+                return DecOk;
+            }
+            if (status == DecOk) status = HandleScan(pass);
+        } else if (marker == kDqt) {
+            status = ReadQuantTables();
+        } else if (marker == kDri) {
+            status = ReadRestartInterval();
+        } else if (marker == kApp14) {
+            status = ReadAdobeSegment();
+        } else {
+            status = SkipSegment();
+        }
+        if (status != DecOk) return status;
+    }
+}
+
+// The data pass's work for one scan whose header has been read.
+DecoderStatus CJPEGDecoder::HandleScan(MarkerPass) {
+    DecoderStatus status = PrepareScanBuffers();
+    if (status != DecOk) return status;
+    if (!m_progressive) {
+        return DecodeSequentialScan();
+    }
+    // A progressive scan that fails is not the end of the frame: the picture
+    // is built from the coefficients gathered so far and the loop goes on.
+    const DecoderStatus scanStatus = DecodeProgressiveScan();
+    m_acDoneCount = 0;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        if (m_components[i]->m_acDone) ++m_acDoneCount;
+    }
+    const bool complete = m_dcDone && m_acDoneCount == m_componentCount;
+    if (scanStatus == DecOk && !complete) {
+        return DecOk;
+    }
+    status = ReconstructFrame();
+    if (status != DecOk) return status;
+    status = UpsampleFrame();
+    if (status != DecOk) return status;
+    return ConvertFrame();
+}
+
+DecoderStatus CJPEGDecoder::ReadFrameHeader() { return ReadAnyFrameHeader(false); }
+
+DecoderStatus CJPEGDecoder::ReadProgressiveFrameHeader() { return ReadAnyFrameHeader(true); }
+
+DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
+    if (!HasBytes(3)) return DecErrEndOfData;
+    const int32_t length = TakeWord();
+    const int32_t precision = TakeByte();
+    if (precision != 8) return DecErrUnsupported;
+
+    if (!HasBytes(5)) return DecErrEndOfData;
+    const int32_t height = TakeWord();
+    const int32_t width = TakeWord();
+    const int32_t count = TakeByte();
+    if (count > kMaxComponents || count == 0) return DecErrBadFrameComponents;
+    if (length != 8 + 3 * count) return DecErrBadLength;
+    // Y = 0 announces the height in a later DNL segment, which this decoder
+    // does not read; X = 0 is no picture at all.
+    if (width == 0 || height == 0) return DecErrUnsupported;
+
+    if (!HasBytes(3 * count)) return DecErrEndOfData;
+    FrameComponentFields fields[kMaxComponents];
+    for (int32_t i = 0; i < count; ++i) {
+        fields[i].id = TakeByte();
+        const int32_t factors = TakeByte();
+        fields[i].h = factors >> 4;
+        fields[i].v = factors & 0x0F;
+        fields[i].quantTableId = TakeByte();
+        if (fields[i].h == 0 || fields[i].v == 0) return DecErrBadFrameComponents;
+    }
+
+    // Once the data pass has begun, the buffers are sized for this frame's
+    // geometry: a later frame header may repeat it but not change it.
+    if (m_frameFrozen) {
+        bool same = width == m_width && height == m_height && count == m_componentCount &&
+                    (progressive ? 1 : 0) == m_progressive;
+        for (int32_t i = 0; same && i < count; ++i) {
+            same = fields[i].h == m_components[i]->m_hBlocks &&
+                   fields[i].v == m_components[i]->m_vBlocks;
+        }
+        if (!same) return DecErrUnsupported;
+    }
+
+    for (int32_t i = 0; i < count; ++i) {
+        delete m_components[i];
+        m_components[i] = new (std::nothrow) CJPEGColorComponent;
+        CJPEGColorComponent* component = m_components[i];
+        if (component == nullptr) return DecErrFailed;
+        component->m_componentId = fields[i].id;
+        component->m_hBlocks = fields[i].h;
+        component->m_vBlocks = fields[i].v;
+        component->m_quantTableId = fields[i].quantTableId;
+        if (progressive) component->m_frameIndex = i;
+    }
+    m_width = width;
+    m_height = height;
+    m_componentCount = count;
+    if (progressive) m_progressive = 1;
+
+    const DecoderStatus status = DecideSamplingMode();
+    if (status != DecOk) return status;
+    if (!FrameFitsBuffers()) return DecErrUnsupported;
+    m_pendingMarker = 0;
+    return DecOk;
+}
+
+// Classifies the sampling factors into one of the supported structures and
+// sets each component's up-sampling factors.
+DecoderStatus CJPEGDecoder::DecideSamplingMode() {
+    auto factorsAre = [this](int32_t i, int32_t h, int32_t v) {
+        return m_components[i]->m_hBlocks == h && m_components[i]->m_vBlocks == v;
+    };
+    const int32_t count = m_componentCount;
+    if (count == 1) {
+        if (!factorsAre(0, 1, 1)) return DecErrBadGreySampling;
+        m_samplingMode = SamplingFull;
+    } else if (count == 2) {
+        // Two components decode into no colour model; only the layout where
+        // both are full resolution fits the buffers.
+        if (!factorsAre(0, 1, 1) || !factorsAre(1, 1, 1)) return DecErrUnsupported;
+        m_samplingMode = SamplingFull;
+    } else {
+        const bool chromaFull = factorsAre(1, 1, 1) && factorsAre(2, 1, 1);
+        auto lumaIs = [&](int32_t h, int32_t v) {
+            return factorsAre(0, h, v) && (count == 3 || factorsAre(3, h, v));
+        };
+        if (chromaFull && lumaIs(1, 1)) {
+            m_samplingMode = SamplingFull;
+        } else if (chromaFull && lumaIs(2, 1)) {
+            m_samplingMode = SamplingHalfH;
+        } else if (chromaFull && lumaIs(2, 2)) {
+            m_samplingMode = SamplingHalfHV;
+        } else {
+            m_samplingMode = SamplingUnsupported;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const bool chroma = i == 1 || i == 2;
+        m_components[i]->m_hUpsample = chroma && m_samplingMode != SamplingFull ? 2 : 1;
+        m_components[i]->m_vUpsample = chroma && m_samplingMode == SamplingHalfHV ? 2 : 1;
+    }
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::ReadScanHeader() {
+    if (!HasBytes(3)) return DecErrEndOfData;
+    m_scanLength = TakeWord();
+    const int32_t count = TakeByte();
+    if (count == 0 || count > kMaxComponents) return DecErrBadScanComponentCount;
+    // A sequential frame must be coded in one scan that interleaves every
+    // component.
+    if (!m_progressive && count < m_componentCount) return DecErrUnsupported;
+    if (m_scanLength != 6 + 2 * count) return DecErrBadLength;
+    if (!HasBytes(2 * count + 3)) return DecErrEndOfData;
+
+    for (int32_t j = 0; j < count; ++j) {
+        const int32_t selector = TakeByte();
+        const int32_t tables = TakeByte();
+        int32_t found = -1;
+        for (int32_t i = 0; i < m_componentCount; ++i) {
+            if (m_components[i]->m_componentId == selector) {
+                found = i;
+                break;
+            }
+        }
+        if (found < 0) return DecErrUnknownComponent;
+        m_scanComponent = found;
+        m_scanComponents[j] = found;
+        m_components[found]->m_dcTableId = tables >> 4;
+        m_components[found]->m_acTableId = tables & 0x0F;
+    }
+    m_scanComponentCount = count;
+    m_ss = TakeByte();
+    m_se = TakeByte();
+    const int32_t approximation = TakeByte();
+    m_ah = approximation >> 4;
+    m_al = approximation & 0x0F;
+
+    DecideColorModel();
+    m_restartsLeft = m_restartInterval;
+    m_restartIndex = 0;
+    m_pendingMarker = 0;
+    return DecOk;
+}
+
+// The colour model of the data follows the component count and, when an
+// Adobe APP14 segment was read, its transform byte. JFIF APP0 does not
+// change it: three components are YCbCr with or without it.
+void CJPEGDecoder::DecideColorModel() {
+    const int32_t count = m_componentCount;
+    if (!m_hasAdobe) {
+        m_colorModel = count == 1 ? ColorGrey : count == 3 ? ColorYCbCr : ColorUnknown;
+        return;
+    }
+    switch (m_adobeTransform) {
+        case 0:
+            m_colorModel = count == 1   ? ColorGrey
+                           : count == 3 ? ColorRGB
+                           : count == 4 ? ColorCMYK
+                                        : ColorUnknown;
+            break;
+        case 1:
+            m_colorModel = ColorYCbCr;
+            break;
+        case 2:
+            m_colorModel = ColorYCCK;
+            break;
+        default:
+            m_colorModel = ColorUnknown;
+            break;
+    }
+}
+
+DecoderStatus CJPEGDecoder::ReadRestartInterval() {
+    if (!HasBytes(2)) return DecErrEndOfData;
+    if (TakeWord() != 4) return DecErrBadLength;
+    if (!HasBytes(2)) return DecErrEndOfData;
+    m_restartInterval = TakeWord();
+    m_restartsLeft = m_restartInterval;
+    m_pendingMarker = 0;
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::ReadAdobeSegment() {
+    if (!HasBytes(3)) return DecErrEndOfData;
+    const int32_t length = TakeWord();
+    if (length < 2) return DecErrBadLength;
+    int32_t remaining = length - 2;
+    if (remaining >= kAdobeHeaderBytes && HasBytes(kAdobeHeaderBytes)) {
+        const uint8_t* id = m_source + m_position;
+        if (id[0] == 'A' && id[1] == 'd' && id[2] == 'o' && id[3] == 'b' && id[4] == 'e') {
+            m_hasAdobe = 1;
+            m_position += 5 + 6;  // identifier, version, flags0, flags1
+            m_adobeTransform = TakeByte();
+            remaining -= kAdobeHeaderBytes;
+        }
+    }
+    m_position += std::min(remaining, m_sourceSize - m_position);
+    m_pendingMarker = 0;
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::ConsumeRestartMarker() {
+    // Whatever marker comes first ends the interval; its number is not
+    // checked, so a damaged RSTn costs one interval at most.
+    if (m_pendingMarker == 0 && FindMarker() != DecOk) {
+        return DecErrFailed;
+    }
+    m_restartIndex = (m_restartIndex + 1) % 8;
+    m_pendingMarker = 0;
+    return DecOk;
+}

@@ -1,0 +1,69 @@
+// DQT segments and the quantization tables they define.
+#include "jpeg/quant_table.h"
+
+#include <cstring>
+#include <new>
+
+#include "jpeg/decoder.h"
+#include "primitives/idct.h"
+
+namespace {
+
+// The first address at or after `address` that is a multiple of `boundary`
+// (a power of two).
+uint8_t* AlignUp(uint8_t* address, uintptr_t boundary) {
+    const uintptr_t value = reinterpret_cast<uintptr_t>(address);
+    return address + ((boundary - 1) & (0 - (value & (boundary - 1))));
+}
+
+constexpr int32_t kQuantValues = 64;
+
+}  // namespace
+
+CJPEGDecoderQuantTable::CJPEGDecoderQuantTable() : m_tableId(0) {
+    m_rawValues = AlignUp(m_rawStorage, kAlignment);
+    m_preparedValues = reinterpret_cast<uint16_t*>(AlignUp(m_preparedStorage, kAlignment));
+    std::memset(m_rawValues, 0, 4);
+    std::memset(m_preparedValues, 0, 4);
+}
+
+CJPEGDecoderQuantTable::~CJPEGDecoderQuantTable() = default;
+
+DecoderStatus CJPEGDecoderQuantTable::Define(int32_t precisionAndId, const uint8_t* rawValues) {
+    m_tableId = precisionAndId & 0x0F;
+    std::memcpy(m_rawValues, rawValues, kQuantValues);
+    return PrepareQuantTable(m_rawValues, m_preparedValues) == PrimOk ? DecOk : DecErrFailed;
+}
+
+DecoderStatus CJPEGDecoder::ReadQuantTables() {
+    if (!HasBytes(2)) return DecErrEndOfData;
+    int32_t remaining = TakeWord() - 2;
+    if (remaining < 0) return DecErrBadLength;
+    while (remaining > 0) {
+        if (!HasBytes(1)) return DecErrEndOfData;
+        const int32_t precisionAndId = TakeByte();
+        const int32_t precision = precisionAndId >> 4;
+        const int32_t id = precisionAndId & 0x0F;
+        if (id > 3) return DecErrBadQuantTableId;
+
+        // 8-bit values are one byte each; any other precision is read as
+        // 16-bit words of which only the low byte is kept.
+        const int32_t valueBytes = precision == 0 ? 1 : 2;
+        if (!HasBytes(kQuantValues * valueBytes)) return DecErrEndOfData;
+        uint8_t values[kQuantValues];
+        for (int32_t i = 0; i < kQuantValues; ++i) {
+            values[i] = static_cast<uint8_t>(valueBytes == 1 ? TakeByte() : TakeWord() & 0xFF);
+        }
+
+        delete m_quantTables[id];
+        m_quantTables[id] = new (std::nothrow) CJPEGDecoderQuantTable;
+        if (m_quantTables[id] == nullptr) return DecErrFailed;
+        const DecoderStatus status = m_quantTables[id]->Define(precisionAndId, values);
+        if (status != DecOk) return status;
+        // The length accounting charges 64 x Pq extra bytes, whatever was read.
+        remaining -= 1 + kQuantValues + kQuantValues * precision;
+    }
+    if (remaining != 0) return DecErrBadLength;
+    m_pendingMarker = 0;
+    return DecOk;
+}

@@ -1,0 +1,159 @@
+// Working buffers of a frame, allocated once at its first scan, and the
+// look-up of the tables a scan's components name.
+#include <cstdint>
+
+#include "jpeg/component.h"
+#include "jpeg/decoder.h"
+#include "jpeg/huffman_table.h"
+#include "jpeg/quant_table.h"
+#include "primitives/memory.h"
+
+namespace {
+
+constexpr int64_t kBlockBytes = 64 * sizeof(int16_t);
+// Coefficient room reserved per MCU of a progressive frame: 20 blocks,
+// twice the 10 that the largest supported MCU (4:2:0 with four components)
+// uses.
+constexpr int64_t kProgressiveMcuBytes = 20 * kBlockBytes;
+
+// Allocates `size` bytes into `slot` unless the slot is filled already.
+bool AllocateOnce(uint8_t*& slot, int64_t size) {
+    if (slot == nullptr) {
+        slot = static_cast<uint8_t*>(AlignedAlloc(static_cast<int32_t>(size)));
+    }
+    return slot != nullptr;
+}
+
+}  // namespace
+
+// Sizes in bytes of every buffer the current frame needs. Formed in 64 bits:
+// the caller refuses a frame any of whose sizes leaves the 32-bit range.
+struct ScanBufferSizes {
+    int64_t samples[4];
+    int64_t bordered[4];
+    int64_t savedRow;
+    int64_t coefficients;
+    int64_t rowBlocks;
+    int32_t blocksPerMcu;
+
+    bool FitIn32Bits(int32_t componentCount) const {
+        int64_t largest = savedRow > coefficients ? savedRow : coefficients;
+        if (rowBlocks > largest) largest = rowBlocks;
+        for (int32_t i = 0; i < componentCount; ++i) {
+            if (samples[i] > largest) largest = samples[i];
+            if (bordered[i] > largest) largest = bordered[i];
+        }
+        return largest <= INT32_MAX;
+    }
+};
+
+namespace {
+
+int32_t SequentialBlocksPerMcu(int32_t mode, int32_t componentCount) {
+    switch (mode) {
+        case SamplingHalfH: return componentCount == 4 ? 6 : 4;
+        case SamplingHalfHV: return componentCount == 4 ? 10 : 6;
+        default: return componentCount;
+    }
+}
+
+// The sizes for a frame of the given geometry.
+ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, bool progressive,
+                             int32_t mcusPerRow, int32_t mcuRows, int32_t mcuSizeX,
+                             int32_t mcuSizeY) {
+    const int64_t m = mcusPerRow, r = mcuRows, w = mcuSizeX, h = mcuSizeY;
+    ScanBufferSizes sizes = {};
+    for (int32_t i = 0; i < componentCount; ++i) {
+        if (progressive) {
+            sizes.samples[i] = m * w * r * h;
+            sizes.bordered[i] = (r * h + 2) * (m * w + 2);
+        } else {
+            const bool halfChroma = mode != SamplingFull && (i == 1 || i == 2);
+            sizes.samples[i] = w * h * m;
+            if (halfChroma) {
+                sizes.bordered[i] = mode == SamplingHalfH ? (w / 2 + 2) * h * m
+                                                          : (w / 2 + 2) * (h / 2 + 2) * m;
+            }
+        }
+    }
+    sizes.savedRow = mode == SamplingHalfHV ? m * w / 2 + 2 : 0;
+    sizes.coefficients = progressive ? m * r * kProgressiveMcuBytes : 0;
+    sizes.blocksPerMcu = SequentialBlocksPerMcu(mode, componentCount);
+    sizes.rowBlocks = progressive ? 0 : m * sizes.blocksPerMcu * kBlockBytes;
+    return sizes;
+}
+
+}  // namespace
+
+// Whether the frame read so far can have its buffers: the geometry that
+// ParseHeaders will derive, in 64-bit arithmetic.
+bool CJPEGDecoder::FrameFitsBuffers() const {
+    const int32_t sizeX = m_samplingMode != SamplingFull ? 16 : 8;
+    const int32_t sizeY = m_samplingMode == SamplingHalfHV ? 16 : 8;
+    const int32_t mcusPerRow = (m_width + sizeX - 1) / sizeX;
+    const int32_t mcuRows = (m_height + sizeY - 1) / sizeY;
+    return ComputeSizes(m_samplingMode, m_componentCount, m_progressive != 0, mcusPerRow,
+                        mcuRows, sizeX, sizeY)
+        .FitIn32Bits(m_componentCount);
+}
+
+DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
+    if (m_samplingMode == SamplingUnsupported) {
+        return DecErrUnsupported;
+    }
+    const ScanBufferSizes sizes = ComputeSizes(m_samplingMode, m_componentCount,
+                                               m_progressive != 0, m_mcusPerRow, m_mcuRows,
+                                               m_mcuSizeX, m_mcuSizeY);
+    if (!sizes.FitIn32Bits(m_componentCount)) {
+        return DecErrFailed;
+    }
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        CJPEGColorComponent* component = m_components[i];
+        if (sizes.bordered[i] != 0 && !AllocateOnce(component->m_borderedSamples, sizes.bordered[i])) {
+            return DecErrFailed;
+        }
+        if (!AllocateOnce(component->m_samples, sizes.samples[i])) {
+            return DecErrFailed;
+        }
+        if (sizes.savedRow != 0 && !AllocateOnce(component->m_savedRow, sizes.savedRow)) {
+            return DecErrFailed;
+        }
+    }
+    if (m_progressive) {
+        if (m_coefficients == nullptr) {
+            uint8_t* coefficients = nullptr;
+            if (!AllocateOnce(coefficients, sizes.coefficients)) return DecErrFailed;
+            m_coefficients = reinterpret_cast<int16_t*>(coefficients);
+            ZeroBytes(m_coefficients, static_cast<int32_t>(sizes.coefficients));
+        }
+    } else {
+        m_blocksPerMcu = sizes.blocksPerMcu;
+        uint8_t* rowBlocks = reinterpret_cast<uint8_t*>(m_rowBlocks);
+        if (!AllocateOnce(rowBlocks, sizes.rowBlocks)) return DecErrFailed;
+        m_rowBlocks = reinterpret_cast<int16_t*>(rowBlocks);
+    }
+    if (m_huffmanState == nullptr && CreateHuffmanState(&m_huffmanState) != PrimOk) {
+        return DecErrFailed;
+    }
+    return DecOk;
+}
+
+// Table look-ups by a component's selectors. A selector outside the four
+// slots, or naming a slot no segment has filled, yields null.
+const HuffmanDecodeTable* CJPEGDecoder::DcTableOf(const CJPEGColorComponent& component) const {
+    const int32_t id = component.m_dcTableId;
+    if (id < 0 || id > 3 || m_dcTables[id] == nullptr) return nullptr;
+    return m_dcTables[id]->m_codeTable;
+}
+
+const HuffmanDecodeTable* CJPEGDecoder::AcTableOf(const CJPEGColorComponent& component) const {
+    const int32_t id = component.m_acTableId;
+    if (id < 0 || id > 3 || m_acTables[id] == nullptr) return nullptr;
+    return m_acTables[id]->m_codeTable;
+}
+
+const uint16_t* CJPEGDecoder::QuantTableOf(const CJPEGColorComponent& component) const {
+    const int32_t id = component.m_quantTableId;
+    if (id < 0 || id > 3 || m_quantTables[id] == nullptr) return nullptr;
+    return m_quantTables[id]->m_preparedValues;
+}
