@@ -1,0 +1,131 @@
+#include "tools/codec_session.h"
+
+#include "driver/driver.h"
+
+namespace {
+
+LRESULT Send(DWORD_PTR instance, UINT message, LPARAM lParam1, LPARAM lParam2) {
+    return DriverProc(instance, nullptr, message, lParam1, lParam2);
+}
+
+template <typename T>
+LPARAM Arg(T* pointer) {
+    return reinterpret_cast<LPARAM>(pointer);
+}
+
+DWORD_PTR OpenInstance() {
+    ICOPEN open = {};
+    open.dwSize = sizeof(open);
+    open.fccType = ICTYPE_VIDEO;
+    open.fccHandler = kWembFourcc;
+    open.dwFlags = 0;
+    const LRESULT instance = Send(0, DRV_OPEN, 0, Arg(&open));
+    return instance != 0 && open.dwError == ICERR_OK ? static_cast<DWORD_PTR>(instance) : 0;
+}
+
+std::string Narrow(const WCHAR* text, size_t capacity) {
+    std::string out;
+    for (size_t i = 0; i < capacity && text[i] != 0; ++i) {
+        out += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    }
+    return out;
+}
+
+}  // namespace
+
+CodecLibrary::CodecLibrary()
+    : m_loaded(Send(0, DRV_LOAD, 0, 0) == 1 && Send(0, DRV_ENABLE, 0, 0) == 1) {}
+
+CodecLibrary::~CodecLibrary() {
+    Send(0, DRV_DISABLE, 0, 0);
+    Send(0, DRV_FREE, 0, 0);
+}
+
+bool CodecLibrary::Describe(std::string* name, std::string* description) const {
+    const DWORD_PTR instance = OpenInstance();
+    if (instance == 0) return false;
+    ICINFO info = {};
+    info.dwSize = sizeof(info);
+    const LRESULT provided = Send(instance, ICM_GETINFO, Arg(&info), sizeof(info));
+    Send(instance, DRV_CLOSE, 0, 0);
+    if (provided != static_cast<LRESULT>(sizeof(info))) return false;
+    *name = Narrow(info.szName, 16);
+    *description = Narrow(info.szDescription, 128);
+    return true;
+}
+
+CodecSession::~CodecSession() { End(); }
+
+bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
+    End();
+    m_instance = OpenInstance();
+    if (m_instance == 0) {
+        *error = "the codec refused to open";
+        return false;
+    }
+    m_input = input;
+    if (Send(m_instance, ICM_DECOMPRESS_QUERY, Arg(&m_input), 0) != ICERR_OK) {
+        *error = "the codec does not accept input of type '" + FourccText(input.biCompression) + "'";
+        return false;
+    }
+    if (Send(m_instance, ICM_DECOMPRESS_GET_FORMAT, Arg(&m_input), 0) !=
+        static_cast<LRESULT>(sizeof(BITMAPINFOHEADER))) {
+        *error = "the codec proposes an output format of unexpected size";
+        return false;
+    }
+    if (Send(m_instance, ICM_DECOMPRESS_GET_FORMAT, Arg(&m_input), Arg(&m_output)) != ICERR_OK ||
+        Send(m_instance, ICM_DECOMPRESS_QUERY, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
+        *error = "the codec proposes no output format for this input";
+        return false;
+    }
+    if (Send(m_instance, ICM_DECOMPRESS_BEGIN, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
+        *error = "the codec refused to begin decompression";
+        return false;
+    }
+    m_begun = true;
+    return true;
+}
+
+LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size,
+                                 std::vector<uint8_t>* pixels) {
+    pixels->assign(m_output.biSizeImage, 0);
+    BITMAPINFOHEADER input = m_input;
+    input.biSizeImage = size;
+    BITMAPINFOHEADER output = m_output;
+    ICDECOMPRESS job = {};
+    job.dwFlags = 0;
+    job.lpbiInput = &input;
+    job.lpInput = const_cast<uint8_t*>(frame);
+    job.lpbiOutput = &output;
+    job.lpOutput = pixels->data();
+    job.ckid = 0;
+    return Send(m_instance, ICM_DECOMPRESS, Arg(&job), sizeof(job));
+}
+
+void CodecSession::End() {
+    if (m_instance == 0) return;
+    if (m_begun) Send(m_instance, ICM_DECOMPRESS_END, 0, 0);
+    Send(m_instance, DRV_CLOSE, 0, 0);
+    m_instance = 0;
+    m_begun = false;
+}
+
+BITMAPINFOHEADER WembFormat(int32_t width, int32_t height) {
+    BITMAPINFOHEADER format = {};
+    format.biSize = sizeof(format);
+    format.biWidth = width;
+    format.biHeight = height;
+    format.biPlanes = 1;
+    format.biBitCount = 24;
+    format.biCompression = kWembFourcc;
+    return format;
+}
+
+std::string FourccText(uint32_t fourcc) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
+        text += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return text;
+}

@@ -1,0 +1,69 @@
+// The host side of the codec: drives DriverProc with the messages and in the
+// order a Video Compression Manager uses.
+//
+//   DRV_LOAD, DRV_ENABLE                      once per process (CodecLibrary)
+//   DRV_OPEN with an ICOPEN of type 'vidc'   once per session
+//   ICM_DECOMPRESS_QUERY, ICM_DECOMPRESS_GET_FORMAT, ICM_DECOMPRESS_BEGIN
+//   ICM_DECOMPRESS per frame, biSizeImage = the frame's byte count
+//   ICM_DECOMPRESS_END, DRV_CLOSE
+//   DRV_DISABLE, DRV_FREE                     when the library goes
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/vfw.h"
+
+// Loads and enables the driver for the lifetime of the object.
+class CodecLibrary {
+public:
+    CodecLibrary();
+    ~CodecLibrary();
+    CodecLibrary(const CodecLibrary&) = delete;
+    CodecLibrary& operator=(const CodecLibrary&) = delete;
+
+    bool Loaded() const { return m_loaded; }
+
+    // ICM_GETINFO through a short-lived instance: the codec's name and
+    // description.
+    bool Describe(std::string* name, std::string* description) const;
+
+private:
+    bool m_loaded;
+};
+
+// One open instance of the codec, negotiated for one input format.
+class CodecSession {
+public:
+    CodecSession() = default;
+    ~CodecSession();
+    CodecSession(const CodecSession&) = delete;
+    CodecSession& operator=(const CodecSession&) = delete;
+
+    // Opens an instance and negotiates `input` (its biCompression is what
+    // the codec checks). On failure `error` says which step refused.
+    bool Begin(const BITMAPINFOHEADER& input, std::string* error);
+
+    // The output format the codec proposed.
+    const BITMAPINFOHEADER& OutputFormat() const { return m_output; }
+
+    // Decodes one frame into `pixels` (resized to the output's biSizeImage;
+    // bottom-up rows). Returns the codec's ICM_DECOMPRESS result.
+    LRESULT Decompress(const uint8_t* frame, uint32_t size, std::vector<uint8_t>* pixels);
+
+    // ICM_DECOMPRESS_END and DRV_CLOSE; also run by the destructor.
+    void End();
+
+private:
+    DWORD_PTR m_instance = 0;
+    bool m_begun = false;
+    BITMAPINFOHEADER m_input = {};
+    BITMAPINFOHEADER m_output = {};
+};
+
+// A `wemb` input format for a frame of the given size.
+BITMAPINFOHEADER WembFormat(int32_t width, int32_t height);
+
+// Converts a FOURCC to its four characters ('wemb'); unprintable bytes as '?'.
+std::string FourccText(uint32_t fourcc);
