@@ -117,6 +117,7 @@ cj ycc420_opt_227x149_q85.jpg  f227x149.ppm -quality 85 -optimize
 cj ycc420_rst1row_227x149_q85.jpg f227x149.ppm -quality 85 -restart 1
 cj ycc420_rst1mcu_227x149_q85.jpg f227x149.ppm -quality 85 -restart 1B
 cj ycc420_rst7mcu_227x149_q85.jpg f227x149.ppm -quality 85 -restart 7B
+cj ycc420_64x48_q50.jpg        f64x48.ppm   -quality 50
 cj ycc420_64x48_q5.jpg         f64x48.ppm   -quality 5 -baseline
 cj ycc420_64x48_q100.jpg       f64x48.ppm   -quality 100
 cj ycc420_sof1_q16bit_64x48_q5.jpg f64x48.ppm -quality 5
