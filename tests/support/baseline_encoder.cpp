@@ -15,10 +15,10 @@ struct HuffmanCodes {
 };
 
 // T.81 Annex C: Figure C.1 (sizes), C.2 (codes) and C.3 (ordering by symbol).
-HuffmanCodes BuildCodes(const HuffmanSpec& spec) {
+HuffmanCodes BuildCodes(const HuffmanCodeLengths& table) {
     std::vector<int> sizes;
     for (int length = 1; length <= 16; ++length) {
-        sizes.insert(sizes.end(), spec.counts[length - 1], length);
+        sizes.insert(sizes.end(), table.counts[length - 1], length);
     }
     HuffmanCodes codes;
     uint32_t code = 0;
@@ -28,7 +28,7 @@ HuffmanCodes BuildCodes(const HuffmanSpec& spec) {
             code <<= 1;
             ++currentSize;
         }
-        const uint8_t symbol = spec.values[k];
+        const uint8_t symbol = table.values[k];
         codes.code[symbol] = static_cast<uint16_t>(code);
         codes.size[symbol] = static_cast<uint8_t>(sizes[k]);
         ++code;

@@ -53,28 +53,28 @@ inline QuantValues UniformQuant(uint16_t value) {
 
 // A Huffman table as DHT carries it: the number of codes of each length 1..16
 // (BITS) and the symbols in order of increasing code length (HUFFVAL).
-struct HuffmanSpec {
+struct HuffmanCodeLengths {
     std::array<uint8_t, 16> counts;
     std::vector<uint8_t> values;
 };
 
 // T.81 Table K.3: luminance DC differences.
-inline const HuffmanSpec& AnnexKLuminanceDc() {
-    static const HuffmanSpec spec = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+inline const HuffmanCodeLengths& AnnexKLuminanceDc() {
+    static const HuffmanCodeLengths table = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
                                      {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
-    return spec;
+    return table;
 }
 
 // T.81 Table K.4: chrominance DC differences.
-inline const HuffmanSpec& AnnexKChrominanceDc() {
-    static const HuffmanSpec spec = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+inline const HuffmanCodeLengths& AnnexKChrominanceDc() {
+    static const HuffmanCodeLengths table = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
                                      {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
-    return spec;
+    return table;
 }
 
 // T.81 Table K.5: luminance AC coefficients (BITS and HUFFVAL of K.3.3.2).
-inline const HuffmanSpec& AnnexKLuminanceAc() {
-    static const HuffmanSpec spec = {
+inline const HuffmanCodeLengths& AnnexKLuminanceAc() {
+    static const HuffmanCodeLengths table = {
         {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
         {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51,
          0x61, 0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1,
@@ -88,12 +88,12 @@ inline const HuffmanSpec& AnnexKLuminanceAc() {
          0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8,
          0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2,
          0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
-    return spec;
+    return table;
 }
 
 // T.81 Table K.6: chrominance AC coefficients.
-inline const HuffmanSpec& AnnexKChrominanceAc() {
-    static const HuffmanSpec spec = {
+inline const HuffmanCodeLengths& AnnexKChrominanceAc() {
+    static const HuffmanCodeLengths table = {
         {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
         {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07,
          0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09,
@@ -107,7 +107,7 @@ inline const HuffmanSpec& AnnexKChrominanceAc() {
          0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6,
          0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2,
          0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
-    return spec;
+    return table;
 }
 
 // Marker codes (the byte after 0xFF).
@@ -142,7 +142,7 @@ struct QuantTable {
 struct HuffmanTable {
     uint8_t tableClass;  // kDcClass or kAcClass
     uint8_t id;
-    HuffmanSpec spec;
+    HuffmanCodeLengths codes;
 };
 
 class JpegStream {
@@ -208,17 +208,17 @@ public:
         std::vector<uint8_t> p;
         for (const HuffmanTable& t : tables) {
             p.push_back(static_cast<uint8_t>((t.tableClass << 4) | t.id));
-            p.insert(p.end(), t.spec.counts.begin(), t.spec.counts.end());
-            p.insert(p.end(), t.spec.values.begin(), t.spec.values.end());
+            p.insert(p.end(), t.codes.counts.begin(), t.codes.counts.end());
+            p.insert(p.end(), t.codes.values.begin(), t.codes.values.end());
         }
         return Segment(kDht, p);
     }
-    JpegStream& Dht(uint8_t tableClass, uint8_t id, const HuffmanSpec& spec) {
-        return Dht({HuffmanTable{tableClass, id, spec}});
+    JpegStream& Dht(uint8_t tableClass, uint8_t id, const HuffmanCodeLengths& table) {
+        return Dht({HuffmanTable{tableClass, id, table}});
     }
     JpegStream& Dht(uint8_t tableClass, uint8_t id, const std::array<uint8_t, 16>& counts,
                     const std::vector<uint8_t>& values) {
-        return Dht(tableClass, id, HuffmanSpec{counts, values});
+        return Dht(tableClass, id, HuffmanCodeLengths{counts, values});
     }
 
     // Frame header of any SOFn: P, Y, X, Nf and the components.
