@@ -209,6 +209,9 @@ std::vector<uint8_t> EncodeBaseline(int32_t width, int32_t height,
                                     const std::vector<SamplePlane>& planes,
                                     const BaselineOptions& options) {
     const size_t count = planes.size();
+    if (count == 0 || count > 4 || options.quantTables.empty()) {
+        return {};  // nothing sensible to encode
+    }
     int hMax = 1;
     int vMax = 1;
     for (const SamplePlane& p : planes) {

@@ -59,7 +59,8 @@ struct BaselineOptions {
 // Component 0 is coded with the Annex K luminance Huffman tables (slot 0), the
 // others with the chrominance tables (slot 1). Plane sizes must match
 // ComponentExtent for the frame's factors; the edge of each plane is repeated
-// to fill the last blocks.
+// to fill the last blocks. No planes, more than four, or no quantization table
+// give an empty result.
 std::vector<uint8_t> EncodeBaseline(int32_t width, int32_t height,
                                     const std::vector<SamplePlane>& planes,
                                     const BaselineOptions& options = {});
