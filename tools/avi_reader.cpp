@@ -27,6 +27,9 @@ constexpr uint64_t kBitmapInfoHeaderSize = 40;
 // refusing it keeps the allocation small.
 constexpr uint64_t kMaxFormatSize = 1 << 20;
 constexpr int kMaxStreamNumber = 99;  // chunk ids carry two decimal digits
+// An uncompressed 8K RGBA picture takes 132 MB; a frame chunk claiming more
+// than this is a damaged size that would only cost memory to follow.
+constexpr uint32_t kMaxFrameSize = 256u << 20;
 
 std::string At(uint64_t offset) { return "offset " + std::to_string(offset); }
 
@@ -145,6 +148,12 @@ bool AviReader::ReadFrame(size_t index, std::vector<uint8_t>* out, std::string* 
                  At(m_file.Size());
         return false;
     }
+    if (frame.size > kMaxFrameSize) {
+        *error = "frame " + std::to_string(index) + " at " + At(frame.offset) + " claims " +
+                 std::to_string(frame.size) + " bytes, more than the " +
+                 std::to_string(kMaxFrameSize) + " this reader accepts for one frame";
+        return false;
+    }
     out->resize(frame.size);
     if (!m_file.ReadAt(frame.offset, out->data(), out->size())) {
         out->clear();
@@ -170,7 +179,8 @@ void AviReader::ReadTopLevel(Layout* layout) {
         } else if (riff.IsList(kFormAviExtended)) {
             WalkChunks(m_file, riff.ChildrenOffset(), end, [&](const RiffChunk& chunk) {
                 if (chunk.IsList(kListMovie)) {
-                    layout->movies.push_back(MoviList{chunk.DataOffset(), std::min(chunk.End(), end)});
+                    const uint64_t moviEnd = std::min(chunk.End(), end);
+                    layout->movies.push_back(MoviList{chunk.DataOffset(), moviEnd});
                 }
                 return true;
             }, &m_warnings);
@@ -300,7 +310,8 @@ bool AviReader::TakeVideoStream(const Layout& layout, std::string* error) {
         *error = "cannot read " + format;
         return false;
     }
-    const BITMAPINFOHEADER& bih = m_video.format = ParseBitmapInfoHeader(m_video.formatBytes.data());
+    m_video.format = ParseBitmapInfoHeader(m_video.formatBytes.data());
+    const BITMAPINFOHEADER& bih = m_video.format;
     const bool uncompressed = bih.biCompression == BI_RGB || bih.biCompression == BI_BITFIELDS;
     if (bih.biWidth <= 0 || bih.biHeight == 0) {
         message = "the video format has a size of " + std::to_string(bih.biWidth) + " x " +

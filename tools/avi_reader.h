@@ -94,7 +94,8 @@ public:
 
     // Reads exactly the payload of frame `index` into `out` (empty for a
     // dropped frame). False, with a message, for an index past the last frame,
-    // a chunk that runs past the end of the file, or a failed read.
+    // a chunk that runs past the end of the file or claims more than 256 MiB,
+    // or a failed read. Safe to call from several threads at once.
     bool ReadFrame(size_t index, std::vector<uint8_t>* out, std::string* error) const;
 
     // Damage met and repaired while opening, in plain English.

@@ -22,7 +22,8 @@ uint32_t Fcc(const char* text) {
 
 // "NNxx" or "xxNN" for stream `stream`.
 uint32_t StreamFcc(int stream, const char* suffix, bool numberFirst) {
-    const char number[2] = {static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10)};
+    const char number[2] = {static_cast<char>('0' + stream / 10),
+                            static_cast<char>('0' + stream % 10)};
     const char text[4] = {numberFirst ? number[0] : suffix[0], numberFirst ? number[1] : suffix[1],
                           numberFirst ? suffix[0] : number[0], numberFirst ? suffix[1] : number[1]};
     return Fcc(text);
@@ -131,7 +132,8 @@ void WriteVideoStreamList(Writer* w, const AviOptions& o, uint32_t frameId, size
     w->U32(o.scale), w->U32(o.rate);
     w->U32(0), w->U32(static_cast<uint32_t>(o.frames.size()));  // dwStart, dwLength
     w->U32(maxFrame), w->U32(0xFFFFFFFFu), w->U32(0);          // buffer, quality, sample size
-    w->U16(0), w->U16(0), w->U16(static_cast<uint16_t>(o.width)), w->U16(static_cast<uint16_t>(o.height));
+    w->U16(0), w->U16(0);                // rcFrame
+    w->U16(static_cast<uint16_t>(o.width)), w->U16(static_cast<uint16_t>(o.height));
     w->End(image->videoStrh);
     image->videoStrf = w->Begin(Fcc("strf"));  // BITMAPINFOHEADER
     w->U32(40), w->U32(static_cast<uint32_t>(o.width)), w->U32(static_cast<uint32_t>(o.height));
@@ -237,7 +239,8 @@ AviImage BuildAvi(const AviOptions& o) {
                 recs.push_back(w.BeginList("LIST", "rec "));
             }
             if (o.audio) {
-                entries.push_back({audioId, kAviifKeyframe, w.Chunk(audioId, {0x80, 0x81, 0x82}), 3});
+                const uint64_t audio = w.Chunk(audioId, {0x80, 0x81, 0x82});
+                entries.push_back({audioId, kAviifKeyframe, audio, 3});
             }
             const uint64_t chunk = w.Chunk(frameId, o.frames[i]);
             image.frameChunks.push_back(chunk);
@@ -278,7 +281,8 @@ AviImage BuildAvi(const AviOptions& o) {
             image.idx1 = w.Begin(Fcc("idx1"));
             const uint64_t base = o.index == IndexKind::Idx1Absolute ? 0 : movi + 8;
             for (const Idx1Entry& e : entries) {
-                w.U32(e.id), w.U32(e.flags), w.U32(static_cast<uint32_t>(e.at - base)), w.U32(e.size);
+                w.U32(e.id), w.U32(e.flags);
+                w.U32(static_cast<uint32_t>(e.at - base)), w.U32(e.size);
             }
             w.End(image.idx1);
         }

@@ -91,7 +91,9 @@ TEST(AviReaderLayouts, EveryLayoutYieldsTheFramesWritten) {
          [](AviOptions* o) { o->recDepth = 1, o->junk = true, o->audio = true; },
          AviFrameSource::Idx1, "10101", nullptr},
         {"rec lists, JUNK, audio, no index",
-         [](AviOptions* o) { o->recDepth = 1, o->junk = true, o->audio = true, o->index = IndexKind::None; },
+         [](AviOptions* o) {
+             o->recDepth = 1, o->junk = true, o->audio = true, o->index = IndexKind::None;
+         },
          AviFrameSource::MoviScan, "11111", "no index"},
         {"OpenDML in one RIFF", [](AviOptions* o) { o->index = IndexKind::OpenDml; },
          AviFrameSource::OpenDmlIndex, "10101", nullptr},
@@ -144,6 +146,24 @@ TEST(AviReaderLayouts, RecListsNestUpToEightLevels) {
         EXPECT_EQ(reader.FrameCount(), depth == 8 ? options.frames.size() : 0u) << depth;
         EXPECT_EQ(Mentions(reader.Warnings(), "nested deeper"), depth == 9) << depth;
     }
+}
+
+TEST(AviReaderLayouts, WarningsAreCappedWithASummary) {
+    AviOptions options;
+    for (int i = 0; i < 40; ++i) {
+        options.frames.push_back(avi_test::FramePayload(i, 3));
+    }
+    options.index = IndexKind::None;
+    options.recDepth = 9;  // one "nested deeper" warning per frame
+    TempFile file("many_warnings.avi");
+    ASSERT_TRUE(file.Write(BuildAvi(options).Bytes()));
+    AviReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(file.path(), &error)) << error;
+    // "no index", 40 times "nested deeper", "announces 40 frames but 0":
+    // 42 warnings, of which 32 are kept and the rest summarised.
+    ASSERT_EQ(reader.Warnings().size(), 33u);
+    EXPECT_EQ(reader.Warnings().back(), "10 further warning(s) omitted");
 }
 
 // --- Header fields ------------------------------------------------------------
@@ -267,7 +287,8 @@ TEST(AviReaderDamagedIndex, FallsBackAndStillReadsEveryFrame) {
         ASSERT_TRUE(reader.Open(file.path(), &error)) << error;
         EXPECT_EQ(reader.FrameSource(), c.source);
         for (const char* warning : c.warnings) {
-            EXPECT_TRUE(Mentions(reader.Warnings(), warning)) << warning << Joined(reader.Warnings());
+            EXPECT_TRUE(Mentions(reader.Warnings(), warning))
+                << warning << Joined(reader.Warnings());
         }
         ASSERT_EQ(reader.FrameCount(), options.frames.size());
         for (size_t i = 0; i < options.frames.size(); ++i) {
@@ -316,8 +337,12 @@ TEST(AviReaderDamagedFile, TruncatedFileKeepsTheFramesBeforeTheCut) {
         size_t frames;  // frames listed; the last one is refused when cut
         bool lastRefused;
     };
-    for (const Cut& cut : {Cut{image.frameChunks[3] + 8 + 10, 4, true},
-                           Cut{image.frameChunks[3] + 5, 3, false}, Cut{image.idx1 + 20, 5, false}}) {
+    const Cut cuts[] = {
+        {image.frameChunks[3] + 8 + 10, 4, true},  // inside frame 3's payload
+        {image.frameChunks[3] + 5, 3, false},      // inside frame 3's header
+        {image.idx1 + 20, 5, false},               // inside idx1
+    };
+    for (const Cut& cut : cuts) {
         SCOPED_TRACE(cut.length);
         TempFile file("truncated.avi");
         ASSERT_TRUE(file.Write(std::vector<uint8_t>(whole.begin(), whole.begin() + cut.length)));
@@ -338,9 +363,11 @@ TEST(AviReaderDamagedFile, TruncatedFileKeepsTheFramesBeforeTheCut) {
 
 TEST(AviReaderDamagedFile, LyingListSizesAreLimitedToTheirParent) {
     const std::vector<std::pair<const char*, std::function<void(AviImage*)>>> cases = {
-        {"movi larger than the RIFF", [](AviImage* im) { im->Patch32(im->movis[0] + 4, 0x7FFFFFF0); }},
+        {"movi larger than the RIFF",
+         [](AviImage* im) { im->Patch32(im->movis[0] + 4, 0x7FFFFFF0); }},
         {"strl larger than hdrl", [](AviImage* im) { im->Patch32(im->videoStrl + 4, 0x10000); }},
-        {"RIFF larger than the file", [](AviImage* im) { im->Patch32(im->riffs[0] + 4, 0xFFFFFFF0u); }},
+        {"RIFF larger than the file",
+         [](AviImage* im) { im->Patch32(im->riffs[0] + 4, 0xFFFFFFF0u); }},
     };
     for (const auto& [name, damage] : cases) {
         SCOPED_TRACE(name);
@@ -378,38 +405,46 @@ TEST(AviReaderDamagedFile, UnreadableChunkIdEndsTheWalkAfterEarlierFrames) {
     ExpectFrameRefused(reader, 2, "does not exist");
 }
 
+// One 32-bit field overwritten: the chunk at `where` + `delta` gets `value`.
+struct FieldPatch {
+    const char* name;
+    uint64_t (*where)(const AviImage&);
+    uint64_t delta;
+    uint32_t value;
+    const char* message;
+};
+
 TEST(AviReaderDamagedFile, UnusableHeadersFailWithAClearMessage) {
-    const std::vector<std::tuple<const char*, std::function<void(AviImage*)>, const char*>> cases = {
-        {"strf missing", [](AviImage* im) { im->Patch32(im->videoStrf, 0x4B4E554A); },
-         "no format chunk 'strf'"},
-        {"strf too small", [](AviImage* im) { im->Patch32(im->videoStrf + 4, 20); },
-         "20 bytes, too few for a BITMAPINFOHEADER"},
-        {"strf larger than its list", [](AviImage* im) { im->Patch32(im->videoStrf + 4, 1000); },
-         "'strf' runs past the end of its list"},
-        {"zero width", [](AviImage* im) { im->Patch32(im->videoStrf + 8 + 4, 0); }, "size of 0 x 48"},
-        {"zero height", [](AviImage* im) { im->Patch32(im->videoStrf + 8 + 8, 0); }, "size of 64 x 0"},
-        {"negative width", [](AviImage* im) { im->Patch32(im->videoStrf + 8 + 4, 0xFFFFFFC0u); },
-         "size of -64 x 48"},
-        {"top-down compressed", [](AviImage* im) { im->Patch32(im->videoStrf + 8 + 8, 0xFFFFFFD0u); },
-         "negative height (-48)"},
-        {"no video stream", [](AviImage* im) { im->Patch32(im->videoStrh + 8, 0x73647561); },  // 'auds'
-         "no video stream"},
-        {"hdrl too small for its streams", [](AviImage* im) { im->Patch32(im->hdrl + 4, 24); },
-         "no video stream"},
-        {"no hdrl", [](AviImage* im) { im->Patch32(im->hdrl + 8, 0x4B4E554A); }, "no header list"},
-        {"no movi", [](AviImage* im) { im->Patch32(im->movis[0] + 8, 0x4B4E554A); }, "no 'movi' list"},
-        {"not AVI", [](AviImage* im) { im->Patch32(8, 0x45564157); }, "not an AVI file"},  // 'WAVE'
+    constexpr uint32_t kJunk = 0x4B4E554A, kAuds = 0x73647561, kWave = 0x45564157;
+    auto strf = [](const AviImage& im) { return im.videoStrf; };
+    auto strh = [](const AviImage& im) { return im.videoStrh; };
+    auto hdrl = [](const AviImage& im) { return im.hdrl; };
+    auto movi = [](const AviImage& im) { return im.movis[0]; };
+    auto start = [](const AviImage&) { return uint64_t{0}; };
+    const FieldPatch cases[] = {
+        {"strf missing", strf, 0, kJunk, "no format chunk 'strf'"},
+        {"strf too small", strf, 4, 20, "20 bytes, too few for a BITMAPINFOHEADER"},
+        {"strf larger than its list", strf, 4, 1000, "'strf' runs past the end of its list"},
+        {"zero width", strf, 8 + 4, 0, "size of 0 x 48"},
+        {"zero height", strf, 8 + 8, 0, "size of 64 x 0"},
+        {"negative width", strf, 8 + 4, 0xFFFFFFC0u, "size of -64 x 48"},
+        {"top-down compressed", strf, 8 + 8, 0xFFFFFFD0u, "negative height (-48)"},
+        {"no video stream", strh, 8, kAuds, "no video stream"},
+        {"hdrl too small for its streams", hdrl, 4, 24, "no video stream"},
+        {"no hdrl", hdrl, 8, kJunk, "no header list"},
+        {"no movi", movi, 8, kJunk, "no 'movi' list"},
+        {"not AVI", start, 8, kWave, "not an AVI file"},
     };
-    for (const auto& [name, damage, message] : cases) {
-        SCOPED_TRACE(name);
+    for (const FieldPatch& patch : cases) {
+        SCOPED_TRACE(patch.name);
         AviImage image = BuildAvi(SampleOptions());
-        damage(&image);
+        image.Patch32(patch.where(image) + patch.delta, patch.value);
         TempFile file("bad_header.avi");
         ASSERT_TRUE(file.Write(image.Bytes()));
         AviReader reader;
         std::string error;
         EXPECT_FALSE(reader.Open(file.path(), &error));
-        EXPECT_NE(error.find(message), std::string::npos) << error;
+        EXPECT_NE(error.find(patch.message), std::string::npos) << error;
         EXPECT_EQ(reader.FrameCount(), 0u);
     }
     AviReader reader;
@@ -485,6 +520,24 @@ TEST(AviReaderLargeFiles, FramesBeyondFourGigabytesAreFoundAndRead) {
         ExpectFrame(reader, options.frames, 0);
         ExpectFrame(reader, options.frames, 1);
     }
+}
+
+TEST(AviReaderLargeFiles, FrameClaimingMoreThanTheLimitIsRefusedEvenInsideTheFile) {
+    AviOptions options = SampleOptions();
+    AviImage image = BuildAvi(options);
+    image.Patch32(image.frameChunks[1] + 4, (256u << 20) + 1);
+    image.size += 300u << 20;  // zeros after the RIFF, so that the claim fits in the file
+    TempFile file("big_claim.avi");
+    if (!file.Write(image)) {
+        GTEST_SKIP() << "the file system refuses a sparse file of " << image.size << " bytes";
+    }
+    AviReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(file.path(), &error)) << error;
+    ASSERT_EQ(reader.FrameCount(), options.frames.size());
+    ExpectFrameRefused(reader, 1, "more than the 268435456 this reader accepts");
+    ExpectFrame(reader, options.frames, 0);
+    ExpectFrame(reader, options.frames, 2);
 }
 
 }  // namespace

@@ -74,7 +74,8 @@ TEST(WriteBmp24, RefusesBadSizesShortPixelsAndUnwritablePaths) {
     EXPECT_FALSE(WriteBmp24(file.path(), 3, -2, pixels.data(), pixels.size(), &error));
     EXPECT_FALSE(WriteBmp24(file.path(), 3, 2, pixels.data(), 23, &error));
     EXPECT_NE(error.find("fewer than the 24"), std::string::npos) << error;
-    EXPECT_FALSE(WriteBmp24(file.path(), 0x7FFFFFFF, 0x7FFFFFFF, pixels.data(), pixels.size(), &error));
+    EXPECT_FALSE(
+        WriteBmp24(file.path(), 0x7FFFFFFF, 0x7FFFFFFF, pixels.data(), pixels.size(), &error));
     EXPECT_NE(error.find("too large"), std::string::npos) << error;
     EXPECT_NE(::access(file.path().c_str(), F_OK), 0);  // nothing was created
 
