@@ -163,6 +163,10 @@ DecoderStatus CJPEGDecoder::ConvertRows(uint8_t* const* planes, uint8_t* dst, in
     // transform that does not fit the component count) cannot be converted.
     auto needs = [count](int32_t planeCount) { return planeCount <= count; };
 
+    // An Adobe transform of 1 makes even a one-component frame "YCbCr": its
+    // one plane is the luminance, so it converts as grey.
+    const int32_t model = from == ColorYCbCr && count == 1 ? ColorGrey : from;
+
     PrimitiveStatus status = PrimOk;
     if (from == ColorUnknown && to == ColorUnknown) {
         if (count == 1) {
@@ -174,28 +178,28 @@ DecoderStatus CJPEGDecoder::ConvertRows(uint8_t* const* planes, uint8_t* dst, in
         } else {
             return DecErrUnsupported;
         }
-    } else if (from == ColorGrey && to == ColorGrey) {
+    } else if (model == ColorGrey && to == ColorGrey) {
         status = CopyPlane8u(planes[0], srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorGrey && (to == ColorRGB || to == ColorBGR)) {
+    } else if (model == ColorGrey && (to == ColorRGB || to == ColorBGR)) {
         status = InterleavePlanes3(greyAsThree, srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorRGB && to == ColorRGB) {
+    } else if (model == ColorRGB && to == ColorRGB) {
         status = InterleavePlanes3(samePlanes, srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorRGB && to == ColorBGR) {
+    } else if (model == ColorRGB && to == ColorBGR) {
         status = InterleavePlanes3(reversed, srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorYCbCr && (to == ColorRGB || to == ColorBGR)) {
+    } else if (model == ColorYCbCr && (to == ColorRGB || to == ColorBGR)) {
         if (!needs(3)) return DecErrUnsupported;
         status = to == ColorRGB ? YCbCrToRGB(samePlanes, srcStep, dst, m_outStep, width, rows)
                                 : YCbCrToBGR(samePlanes, srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorYCbCr && to == ColorYCbCr) {
+    } else if (model == ColorYCbCr && to == ColorYCbCr) {
         if (!needs(3)) return DecErrUnsupported;
         if (allowPacked) {
             PackYCbCr422(planes[0], planes[1], planes[2], srcStep, dst, m_outStep, width, rows);
         }
-    } else if (from == ColorGrey && to == ColorYCbCr) {
+    } else if (model == ColorGrey && to == ColorYCbCr) {
         if (allowPacked) PackGrey422(planes[0], srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorCMYK && to == ColorCMYK) {
+    } else if (model == ColorCMYK && to == ColorCMYK) {
         status = InterleavePlanes4(samePlanes, srcStep, dst, m_outStep, width, rows);
-    } else if (from == ColorYCCK && to == ColorCMYK) {
+    } else if (model == ColorYCCK && to == ColorCMYK) {
         if (!needs(4)) return DecErrUnsupported;
         status = YCCKToCMYK(samePlanes, srcStep, dst, m_outStep, width, rows);
     }
