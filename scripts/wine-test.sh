@@ -8,6 +8,10 @@
 #
 # Environment:
 #   WEMB_WIN64_DIR   the win64 build directory (default: build/win64 of this tree)
+#   WEMB_WINE_INSTALL how the codec is installed: "copy" (default: copy into
+#                    system32 and `reg add` the Drivers32 value), "inf"
+#                    (resources/wemb.inf through setupapi) or "reg"
+#                    (copy, then import resources/wemb.reg with regedit)
 #   WINE, WINESERVER the Wine loader and server (default: Debian's wine64 and
 #                    wineserver under /usr/lib/wine, else whatever is on PATH)
 #
@@ -52,6 +56,14 @@ for file in "$build/wemb.dll" "$build/vfw_host.exe"; do
     fi
 done
 
+install=${WEMB_WINE_INSTALL:-copy}
+case $install in
+    copy | inf | reg) ;;
+    *)
+        echo "wine-test: unknown WEMB_WINE_INSTALL=$install (copy, inf or reg)"
+        exit 1 ;;
+esac
+
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/wemb-wine.XXXXXX")
 export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -66,6 +78,19 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# No X server is needed: Wine's null display driver lets windows (the About
+# box) be created and driven without one. The choice is in the user registry
+# before the first start, so that the desktop process starts with it.
+cat >"$prefix/user.reg" <<'REGISTRY'
+WINE REGISTRY Version 2
+;; All keys relative to \\User\\S-1-5-21-0-0-0-1000
+
+#arch=win64
+
+[Software\\Wine\\Drivers]
+"Graphics"="null"
+REGISTRY
+
 # Wine's first start builds the prefix (registry, system directory). The
 # installer's complaints about 32-bit parts this 64-bit-only Wine lacks are
 # noise, so they are shown only when the start fails.
@@ -75,15 +100,30 @@ if ! "$wine" wineboot.exe -i >"$prefix/wineboot.log" 2>&1; then
     exit 1
 fi
 
-# Install and register the codec as its .inf would.
-cp "$build/wemb.dll" "$prefix/drive_c/windows/system32/wemb.dll" || exit 1
-if ! "$wine" reg.exe add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
-        /v vidc.wemb /t REG_SZ /d wemb.dll /f >"$prefix/reg.log" 2>&1; then
-    cat "$prefix/reg.log"
-    echo "wine-test: registering vidc.wemb failed"
+# Install and register the codec.
+setup="$prefix/drive_c/wemb-setup"
+mkdir -p "$setup"
+cp "$build/wemb.dll" "$here/resources/wemb.inf" "$here/resources/wemb.reg" "$setup/" || exit 1
+case $install in
+    copy)
+        cp "$build/wemb.dll" "$prefix/drive_c/windows/system32/wemb.dll" &&
+            "$wine" reg.exe add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\Drivers32' \
+                /v vidc.wemb /t REG_SZ /d wemb.dll /f ;;
+    inf)
+        "$wine" rundll32.exe setupapi.dll,InstallHinfSection DefaultInstall 128 \
+            'C:\wemb-setup\wemb.inf' ;;
+    reg)
+        cp "$build/wemb.dll" "$prefix/drive_c/windows/system32/wemb.dll" &&
+            "$wine" regedit.exe /S 'C:\wemb-setup\wemb.reg' ;;
+esac >"$prefix/install.log" 2>&1
+install_status=$?
+if [ $install_status -ne 0 ] || [ ! -f "$prefix/drive_c/windows/system32/wemb.dll" ]; then
+    cat "$prefix/install.log"
+    echo "wine-test: installing the codec ($install) failed"
     exit 1
 fi
 
-"$wine" "$build/vfw_host.exe" "$@"
+# A hung host must not hang the test run.
+timeout --kill-after=10 300 "$wine" "$build/vfw_host.exe" "$@"
 status=$?
 exit $status

@@ -309,6 +309,79 @@ void CheckDecompressGarbage(Report& report, const Files&) {
     report.ExpectResult(ICDecompressEnd(hic), ICERR_OK, "ICDecompressEnd");
 }
 
+// What the About box watcher saw of the dialog window.
+struct AboutWatch {
+    DWORD hostThread = 0;
+    HWND dialog = nullptr;
+    char caption[64] = {};
+    char okText[16] = {};
+    char firstLine[64] = {};
+    int controls = 0;
+    bool closed = false;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM watchParam) {
+    AboutWatch* watch = reinterpret_cast<AboutWatch*>(watchParam);
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof(className));
+    if (std::strcmp(className, "#32770") != 0) return TRUE;
+    watch->dialog = window;
+    return FALSE;
+}
+
+// Waits for the About box on the host's thread, notes what it shows, and
+// presses OK the way the dialog manager does: WM_COMMAND with IDOK. Should
+// the box stay open, the host's thread would wait forever inside ICAbout,
+// so the watcher ends the program with a failure instead.
+DWORD WINAPI WatchAbout(LPVOID watchParam) {
+    AboutWatch* watch = static_cast<AboutWatch*>(watchParam);
+    for (int attempt = 0; attempt < 200 && watch->dialog == nullptr; ++attempt) {
+        Sleep(50);
+        EnumThreadWindows(watch->hostThread, FindDialog, reinterpret_cast<LPARAM>(watch));
+    }
+    if (watch->dialog == nullptr) return 1;
+    GetWindowTextA(watch->dialog, watch->caption, sizeof(watch->caption));
+    GetDlgItemTextA(watch->dialog, IDOK, watch->okText, sizeof(watch->okText));
+    EnumChildWindows(watch->dialog, CountChild, reinterpret_cast<LPARAM>(&watch->controls));
+    PostMessageA(watch->dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(watch->dialog, IDOK)));
+    for (int attempt = 0; attempt < 100 && IsWindow(watch->dialog); ++attempt) Sleep(50);
+    if (IsWindow(watch->dialog)) {
+        std::printf("FAIL the About box closes on OK: still open after 5 s\n");
+        std::fflush(stdout);
+        ExitProcess(1);
+    }
+    watch->closed = true;
+    return 0;
+}
+
+// ICM_ABOUT shows the dialog modally from the module's own resources; OK
+// closes it and the message returns.
+void CheckAboutBox(Report& report, const Files&) {
+    Codec codec;
+    if (!codec.Opened(report, "open for ICAbout")) return;
+    AboutWatch watch;
+    watch.hostThread = GetCurrentThreadId();
+    HANDLE watcher = CreateThread(nullptr, 0, WatchAbout, &watch, 0, nullptr);
+    if (!report.Expect(watcher != nullptr, "start the About box watcher")) return;
+    report.ExpectResult(ICAbout(codec.handle(), nullptr), ICERR_OK, "ICAbout returns ICERR_OK");
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    if (!report.Expect(watch.dialog != nullptr, "ICAbout shows a dialog")) return;
+    report.Expect(watch.closed, "the About box closes on OK");
+    report.Expectf(std::strcmp(watch.caption, "Torvane") == 0, "the About box caption",
+                   "got \"%s\"", watch.caption);
+    report.Expectf(std::strcmp(watch.okText, "OK") == 0, "the About box OK button", "got \"%s\"",
+                   watch.okText);
+    report.Expectf(watch.controls == 3, "the About box has three controls", "got %d",
+                   watch.controls);
+}
+
 struct Check {
     const char* name;
     void (*run)(Report&, const Files&);
@@ -324,6 +397,7 @@ const Check kChecks[] = {
     {"open and close", CheckOpenAndClose},
     {"codec description", CheckGetInfo},
     {"dialog queries", CheckDialogQueries},
+    {"about box", CheckAboutBox},
     {"decompress query", CheckDecompressQuery},
     {"locate by format", CheckLocate},
     {"decompress get format", CheckDecompressGetFormat},
