@@ -73,7 +73,7 @@ TEST(MarkerSearch, EndOfDataIsReported) {
 
 TEST(MarkerSearch, SegmentsArePassedOverByTheirLength) {
     JpegStream s;
-    s.Soi().Com(std::vector<uint8_t>{}).Com({0xFF, 0xD9, 0xFF, 0xDA, 0xFF, 0x00, 0xFF, 0xFF});
+    s.Soi().Com(std::vector<uint8_t>{}).Com(std::vector<uint8_t>{0xFF, 0xD9, 0xFF, 0xDA, 0xFF, 0x00, 0xFF, 0xFF});
     s.Jfif().App(1, {'E', 'x', 'i', 'f', 0, 0}).App(15, {1, 2, 3});
     Tables(s).Sof0(16, 8, kYcc420).Sos(kYccScan).Eoi();
     const Header h = Parse(s.Bytes());
@@ -83,13 +83,13 @@ TEST(MarkerSearch, SegmentsArePassedOverByTheirLength) {
 
 TEST(MarkerSearch, SegmentLengthsThatRunPastTheDataEndTheData) {
     JpegStream s;
-    s.Soi().WithLength(0x4000).Com({1, 2, 3});
+    s.Soi().WithLength(0x4000).Com(std::vector<uint8_t>{1, 2, 3});
     EXPECT_EQ(Parse(s.Bytes()).status, DecErrEndOfData);
     JpegStream shortTail;
     shortTail.Soi().Raw({0xFF, 0xFE, 0x00});  // length cut after one byte
     EXPECT_EQ(Parse(shortTail.Bytes()).status, DecErrEndOfData);
     JpegStream tiny;
-    tiny.Soi().WithLength(1).Com({});
+    tiny.Soi().WithLength(1).Com(std::vector<uint8_t>{});
     EXPECT_EQ(Parse(tiny.Bytes()).status, DecErrBadLength) << "a length below 2 cannot count itself";
 }
 

@@ -1,0 +1,39 @@
+// Decodes a run of frames on several threads and hands the results over in
+// frame order.
+//
+// Each worker keeps its own codec instance (one DRV_OPEN each, as several
+// ICOpen calls would) and sends one ICM_DECOMPRESS per frame; the codec keeps
+// no state between frames, so the workers never wait for one another. The
+// caller's thread receives the frames in order; workers run at most a few
+// frames ahead of it, which bounds the memory held.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/vfw.h"
+#include "tools/frame_source.h"
+
+struct DecodedFrame {
+    size_t index = 0;               // the frame's number in its source
+    bool ok = false;                // decoded
+    bool dropped = false;           // a frame of zero bytes: nothing to decode
+    std::string error;              // why it failed
+    BITMAPINFOHEADER format = {};   // the codec's output format
+    std::vector<uint8_t> pixels;    // bottom-up rows, as the codec wrote them
+};
+
+struct PipelineStats {
+    size_t decoded = 0;
+    size_t failed = 0;
+    size_t dropped = 0;
+    double megapixels = 0.0;
+};
+
+// Decodes `indices` of `source` on `threads` workers and calls `deliver` for
+// each frame in the order of `indices`, on the calling thread.
+PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<size_t>& indices,
+                                int threads, const std::function<void(DecodedFrame&)>& deliver);

@@ -1,0 +1,104 @@
+#include "tools/frame_output.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string Numbered(size_t frame, int digits) {
+    std::string text = std::to_string(frame);
+    if (static_cast<int>(text.size()) < digits) text.insert(0, digits - text.size(), '0');
+    return text;
+}
+
+// Expands the one integer conversion of a pattern that IsFramePattern accepts.
+std::string ExpandPattern(const std::string& spec, size_t frame) {
+    std::string out;
+    for (size_t i = 0; i < spec.size(); ++i) {
+        if (spec[i] != '%') {
+            out += spec[i];
+            continue;
+        }
+        if (spec[i + 1] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        const bool zeros = spec[j] == '0';
+        int width = 0;
+        while (spec[j] >= '0' && spec[j] <= '9') width = width * 10 + (spec[j++] - '0');
+        const std::string number = Numbered(frame, zeros ? width : 0);
+        if (!zeros && static_cast<int>(number.size()) < width) out.append(width - number.size(), ' ');
+        out += number;
+        i = j;  // on the 'd' or 'u'
+    }
+    return out;
+}
+
+}  // namespace
+
+bool IsFramePattern(const std::string& spec) {
+    int conversions = 0;
+    for (size_t i = 0; i < spec.size(); ++i) {
+        if (spec[i] != '%') continue;
+        if (i + 1 < spec.size() && spec[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        int digits = 0;
+        while (j < spec.size() && spec[j] >= '0' && spec[j] <= '9') {
+            ++j;
+            if (++digits > 2) return false;
+        }
+        if (j >= spec.size() || (spec[j] != 'd' && spec[j] != 'u')) return false;
+        ++conversions;
+        i = j;
+    }
+    return conversions == 1;
+}
+
+std::string OutputPathFor(const std::string& spec, size_t frame, const std::string& stem,
+                          bool several) {
+    if (IsFramePattern(spec)) return ExpandPattern(spec, frame);
+    const bool directory = (!spec.empty() && spec.back() == '/') || IsDirectory(spec);
+    if (directory) {
+        std::string dir = spec;
+        if (dir.back() != '/') dir += '/';
+        return dir + (stem.empty() ? "frame-" + Numbered(frame, 6) : stem) + ".bmp";
+    }
+    if (!several) return spec;
+    // One name for several frames: the frame number goes before the extension.
+    const size_t slash = spec.find_last_of('/');
+    const size_t dot = spec.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string base = hasExtension ? spec.substr(0, dot) : spec;
+    const std::string extension = hasExtension ? spec.substr(dot) : ".bmp";
+    return base + "-" + (stem.empty() ? Numbered(frame, 6) : stem) + extension;
+}
+
+bool WriteRawFrame(std::FILE* out, const DecodedFrame& frame, std::string* error) {
+    const int32_t width = frame.format.biWidth;
+    const int32_t height = std::abs(frame.format.biHeight);
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const size_t step = (rowBytes + 3) & ~size_t(3);
+    if (frame.pixels.size() < step * static_cast<size_t>(height)) {
+        *error = "frame buffer smaller than its format";
+        return false;
+    }
+    for (int32_t row = 0; row < height; ++row) {
+        if (std::fwrite(frame.pixels.data() + step * row, 1, rowBytes, out) != rowBytes) {
+            *error = std::string("cannot write to standard output: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,123 @@
+#include "tools/frame_source.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/codec_session.h"
+#include "tools/jpeg_probe.h"
+
+namespace {
+
+constexpr size_t kMaxJpegBytes = size_t(1) << 30;
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    const bool fromStdin = path == "-";
+    std::FILE* file = fromStdin ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bytes->clear();
+    uint8_t chunk[65536];
+    size_t got;
+    bool tooLarge = false;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
+        if (bytes->size() + got > kMaxJpegBytes) {
+            tooLarge = true;
+            break;
+        }
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    if (!fromStdin) std::fclose(file);
+    if (tooLarge) {
+        *error = (fromStdin ? std::string("standard input") : path) + " is larger than 1 GB";
+        return false;
+    }
+    if (failed) {
+        *error = "cannot read " + (fromStdin ? std::string("standard input") : path);
+        return false;
+    }
+    return true;
+}
+
+bool LooksLikeAvi(const std::string& path) {
+    if (path == "-") return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    uint8_t head[12] = {};
+    const size_t got = std::fread(head, 1, sizeof(head), file);
+    std::fclose(file);
+    return got == sizeof(head) && std::memcmp(head, "RIFF", 4) == 0 &&
+           std::memcmp(head + 8, "AVI ", 4) == 0;
+}
+
+bool AviVideoSource::Open(const std::string& path, bool forceWemb, std::string* error) {
+    if (!m_reader.Open(path, error)) return false;
+    m_format = m_reader.VideoFormat();
+    if (forceWemb) m_format.biCompression = mmioFOURCC('w', 'e', 'm', 'b');
+    return true;
+}
+
+bool AviVideoSource::Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
+                          std::string* error) const {
+    *format = m_format;
+    return m_reader.ReadFrame(index, bytes, error);
+}
+
+std::string AviVideoSource::Label(size_t index) const { return "frame " + std::to_string(index); }
+
+JpegFileSource::JpegFileSource(std::vector<std::string> paths) : m_paths(std::move(paths)) {
+    for (const std::string& path : m_paths) {
+        if (path == "-" && !m_stdinRead) {
+            m_stdinRead = ReadWholeFile("-", &m_stdin, &m_stdinError);
+            if (!m_stdinRead) break;
+        }
+    }
+}
+
+bool JpegFileSource::Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
+                          std::string* error) const {
+    const std::string& path = m_paths[index];
+    if (path == "-") {
+        if (!m_stdinError.empty()) {
+            *error = m_stdinError;
+            return false;
+        }
+        *bytes = m_stdin;
+    } else if (!ReadWholeFile(path, bytes, error)) {
+        return false;
+    }
+    int32_t width = 0, height = 0;
+    if (!ProbeJpegSize(bytes->data(), bytes->size(), &width, &height)) {
+        *error = "no JPEG frame header found";
+        return false;
+    }
+    // The format is the host's business: a frame of its own size.
+    *format = WembFormat(width, height);
+    if (bytes->empty()) {
+        *error = "empty file";
+        return false;
+    }
+    return true;
+}
+
+std::string JpegFileSource::Label(size_t index) const {
+    return m_paths[index] == "-" ? "standard input" : m_paths[index];
+}
+
+std::string JpegFileSource::Stem(size_t index) const {
+    if (m_paths[index] == "-") return "stdin";
+    std::string name = BaseName(m_paths[index]);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}

@@ -1,0 +1,35 @@
+// Command line of wemb-decode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FrameRange {
+    int64_t first = 0;   // first frame number, counted from 0
+    int64_t last = -1;   // last frame number, inclusive; -1 = to the end
+
+    bool Contains(int64_t frame) const { return frame >= first && (last < 0 || frame <= last); }
+};
+
+struct HostOptions {
+    std::vector<std::string> inputs;  // AVI files, JPEG files, or "-" for a JPEG on stdin
+    std::string output;               // -o: BMP file, pattern with %d, or directory
+    bool raw = false;                 // --raw: bgr24 frames on standard output
+    bool info = false;                // --info: describe the inputs, decode nothing
+    bool forceWemb = false;           // --force-wemb: hand any compression to the codec
+    bool quiet = false;               // -q: no progress bar
+    bool help = false;
+    int threads = 0;                  // -j: 0 = one per core
+    FrameRange range;
+};
+
+// Parses argv. False with a message for anything it cannot take.
+bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
+                      std::string* error);
+
+// Parses "N", "A-B", "A-" or "-B" (frame numbers from 0, inclusive).
+bool ParseFrameRange(const std::string& text, FrameRange* range);
+
+// The text of --help.
+std::string HostUsage();
