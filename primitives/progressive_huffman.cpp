@@ -1,0 +1,270 @@
+#include "primitives/progressive_huffman.h"
+
+#include "primitives/bit_reader.h"
+
+using huffman_internal::BitReader;
+using huffman_internal::Wrap16;
+
+namespace {
+
+bool InvalidAl(int32_t al) { return al < 0 || al > 13; }
+
+// Argument checks shared by the two AC primitives, in their fixed order.
+PrimitiveStatus CheckAcArguments(const uint8_t* src, int32_t srcLength, const int32_t* position,
+                                 const int16_t* block, const int32_t* marker, int32_t ss, int32_t se,
+                                 int32_t al, const HuffmanDecodeTable* acTable,
+                                 const HuffmanState* state) {
+    if (src == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (srcLength <= 0) {
+        return PrimErrBadSize;
+    }
+    if (position == nullptr || block == nullptr || marker == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (ss <= 0 || ss > 63 || se < ss || se > 63 || InvalidAl(al)) {
+        return PrimErrOutOfRange;
+    }
+    if (acTable == nullptr || state == nullptr) {
+        return PrimErrNullPointer;
+    }
+    return PrimOk;
+}
+
+// An EOBr symbol's run: 2^r blocks plus the r bits that follow it
+// (T.81 G.1.2.2). `eobRun` holds 2^r already if the extra bits fail.
+WEMB_ALWAYS_INLINE PrimitiveStatus ReadEobRun(BitReader& reader, int32_t r, int32_t& eobRun) {
+    eobRun = 1 << r;
+    if (r > 0) {
+        const PrimitiveStatus status = huffman_internal::NeedBits(reader, r);
+        if (status != PrimOk) {
+            return status;
+        }
+        eobRun += static_cast<int32_t>(huffman_internal::TakeBits(reader, r));
+    }
+    return PrimOk;
+}
+
+// Successive approximation of a coefficient already non-zero: a correction
+// bit of 1 adds one unit at bit Al away from zero, unless that bit is set.
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineCoefficient(BitReader& reader, int16_t* coefficient,
+                                                     int32_t p1, int32_t m1) {
+    const int32_t bit = huffman_internal::ReadBit(reader);
+    if (bit < 0) {
+        return static_cast<PrimitiveStatus>(bit);
+    }
+    const int32_t c = *coefficient;
+    if (bit != 0 && (c & p1) == 0) {
+        *coefficient = Wrap16(static_cast<uint32_t>(c) + static_cast<uint32_t>(c >= 0 ? p1 : m1));
+    }
+    return PrimOk;
+}
+
+WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(BitReader& reader, int16_t* block, int32_t ss,
+                                                int32_t se, int32_t al,
+                                                const HuffmanDecodeTable* acTable, int32_t& eobRun) {
+    for (int32_t k = ss; k <= se;) {
+        const int32_t symbol = huffman_internal::DecodeNextSymbol(reader, acTable);
+        if (symbol < 0) {
+            return static_cast<PrimitiveStatus>(symbol);
+        }
+        const int32_t run = symbol >> 4;
+        const int32_t size = symbol & 0x0F;
+        if (size != 0) {
+            k += run;
+            const PrimitiveStatus status = huffman_internal::NeedBits(reader, size);
+            if (status != PrimOk) {
+                return status;
+            }
+            const int32_t value = huffman_internal::Extend(huffman_internal::TakeBits(reader, size), size);
+            if (k > 71) {
+                return PrimErrBadCode;  // damaged run: beyond even the padded table
+            }
+            block[ZigZagToNatural[k]] = Wrap16(static_cast<uint32_t>(value) << al);
+            ++k;
+        } else if (run == 15) {
+            k += 16;  // ZRL
+        } else {
+            const PrimitiveStatus status = ReadEobRun(reader, run, eobRun);
+            if (status != PrimOk) {
+                return status;
+            }
+            --eobRun;  // this block is the run's first
+            return PrimOk;
+        }
+    }
+    return PrimOk;
+}
+
+// T.81 G.1.2.3: new coefficients of magnitude 1 land on zero-history
+// positions, correction bits refine the non-zero ones passed on the way.
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* block, int32_t ss,
+                                                int32_t se, int32_t al,
+                                                const HuffmanDecodeTable* acTable, int32_t& eobRun) {
+    const int32_t p1 = 1 << al;
+    const int32_t m1 = -p1;
+    int32_t k = ss;
+    if (eobRun == 0) {
+        while (k <= se) {
+            const int32_t symbol = huffman_internal::DecodeNextSymbol(reader, acTable);
+            if (symbol < 0) {
+                return static_cast<PrimitiveStatus>(symbol);
+            }
+            int32_t run = symbol >> 4;
+            int32_t value = 0;
+            if ((symbol & 0x0F) != 0) {
+                const int32_t sign = huffman_internal::ReadBit(reader);
+                if (sign < 0) {
+                    return static_cast<PrimitiveStatus>(sign);
+                }
+                value = sign != 0 ? p1 : m1;
+            } else if (run != 15) {
+                const PrimitiveStatus status = ReadEobRun(reader, run, eobRun);
+                if (status != PrimOk) {
+                    return status;
+                }
+                break;
+            }
+            // Skip `run` zero-history coefficients (ZRL: 16) and stop on the
+            // next one; the skip never goes past se + 1 <= 64.
+            do {
+                int16_t* coefficient = &block[ZigZagToNatural[k]];
+                if (*coefficient != 0) {
+                    const PrimitiveStatus status = RefineCoefficient(reader, coefficient, p1, m1);
+                    if (status != PrimOk) {
+                        return status;
+                    }
+                } else if (--run < 0) {
+                    break;
+                }
+                ++k;
+            } while (k <= se);
+            if (value != 0) {
+                block[ZigZagToNatural[k]] = static_cast<int16_t>(value);
+            }
+            ++k;
+        }
+    }
+    if (eobRun > 0) {
+        for (; k <= se; ++k) {
+            int16_t* coefficient = &block[ZigZagToNatural[k]];
+            if (*coefficient != 0) {
+                const PrimitiveStatus status = RefineCoefficient(reader, coefficient, p1, m1);
+                if (status != PrimOk) {
+                    return status;
+                }
+            }
+        }
+        --eobRun;
+    }
+    return PrimOk;
+}
+
+}  // namespace
+
+PrimitiveStatus DecodeProgressiveDcBlock(const uint8_t* src, int32_t srcLength,
+                                         int32_t* position, int16_t* block,
+                                         int16_t* dcPredictor, int32_t* marker, int32_t al,
+                                         const HuffmanDecodeTable* dcTable,
+                                         HuffmanState* state) {
+    if (src == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (srcLength <= 0) {
+        return PrimErrBadSize;
+    }
+    if (position == nullptr || block == nullptr || dcPredictor == nullptr || marker == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (InvalidAl(al)) {
+        return PrimErrOutOfRange;
+    }
+    if (dcTable == nullptr || state == nullptr) {
+        return PrimErrNullPointer;
+    }
+    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
+    PrimitiveStatus status = PrimOk;
+    const int32_t symbol = huffman_internal::DecodeNextSymbol(reader, dcTable);
+    if (symbol < 0) {
+        status = static_cast<PrimitiveStatus>(symbol);
+    } else {
+        int32_t diff = 0;
+        if (symbol != 0) {
+            status = huffman_internal::ReceiveExtendBits(reader, symbol & 0x0F, &diff);
+        }
+        if (status == PrimOk) {
+            *dcPredictor = Wrap16(static_cast<uint32_t>(*dcPredictor) + static_cast<uint32_t>(diff));
+            block[0] = Wrap16(static_cast<uint32_t>(*dcPredictor) << al);
+        }
+    }
+    huffman_internal::StoreBitReader(reader, position, marker, state);
+    return status;
+}
+
+PrimitiveStatus RefineProgressiveDcBlock(const uint8_t* src, int32_t srcLength,
+                                         int32_t* position, int16_t* block, int32_t* marker,
+                                         int32_t al, HuffmanState* state) {
+    if (src == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (srcLength <= 0) {
+        return PrimErrBadSize;
+    }
+    if (position == nullptr || block == nullptr || marker == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (InvalidAl(al)) {
+        return PrimErrOutOfRange;
+    }
+    if (state == nullptr) {
+        return PrimErrNullPointer;
+    }
+    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
+    const int32_t bit = huffman_internal::ReadBit(reader);
+    if (bit > 0) {
+        block[0] = Wrap16(static_cast<uint32_t>(block[0]) | (1u << al));
+    }
+    huffman_internal::StoreBitReader(reader, position, marker, state);
+    return bit < 0 ? static_cast<PrimitiveStatus>(bit) : PrimOk;
+}
+
+PrimitiveStatus DecodeProgressiveAcBlock(const uint8_t* src, int32_t srcLength,
+                                         int32_t* position, int16_t* block, int32_t* marker,
+                                         int32_t ss, int32_t se, int32_t al,
+                                         const HuffmanDecodeTable* acTable,
+                                         HuffmanState* state) {
+    const PrimitiveStatus check =
+        CheckAcArguments(src, srcLength, position, block, marker, ss, se, al, acTable, state);
+    if (check != PrimOk) {
+        return check;
+    }
+    if (state->eobRun > 0) {
+        --state->eobRun;  // inside an EOB run: nothing to read
+        return PrimOk;
+    }
+    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
+    int32_t eobRun = state->eobRun;
+    const PrimitiveStatus status = DecodeAcBand(reader, block, ss, se, al, acTable, eobRun);
+    huffman_internal::StoreBitReader(reader, position, marker, state);
+    state->eobRun = eobRun;
+    return status;
+}
+
+PrimitiveStatus RefineProgressiveAcBlock(const uint8_t* src, int32_t srcLength,
+                                         int32_t* position, int16_t* block, int32_t* marker,
+                                         int32_t ss, int32_t se, int32_t al,
+                                         const HuffmanDecodeTable* acTable,
+                                         HuffmanState* state) {
+    const PrimitiveStatus check =
+        CheckAcArguments(src, srcLength, position, block, marker, ss, se, al, acTable, state);
+    if (check != PrimOk) {
+        return check;
+    }
+    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
+    int32_t eobRun = state->eobRun;
+    const PrimitiveStatus status = RefineAcBand(reader, block, ss, se, al, acTable, eobRun);
+    huffman_internal::StoreBitReader(reader, position, marker, state);
+    state->eobRun = eobRun;
+    return status;
+}
