@@ -35,6 +35,20 @@ DecoderStatus CJPEGDecoderQuantTable::Define(int32_t precisionAndId, const uint8
     return PrepareQuantTable(m_rawValues, m_preparedValues) == PrimOk ? DecOk : DecErrFailed;
 }
 
+DecoderStatus CJPEGDecoderQuantTable::DefineWide(int32_t precisionAndId,
+                                                const uint16_t* wideValues) {
+    uint8_t lowBytes[kQuantValues];
+    for (int32_t i = 0; i < kQuantValues; ++i) lowBytes[i] = static_cast<uint8_t>(wideValues[i]);
+    const DecoderStatus status = Define(precisionAndId, lowBytes);
+    if (status != DecOk) return status;
+    constexpr uint16_t kLargestQuantizer = 32767;
+    for (int32_t p = 0; p < kQuantValues; ++p) {
+        const uint16_t value = wideValues[NaturalToZigZag[p]];
+        m_preparedValues[p] = value < kLargestQuantizer ? value : kLargestQuantizer;
+    }
+    return DecOk;
+}
+
 DecoderStatus CJPEGDecoder::ReadQuantTables() {
     if (!HasBytes(2)) return DecErrEndOfData;
     int32_t remaining = TakeWord() - 2;
@@ -47,18 +61,20 @@ DecoderStatus CJPEGDecoder::ReadQuantTables() {
         if (id > 3) return DecErrBadQuantTableId;
 
         // 8-bit values are one byte each; any other precision is read as
-        // 16-bit words of which only the low byte is kept.
-        const int32_t valueBytes = precision == 0 ? 1 : 2;
-        if (!HasBytes(kQuantValues * valueBytes)) return DecErrEndOfData;
-        uint8_t values[kQuantValues];
+        // 16-bit words. T.81 allows those only for 12-bit samples, yet
+        // encoders write them for 8-bit frames at low quality, and their
+        // values must be kept whole for the picture to come out right.
+        const bool wide = precision != 0;
+        if (!HasBytes(kQuantValues * (wide ? 2 : 1))) return DecErrEndOfData;
+        uint16_t values[kQuantValues];
         for (int32_t i = 0; i < kQuantValues; ++i) {
-            values[i] = static_cast<uint8_t>(valueBytes == 1 ? TakeByte() : TakeWord() & 0xFF);
+            values[i] = static_cast<uint16_t>(wide ? TakeWord() : TakeByte());
         }
 
         delete m_quantTables[id];
         m_quantTables[id] = new (std::nothrow) CJPEGDecoderQuantTable;
         if (m_quantTables[id] == nullptr) return DecErrFailed;
-        const DecoderStatus status = m_quantTables[id]->Define(precisionAndId, values);
+        const DecoderStatus status = m_quantTables[id]->DefineWide(precisionAndId, values);
         if (status != DecOk) return status;
         // The length accounting charges 64 x Pq extra bytes, whatever was read.
         remaining -= 1 + kQuantValues + kQuantValues * precision;

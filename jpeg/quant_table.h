@@ -17,8 +17,14 @@ public:
     CJPEGDecoderQuantTable& operator=(const CJPEGDecoderQuantTable&) = delete;
 
     // Takes the table id from the low nibble of `precisionAndId`, keeps the
-    // 64 raw values and prepares the natural-order table.
+    // 64 raw values (zig-zag order, one byte each) and prepares the
+    // natural-order table from them.
     DecoderStatus Define(int32_t precisionAndId, const uint8_t* rawValues);
+
+    // For a table sent with 16-bit entries: the raw bytes keep the low byte
+    // of each entry, and the prepared table takes the whole values (zig-zag
+    // order), limited to 32767 because reconstruction reads them as signed.
+    DecoderStatus DefineWide(int32_t precisionAndId, const uint16_t* wideValues);
 
     int32_t m_tableId;
     uint8_t* m_rawValues;         // 64 values, zig-zag order, 32-byte aligned

@@ -89,7 +89,7 @@ TEST(MarkerSearch, SegmentLengthsThatRunPastTheDataEndTheData) {
     shortTail.Soi().Raw({0xFF, 0xFE, 0x00});  // length cut after one byte
     EXPECT_EQ(Parse(shortTail.Bytes()).status, DecErrEndOfData);
     JpegStream tiny;
-    tiny.Soi().WithLength(1).Com(std::vector<uint8_t>{});
+    tiny.Soi().WithLength(1).Com(std::vector<uint8_t>{}).Eoi();
     EXPECT_EQ(Parse(tiny.Bytes()).status, DecErrBadLength) << "a length below 2 cannot count itself";
 }
 
@@ -191,9 +191,10 @@ TEST(FrameHeader, SamplingModesAndUpsamplingFactors) {
         {{{1, 2, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 2, 1, 0}}, SamplingHalfH, {1, 2, 2, 1}, {1, 1, 1, 1}},
         {{{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 2, 2, 0}}, SamplingHalfHV, {1, 2, 2, 1}, {1, 2, 2, 1}},
         {{{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}}, SamplingFull, {1, 1, 1, 1}, {1, 1, 1, 1}},
-        {{{1, 1, 1, 0}, {2, 2, 1, 0}, {3, 1, 1, 0}}, SamplingUnsupported, {1, 1, 1}, {1, 1, 1}},
-        {{{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}}, SamplingUnsupported, {1, 1, 1, 1}, {1, 1, 1, 1}},
-        {{{1, 1, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, SamplingUnsupported, {1, 1, 1}, {1, 1, 1}},
+        // Any mode but full resolution doubles the width of components 1 and 2.
+        {{{1, 1, 1, 0}, {2, 2, 1, 0}, {3, 1, 1, 0}}, SamplingUnsupported, {1, 2, 2}, {1, 1, 1}},
+        {{{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}, {4, 1, 1, 0}}, SamplingUnsupported, {1, 2, 2, 1}, {1, 1, 1, 1}},
+        {{{1, 1, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, SamplingUnsupported, {1, 2, 2}, {1, 1, 1}},
     };
     for (const Case& c : cases) {
         std::vector<ScanComponent> scan;

@@ -63,16 +63,19 @@ TEST(QuantTables, EmptySegmentIsAcceptedAndDefinesNothing) {
     EXPECT_EQ(DecoderInspector(decoder).QuantTable(0), nullptr);
 }
 
-TEST(QuantTables, SixteenBitEntriesKeepTheirLowByte) {
+TEST(QuantTables, SixteenBitEntriesAreUsedWhole) {
     QuantValues wide = Ramp(1);
     wide[0] = 0x0102;
+    wide[9] = 0xFFFF;
     JpegStream s;
     s.Soi().Dqt({{0, 1, Ramp(1)}, {1, 1, wide}}).Eoi();
     CJPEGDecoder decoder;
     ASSERT_EQ(Parse(decoder, s.Bytes()), DecOk);
     DecoderInspector inspect(decoder);
-    ExpectPrepared(inspect.QuantTable(0), Ramp(1));
-    EXPECT_EQ(inspect.QuantTable(1)->m_preparedValues[0], 0x02);
+    ExpectPrepared(inspect.QuantTable(0), Ramp(1));  // same as 8-bit entries
+    EXPECT_EQ(inspect.QuantTable(1)->m_rawValues[0], 0x02) << "raw bytes keep the low byte";
+    EXPECT_EQ(inspect.QuantTable(1)->m_preparedValues[0], 0x0102);
+    EXPECT_EQ(inspect.QuantTable(1)->m_preparedValues[9], 32767) << "read as signed later";
 }
 
 TEST(QuantTables, ALaterSegmentReplacesTheTable) {
