@@ -11,6 +11,7 @@
 #include "support/bit_writer.h"
 #include "support/huffman_encoder.h"
 #include "support/libjpeg_reference.h"
+#include "support/refill_model.h"
 #include "support/scan_walker.h"
 
 namespace {
@@ -289,20 +290,21 @@ TEST_F(SequentialDecoding, LongCodesRunsAndZrlDecodeAsEncoded) {
 }
 
 TEST_F(SequentialDecoding, RunsPastTheLastCoefficient) {
-    // Block 1: 1 at zig-zag 60, then run 5 carries index 66: position 63; the block ends.
+    // Block 1: 1 at zig-zag 55, then run 15 carries the index to 71, the
+    // last padded entry: position 63; the block ends.
     PutDc(0);
     for (int i = 0; i < 3; ++i) PutSymbol(0xF0);
-    PutSymbol(0xB1, 1);
-    PutSymbol(0x51, -1);
+    PutSymbol(0x61, 1);
+    PutSymbol(0xF1, -1);
     // Block 2: 1 at zig-zag 50, then a ZRL to index 67 ends the block.
     PutDc(0);
     for (int i = 0; i < 3; ++i) PutSymbol(0xF0);
     PutSymbol(0x11, 1);
     PutSymbol(0xF0);
-    // Block 3: 1 at zig-zag 57, then run 15 reaches index 73: no such entry.
+    // Block 3: 1 at zig-zag 56, then run 15 reaches index 72: no such entry.
     PutDc(0);
     for (int i = 0; i < 3; ++i) PutSymbol(0xF0);
-    PutSymbol(0x81, 1);
+    PutSymbol(0x71, 1);
     PutSymbol(0xF1, 1);
     const int64_t bitsThroughBlock3 = writer_.bitsWritten();
     writer_.PutRawBytes({0xFF, 0xD9});
@@ -311,14 +313,14 @@ TEST_F(SequentialDecoding, RunsPastTheLastCoefficient) {
     int16_t block[64];
     int16_t predictor = 0;
     ASSERT_EQ(Decode(s, block, &predictor), PrimOk);
-    EXPECT_EQ(block[zigzag_[60]], 1);
+    EXPECT_EQ(block[zigzag_[55]], 1);
     EXPECT_EQ(block[63], -1);
     EXPECT_EQ(std::count(block, block + 64, 0), 62);
     ASSERT_EQ(Decode(s, block, &predictor), PrimOk);
     EXPECT_EQ(block[zigzag_[50]], 1);
     EXPECT_EQ(std::count(block, block + 64, 0), 63);
     EXPECT_EQ(Decode(s, block, &predictor), PrimErrBadCode);
-    EXPECT_EQ(block[zigzag_[57]], 1);  // kept from before the failure
+    EXPECT_EQ(block[zigzag_[56]], 1);  // kept from before the failure
     EXPECT_EQ(s.ConsumedBits(), bitsThroughBlock3);
 }
 
@@ -432,7 +434,7 @@ TEST_F(SequentialDecoding, RandomBlocksRoundTrip) {
     for (int trial = 0; trial < 20; ++trial) {
         // MCUs of two luminance and two chrominance blocks, like 4:2:2 YCbCr.
         std::vector<std::array<int16_t, 64>> blocks(240);
-        std::vector<int64_t> bitsAfter;
+        std::vector<size_t> readsAfter;
         BitWriter writer;
         int predictors[3] = {};
         for (size_t b = 0; b < blocks.size(); ++b) {
@@ -450,10 +452,11 @@ TEST_F(SequentialDecoding, RandomBlocksRoundTrip) {
             }
             EncodeSequentialBlock(writer, block.data(), predictors[component], component ? dcC : dcCoder_,
                                   component ? acC : acCoder_);
-            bitsAfter.push_back(writer.bitsWritten());
+            readsAfter.push_back(writer.reads().size());
         }
         writer.PutRawBytes({0xFF, 0xD9});
         Stream s(writer.bytes());
+        RefillModel model(s.bytes);
         int16_t decodedPredictors[3] = {};
         for (size_t b = 0; b < blocks.size(); ++b) {
             const int component = b % 4 < 2 ? 0 : static_cast<int>(b % 4) - 1;
@@ -461,7 +464,12 @@ TEST_F(SequentialDecoding, RandomBlocksRoundTrip) {
             ASSERT_EQ(Decode(s, block, &decodedPredictors[component], component != 0), PrimOk) << b;
             ASSERT_EQ(std::vector<int16_t>(block, block + 64), std::vector<int16_t>(blocks[b].begin(), blocks[b].end()))
                 << "trial " << trial << " block " << b;
-            ASSERT_EQ(s.ConsumedBits(), bitsAfter[b]) << b;
+            // Refills at exactly the documented points.
+            model.Replay(writer.reads(), b == 0 ? 0 : readsAfter[b - 1], readsAfter[b]);
+            ASSERT_EQ(s.position, model.position) << b;
+            ASSERT_EQ(s.marker, model.marker) << b;
+            ASSERT_EQ(s.state.bitCount, model.state.bitCount) << b;
+            ASSERT_EQ(s.state.bitBuffer, model.state.bitBuffer) << b;
         }
     }
 }

@@ -1,6 +1,7 @@
 // Test-side writer of entropy-coded data: bits most significant first, a
 // 0x00 stuffed after every 0xFF data byte, 1 bits as padding, and raw bytes
-// (markers, fill bytes) appended as they are.
+// (markers, fill bytes) appended as they are. It also notes every read a
+// decoder will make: +n for an n-bit Huffman code, -n for n value bits.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +13,15 @@ namespace testing_support {
 class BitWriter {
 public:
     void PutBits(uint32_t value, int count) {
-        for (int i = count - 1; i >= 0; --i) {
-            current_ = static_cast<uint8_t>((current_ << 1) | ((value >> i) & 1u));
-            ++bitsInCurrent_;
-            ++bitsWritten_;
-            if (bitsInCurrent_ == 8) {
-                EmitDataByte();
-            }
+        if (count > 0) {
+            reads_.push_back(-count);
         }
+        WriteBits(value, count);
+    }
+
+    void PutCode(uint32_t code, int length) {
+        reads_.push_back(length);
+        WriteBits(code, length);
     }
 
     // Pads the last byte with 1 bits.
@@ -40,8 +42,20 @@ public:
     // Data bits written so far, padding excluded.
     int64_t bitsWritten() const { return bitsWritten_; }
     const std::vector<uint8_t>& bytes() const { return bytes_; }
+    const std::vector<int>& reads() const { return reads_; }
 
 private:
+    void WriteBits(uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            current_ = static_cast<uint8_t>((current_ << 1) | ((value >> i) & 1u));
+            ++bitsInCurrent_;
+            ++bitsWritten_;
+            if (bitsInCurrent_ == 8) {
+                EmitDataByte();
+            }
+        }
+    }
+
     void EmitDataByte() {
         bytes_.push_back(current_);
         if (current_ == 0xFF) {
@@ -52,6 +66,7 @@ private:
     }
 
     std::vector<uint8_t> bytes_;
+    std::vector<int> reads_;
     uint8_t current_ = 0;
     int bitsInCurrent_ = 0;
     int64_t bitsWritten_ = 0;

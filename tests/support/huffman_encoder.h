@@ -97,7 +97,7 @@ public:
         if (code.length == 0) {
             std::abort();  // the test asked for a symbol the table lacks
         }
-        writer.PutBits(code.bits, code.length);
+        writer.PutCode(code.bits, code.length);
     }
 
 private:
