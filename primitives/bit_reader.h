@@ -10,10 +10,11 @@
 // codes longer than 8 bits) go through out-of-line functions that work on a
 // second copy, so that the first one never has its address taken.
 //
-// The reader behaves exactly as FillBits / DecodeSymbol / ReceiveExtend do,
-// with one addition: when a refill stops at a marker while fewer bits are
-// held than the caller is about to take, the read fails at once with
-// PrimErrBadHuffmanCode instead of going on with missing bits.
+// The reader consumes bytes and bits exactly as the byte-wise FillBits does,
+// refilling only where DECODE and RECEIVE call for it, with one addition:
+// when a refill stops at a marker while fewer bits are held than the caller
+// is about to take, the read fails at once with PrimErrBadHuffmanCode instead
+// of going on with missing bits.
 #pragma once
 
 #include <cstdint>
@@ -36,11 +37,19 @@ struct BitReader {
     int32_t marker;
     uint32_t bitBuffer;
     int32_t bitCount;
+    // The last position from which four bytes may be loaded at once; -1 once
+    // a marker has been met, which closes the refill.
+    int32_t fastLimit;
 };
+
+inline int32_t FastLimit(int32_t srcLength, int32_t marker) {
+    return marker != 0 ? -1 : srcLength - 4;
+}
 
 inline BitReader LoadBitReader(const uint8_t* src, int32_t srcLength, const int32_t* position,
                                const int32_t* marker, const HuffmanState* state) {
-    return BitReader{src, srcLength, *position, *marker, state->bitBuffer, state->bitCount};
+    return BitReader{src,         srcLength,       *position, *marker, state->bitBuffer,
+                     state->bitCount, FastLimit(srcLength, *marker)};
 }
 
 inline void StoreBitReader(const BitReader& reader, int32_t* position, int32_t* marker,
@@ -68,7 +77,7 @@ int32_t DecodeSymbolCanonical(BitReader* reader, const HuffmanDecodeTable* table
 // buffer are exactly those of the bytewise loop, which tops up to at least 25
 // bits one byte at a time: (32 - bitCount) / 8 bytes.
 WEMB_ALWAYS_INLINE PrimitiveStatus Refill(BitReader& reader, int32_t need) {
-    if (reader.marker == 0 && reader.position <= reader.srcLength - 4) {
+    if (reader.position <= reader.fastLimit) {
         const uint8_t* bytes4 = reader.src + reader.position;
         const uint32_t word = (uint32_t{bytes4[0]} << 24) | (uint32_t{bytes4[1]} << 16) |
                               (uint32_t{bytes4[2]} << 8) | uint32_t{bytes4[3]};
@@ -89,6 +98,7 @@ WEMB_ALWAYS_INLINE PrimitiveStatus Refill(BitReader& reader, int32_t need) {
     if (status == PrimOk && copy.bitCount < need) {
         status = PrimErrBadHuffmanCode;  // a marker ended the data short of `need` bits
     }
+    copy.fastLimit = FastLimit(copy.srcLength, copy.marker);
     reader = copy;
     return status;
 }

@@ -1,5 +1,6 @@
 #include "primitives/huffman.h"
 
+#include <cstring>
 #include <new>
 
 #include "primitives/bit_reader.h"
@@ -262,9 +263,10 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(BitReader& reader, int16_t* block
                                                int16_t* dcPredictor,
                                                const HuffmanDecodeTable* dcTable,
                                                const HuffmanDecodeTable* acTable) {
-    for (int32_t i = 0; i < 64; ++i) {
-        block[i] = 0;
-    }
+    // Copied from a zero block: compilers turn this into a few vector
+    // stores, where a 128-byte memset tends to become a slow `rep stos`.
+    static const int16_t kZeroBlock[64] = {};
+    std::memcpy(block, kZeroBlock, sizeof(kZeroBlock));
 
     const int32_t dcSymbol = huffman_internal::DecodeNextSymbol(reader, dcTable);
     if (dcSymbol < 0) {

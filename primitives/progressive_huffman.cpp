@@ -54,10 +54,11 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineCoefficient(BitReader& reader, int16_t*
     if (bit < 0) {
         return static_cast<PrimitiveStatus>(bit);
     }
+    // Without branches: correction bits are as good as random.
     const int32_t c = *coefficient;
-    if (bit != 0 && (c & p1) == 0) {
-        *coefficient = Wrap16(static_cast<uint32_t>(c) + static_cast<uint32_t>(c >= 0 ? p1 : m1));
-    }
+    const uint32_t apply = 0u - static_cast<uint32_t>(bit & ((c & p1) == 0 ? 1 : 0));
+    const uint32_t step = static_cast<uint32_t>(c >= 0 ? p1 : m1);
+    *coefficient = Wrap16(static_cast<uint32_t>(c) + (step & apply));
     return PrimOk;
 }
 

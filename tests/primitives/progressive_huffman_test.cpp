@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -58,9 +57,9 @@ protected:
     int32_t Length() const { return static_cast<int32_t>(bytes_.size()); }
     int16_t& At(int16_t* block, int zigzagIndex) { return block[zigzag_[zigzagIndex]]; }
 
-    const HuffmanSpec acSpec_ = ProgressiveAcSpec();
-    DecodeTablePtr dc_ = BuildTable(kLuminanceDc), ac_ = BuildTable(acSpec_);
-    HuffmanCoder dcCoder_{kLuminanceDc}, acCoder_{acSpec_};
+    const HuffmanTable acTable_ = ProgressiveAcTable();
+    DecodeTablePtr dc_ = BuildTable(kLuminanceDc), ac_ = BuildTable(acTable_);
+    HuffmanCoder dcCoder_{kLuminanceDc}, acCoder_{acTable_};
     BitWriter writer_;
     std::vector<uint8_t> bytes_;
     int32_t position_ = 0;
@@ -216,8 +215,9 @@ TEST_F(ProgressiveDecoding, AcRefinementSkipsZeroHistoryCoefficients) {
     At(block, 3) = -4;
     At(block, 6) = 4;
     ASSERT_EQ(RefineAc(block, 1, 63, 1), PrimOk);
-    const std::vector<std::pair<int, int>> expected = {{1, 6}, {3, -4}, {4, 2}, {6, 6}};
-    for (const auto& e : expected) EXPECT_EQ(At(block, e.first), e.second) << e.first;
+    for (const auto& e : {std::pair<int, int>{1, 6}, {3, -4}, {4, 2}, {6, 6}}) {
+        EXPECT_EQ(At(block, e.first), e.second) << e.first;
+    }
     EXPECT_EQ(std::count(block, block + 64, 0), 60);
 
     int16_t fresh[64] = {};
@@ -321,7 +321,7 @@ TEST_F(ProgressiveDecoding, RandomFirstScansRoundTrip) {
             int16_t expected[64] = {static_cast<int16_t>(bands[b][0] * (1 << al))};
             for (int k = ss; k <= se; ++k) expected[zigzag_[k]] = static_cast<int16_t>(bands[b][k] * (1 << al));
             ASSERT_TRUE(std::equal(block, block + 64, expected)) << "trial " << trial << " block " << b;
-            // Refills at exactly the documented points: after every DC block,
+            // Refills where the FillBits and DECODE rules put them: after every DC block,
             // and after the whole AC scan (an EOB run's code is written when
             // the run ends but read in its first block).
             dcModel.Replay(dcWriter.reads(), b == 0 ? 0 : dcReadsAfter[b - 1], dcReadsAfter[b]);
@@ -370,7 +370,7 @@ TEST(EntropyPrimitives, RandomBytesStayInBoundsAndFailCleanly) {
     ASSERT_EQ(BuildHuffmanDecodeTable(threeOfLengthOne, values, &oversubscribed), PrimErrBadHuffmanTable);
     const DecodeTablePtr owner(oversubscribed);
     const DecodeTablePtr dc = BuildTable(kLuminanceDc), ac = BuildTable(kLuminanceAc);
-    const DecodeTablePtr progressiveAc = BuildTable(ProgressiveAcSpec());
+    const DecodeTablePtr progressiveAc = BuildTable(ProgressiveAcTable());
     const HuffmanDecodeTable* acTables[] = {ac.get(), progressiveAc.get(), oversubscribed};
     std::mt19937 rng(5);
     for (int trial = 0; trial < 3000; ++trial) {
@@ -387,13 +387,13 @@ TEST(EntropyPrimitives, RandomBytesStayInBoundsAndFailCleanly) {
         std::unique_ptr<int16_t[]> block(new int16_t[64]());
         PrimitiveStatus status = PrimOk;
         for (int b = 0; b < 64 && status == PrimOk; ++b) {
-            switch (kind) {
-                case 0: status = DecodeSequentialBlock(src.get(), length, &position, block.get(), &predictor, &marker, dc.get(), acTable, &state); break;
-                case 1: status = DecodeProgressiveDcBlock(src.get(), length, &position, block.get(), &predictor, &marker, al, acTable, &state); break;
-                case 2: status = RefineProgressiveDcBlock(src.get(), length, &position, block.get(), &marker, al, &state); break;
-                case 3: status = DecodeProgressiveAcBlock(src.get(), length, &position, block.get(), &marker, ss, se, al, acTable, &state); break;
-                default: status = RefineProgressiveAcBlock(src.get(), length, &position, block.get(), &marker, ss, se, al, acTable, &state); break;
-            }
+            const uint8_t* bytes = src.get();
+            int16_t* out = block.get();
+            status = kind == 0   ? DecodeSequentialBlock(bytes, length, &position, out, &predictor, &marker, dc.get(), acTable, &state)
+                     : kind == 1 ? DecodeProgressiveDcBlock(bytes, length, &position, out, &predictor, &marker, al, acTable, &state)
+                     : kind == 2 ? RefineProgressiveDcBlock(bytes, length, &position, out, &marker, al, &state)
+                     : kind == 3 ? DecodeProgressiveAcBlock(bytes, length, &position, out, &marker, ss, se, al, acTable, &state)
+                                 : RefineProgressiveAcBlock(bytes, length, &position, out, &marker, ss, se, al, acTable, &state);
             ASSERT_LE(position, length);
             ASSERT_GE(state.bitCount, 0);
             ASSERT_LE(state.bitCount, 32);

@@ -16,19 +16,19 @@
 namespace testing_support {
 
 // Code counts for lengths 1..16 and the symbols in code order.
-struct HuffmanSpec {
+struct HuffmanTable {
     std::array<uint8_t, 16> bits;
     std::vector<uint8_t> values;
 };
 
 // Table K.3: luminance DC.
-inline const HuffmanSpec kLuminanceDc = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+inline const HuffmanTable kLuminanceDc = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
                                          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
 // Table K.4: chrominance DC.
-inline const HuffmanSpec kChrominanceDc = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+inline const HuffmanTable kChrominanceDc = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
                                            {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
 // Table K.5: luminance AC.
-inline const HuffmanSpec kLuminanceAc = {
+inline const HuffmanTable kLuminanceAc = {
     {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
     {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
      0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
@@ -42,7 +42,7 @@ inline const HuffmanSpec kLuminanceAc = {
      0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
      0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
 // Table K.6: chrominance AC.
-inline const HuffmanSpec kChrominanceAc = {
+inline const HuffmanTable kChrominanceAc = {
     {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
     {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61,
      0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33,
@@ -59,18 +59,18 @@ inline const HuffmanSpec kChrominanceAc = {
 // An AC table for progressive first scans, which need EOBn symbols (0x10 ..
 // 0xE0) that the Annex K tables lack: every run/size of sizes 1..10, ZRL and
 // EOB0..EOB14, 176 symbols with lengths 2 to 13 (Kraft sum below 1).
-inline HuffmanSpec ProgressiveAcSpec() {
-    HuffmanSpec spec{{0, 2, 1, 2, 2, 2, 2, 4, 8, 16, 32, 64, 41, 0, 0, 0}, {0x00}};
+inline HuffmanTable ProgressiveAcTable() {
+    HuffmanTable table{{0, 2, 1, 2, 2, 2, 2, 4, 8, 16, 32, 64, 41, 0, 0, 0}, {0x00}};
     for (int size = 1; size <= 10; ++size) {
         for (int run = 0; run < 16; ++run) {
-            spec.values.push_back(static_cast<uint8_t>((run << 4) | size));
+            table.values.push_back(static_cast<uint8_t>((run << 4) | size));
         }
     }
-    spec.values.push_back(0xF0);
+    table.values.push_back(0xF0);
     for (int r = 1; r <= 14; ++r) {
-        spec.values.push_back(static_cast<uint8_t>(r << 4));
+        table.values.push_back(static_cast<uint8_t>(r << 4));
     }
-    return spec;
+    return table;
 }
 
 struct Code {
@@ -82,12 +82,12 @@ struct Code {
 // the next (T.81 Figure C.2 in one loop).
 class HuffmanCoder {
 public:
-    explicit HuffmanCoder(const HuffmanSpec& spec) {
+    explicit HuffmanCoder(const HuffmanTable& table) {
         uint32_t code = 0;
         size_t next = 0;
         for (int length = 1; length <= 16; ++length, code <<= 1) {
-            for (int i = 0; i < spec.bits[length - 1]; ++i) {
-                codes_[spec.values[next++]] = Code{code++, length};
+            for (int i = 0; i < table.bits[length - 1]; ++i) {
+                codes_[table.values[next++]] = Code{code++, length};
             }
         }
     }
@@ -218,9 +218,9 @@ struct TableDeleter {
 using DecodeTablePtr = std::unique_ptr<HuffmanDecodeTable, TableDeleter>;
 
 // Builds a decode table that must build without error (aborts otherwise).
-inline DecodeTablePtr BuildTable(const HuffmanSpec& spec) {
+inline DecodeTablePtr BuildTable(const HuffmanTable& definition) {
     HuffmanDecodeTable* table = nullptr;
-    if (BuildHuffmanDecodeTable(spec.bits.data(), spec.values.data(), &table) != PrimOk) {
+    if (BuildHuffmanDecodeTable(definition.bits.data(), definition.values.data(), &table) != PrimOk) {
         std::abort();
     }
     return DecodeTablePtr(table);

@@ -1,7 +1,8 @@
-// The entropy decoder's documented refill points, replayed over the public
-// byte-wise FillBits: given the reads a BitWriter noted (code lengths and
-// value bit counts), it tracks where position, marker and the bit buffer must
-// stand, independently of the block decoders' inline reader.
+// The entropy decoder's refill rules (when FillBits is called, and with what
+// `need`) replayed over the public byte-wise FillBits: given the reads a
+// BitWriter noted (code lengths and value bit counts), it tracks where
+// position, marker and the bit buffer must stand, independently of the block
+// decoders' inline reader.
 #pragma once
 
 #include <cstdint>

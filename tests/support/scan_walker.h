@@ -13,14 +13,14 @@
 namespace testing_support {
 
 // A Huffman table as a DHT segment defines it: class 0 DC, 1 AC.
-struct DhtTable {
+struct DefinedTable {
     int tableClass;
     int id;
-    HuffmanSpec spec;
+    HuffmanTable definition;
 };
 
 struct WalkResult {
-    std::vector<DhtTable> tables;    // every DHT table, in stream order
+    std::vector<DefinedTable> tables;    // every DHT table, in stream order
     std::vector<int16_t> coefficients;
     int32_t firstFailure = PrimOk;   // status of the first failing block primitive
 };
@@ -38,15 +38,15 @@ inline WalkResult WalkGreyStream(const std::vector<uint8_t>& jpeg, int blocksWid
         at += 2 + length;
         if (code == 0xC4) {
             for (const uint8_t* p = segment; p < segment + length - 2;) {
-                DhtTable table{*p >> 4, *p & 15, {}};
+                DefinedTable table{*p >> 4, *p & 15, {}};
                 size_t count = 0;
                 for (int i = 0; i < 16; ++i) {
-                    table.spec.bits[i] = p[1 + i];
+                    table.definition.bits[i] = p[1 + i];
                     count += p[1 + i];
                 }
-                table.spec.values.assign(p + 17, p + 17 + count);
+                table.definition.values.assign(p + 17, p + 17 + count);
                 p += 17 + count;
-                tables[table.tableClass][table.id] = BuildTable(table.spec);
+                tables[table.tableClass][table.id] = BuildTable(table.definition);
                 result.tables.push_back(table);
             }
         }
