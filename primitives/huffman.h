@@ -12,7 +12,7 @@
 
 #include "primitives/status.h"
 
-// Decode specification of one Huffman table. Per-length arrays are indexed
+// The decoding form of one Huffman table. Per-length arrays are indexed
 // by code length - 1.
 struct HuffmanDecodeTable {
     uint16_t symbols[256];      // symbol values in code order
