@@ -3,12 +3,13 @@
 // committed test streams.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -454,16 +455,27 @@ TEST(ReadFile, ReadsWholeFilesAndReportsMissingOnes) {
 
 // ---------------------------------------------------------------- the committed test streams
 
+// The "_WIDTHxHEIGHT" field of a test stream's name.
+bool SizeInName(const std::string& name, int* width, int* height) {
+    for (size_t at = name.find('_'); at != std::string::npos; at = name.find('_', at + 1)) {
+        char next = 0;
+        if (std::sscanf(name.c_str() + at, "_%dx%d%c", width, height, &next) == 3 &&
+            (next == '_' || next == '.')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Every stream decodes with libjpeg, without a warning, at the size, component
 // count and coding process its name states.
 TEST(Testdata, EveryStreamDecodesAsItsNameSays) {
     const std::vector<std::string> names = ListTestdata();
     ASSERT_GE(names.size(), 60u);
-    const std::regex size(R"(_(\d+)x(\d+)(_|\.jpg$))");
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(name, m, size));
+        int width = 0, height = 0;
+        ASSERT_TRUE(SizeInName(name, &width, &height));
         const bool fourComponents = name.rfind("cmyk", 0) == 0 || name.rfind("ycck", 0) == 0;
         const int components = name.rfind("grey", 0) == 0 ? 1 : fourComponents ? 4 : 3;
 
@@ -472,8 +484,8 @@ TEST(Testdata, EveryStreamDecodesAsItsNameSays) {
         ReferenceOptions options;
         options.layout = fourComponents ? ReferenceLayout::kCmykTopDown : ReferenceLayout::kBgrBottomUp;
         ASSERT_TRUE(DecodeReference(ReadTestdata(name), options, &image, &error)) << error;
-        EXPECT_EQ(image.width, std::stoi(m[1]));
-        EXPECT_EQ(image.height, std::stoi(m[2]));
+        EXPECT_EQ(image.width, width);
+        EXPECT_EQ(image.height, height);
         EXPECT_EQ(image.components, components);
         EXPECT_EQ(image.progressive, name.find("_prog") != std::string::npos);
     }
