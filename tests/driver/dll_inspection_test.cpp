@@ -1,7 +1,9 @@
 // Inspects the wemb.dll files of the two Windows builds (presets win32 and
 // win64) as a host and the Windows loader see them: the one export, the DLLs
 // it depends on, and the About dialog, version record and manifest compiled
-// into it. Each build is skipped while its DLL has not been built.
+// into it. Each build is skipped while its DLL has not been built, unless the
+// environment has WEMB_REQUIRE_WINDOWS=1 (as in CI), which makes a missing
+// DLL a failure.
 //
 // The expected values are the documented ones, written out here with the
 // Windows SDK's numeric values for the style and version constants.
@@ -9,6 +11,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -79,11 +83,23 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// Whether the Windows builds must be there: a run that means to check them
+// must not pass by skipping.
+bool WindowsBuildsRequired() {
+    const char* value = std::getenv("WEMB_REQUIRE_WINDOWS");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
 class DllInspection : public ::testing::TestWithParam<DllBuild> {
 protected:
     void SetUp() override {
         const DllBuild& build = GetParam();
         if (!std::ifstream(build.path).good()) {
+            if (WindowsBuildsRequired()) {
+                FAIL() << build.path << " is not built, and WEMB_REQUIRE_WINDOWS=1 forbids "
+                       << "skipping: cmake --preset " << build.preset << " && cmake --build build/"
+                       << build.preset;
+            }
             GTEST_SKIP() << build.path << " is not built: cmake --preset " << build.preset
                          << " && cmake --build build/" << build.preset;
         }

@@ -1,121 +1,29 @@
 // vfw_host: drives the installed wemb.dll through the Video Compression
 // Manager (msvfw32) the way a player does, and reports each finding on a
 // line of its own: "ok <what>" or "FAIL <what>: <why>". The exit status is 0
-// when every check passed, 1 otherwise.
+// when every check passed, 1 otherwise, 2 for a wrong command line.
 //
 // The codec must already be registered as the handler of `wemb` (vidc.wemb
 // under Drivers32); scripts/wine-test.sh does that in a fresh Wine prefix.
 //
-// Usage: vfw_host [FILE...]
-// Every check receives the file arguments. The checks here need none; a
-// check that compares decoded pictures with expected bytes takes its inputs
-// from them (see kChecks at the end) and reports a failure when they are
-// missing, so that a wrong command line cannot pass unnoticed.
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-// (after windows.h, which they build on)
-#include <mmsystem.h>
-#include <vfw.h>
-
-#include <cstdarg>
-#include <cstdio>
+// Usage: vfw_host [--frame FRAME.jpg EXPECTED.bmp] [--clip CLIP.avi EXPECTED-DIR]
+//                 [--no-pictures]
+// The picture checks (picture_checks.cpp) decode the JPEG frame and play the
+// AVI clip through the codec and compare the pictures with the Linux host's
+// (host.h describes the arguments); the other checks need no inputs.
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "host.h"
+#include "picture_checks.h"
+
 namespace {
 
-// ---------------------------------------------------------------------------
-// Reporting
-
-class Report {
-public:
-    // Prints "ok <what>" or "FAIL <what>".
-    bool Expect(bool passed, const char* what) { return Expectf(passed, what, "%s", ""); }
-
-    // As Expect, with printf-style details after a failure: "FAIL <what>: <details>".
-    __attribute__((format(printf, 4, 5))) bool Expectf(bool passed, const char* what,
-                                                       const char* detailFormat, ...) {
-        if (passed) {
-            std::printf("ok %s\n", what);
-            ++passed_;
-        } else {
-            va_list details;
-            va_start(details, detailFormat);
-            char text[512];
-            std::vsnprintf(text, sizeof(text), detailFormat, details);
-            va_end(details);
-            std::printf("FAIL %s%s%s\n", what, text[0] != '\0' ? ": " : "", text);
-            ++failed_;
-        }
-        std::fflush(stdout);
-        return passed;
-    }
-
-    // Compares two results of ICSendMessage and friends.
-    bool ExpectResult(LRESULT actual, LRESULT expected, const char* what) {
-        return Expectf(actual == expected, what, "got %lld, want %lld",
-                       static_cast<long long>(actual), static_cast<long long>(expected));
-    }
-
-    int passed() const { return passed_; }
-    int failed() const { return failed_; }
-
-private:
-    int passed_ = 0;
-    int failed_ = 0;
-};
-
-using Files = std::vector<std::string>;
+using namespace vfw_host;
 
 // ---------------------------------------------------------------------------
 // Helpers
-
-const DWORD kWemb = mmioFOURCC('w', 'e', 'm', 'b');
-
-// An open codec instance, closed when it goes out of scope.
-class Codec {
-public:
-    Codec() : handle_(ICOpen(ICTYPE_VIDEO, kWemb, ICMODE_DECOMPRESS)) {}
-    ~Codec() {
-        if (handle_ != nullptr) ICClose(handle_);
-    }
-    Codec(const Codec&) = delete;
-    Codec& operator=(const Codec&) = delete;
-
-    HIC handle() const { return handle_; }
-
-    // Reports and returns whether the open succeeded; checks that need the
-    // codec start with it.
-    bool Opened(Report& report, const char* what) const {
-        return report.Expectf(handle_ != nullptr, what, "ICOpen(vidc, wemb) returned null");
-    }
-
-private:
-    HIC handle_;
-};
-
-BITMAPINFOHEADER WembFormat(LONG width, LONG height) {
-    BITMAPINFOHEADER format = {};
-    format.biSize = sizeof(format);
-    format.biWidth = width;
-    format.biHeight = height;
-    format.biPlanes = 1;
-    format.biBitCount = 24;
-    format.biCompression = kWemb;
-    return format;
-}
-
-BITMAPINFOHEADER RgbFormat(LONG width, LONG height, WORD bitCount) {
-    BITMAPINFOHEADER format = {};
-    format.biSize = sizeof(format);
-    format.biWidth = width;
-    format.biHeight = height;
-    format.biPlanes = 1;
-    format.biBitCount = bitCount;
-    format.biCompression = BI_RGB;
-    return format;
-}
 
 std::string Narrow(const WCHAR* text, size_t capacity) {
     std::string result;
@@ -125,27 +33,12 @@ std::string Narrow(const WCHAR* text, size_t capacity) {
     return result;
 }
 
-// Reads a whole file; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    bytes.clear();
-    BYTE chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
-}
-
 // ---------------------------------------------------------------------------
-// Checks. Each takes the report and the file arguments.
+// Checks. Each takes the report and the command line's inputs.
 
 // The registration is visible to the compression manager, and the module's
 // export is reachable by its undecorated name.
-void CheckInstallation(Report& report, const Files&) {
+void CheckInstallation(Report& report, const Inputs&) {
     ICINFO info = {};
     info.dwSize = sizeof(info);
     report.Expect(ICInfo(ICTYPE_VIDEO, kWemb, &info) != FALSE,
@@ -163,23 +56,13 @@ void CheckInstallation(Report& report, const Files&) {
     }
 }
 
-// Every file named on the command line can be read, so that a mistyped path
-// fails the run instead of quietly skipping what it was meant for.
-void CheckFileArguments(Report& report, const Files& files) {
-    for (const std::string& path : files) {
-        std::vector<BYTE> bytes;
-        const std::string what = "file argument " + path + " can be read";
-        report.Expect(ReadWholeFile(path, bytes), what.c_str());
-    }
-}
-
-void CheckOpenAndClose(Report& report, const Files&) {
+void CheckOpenAndClose(Report& report, const Inputs&) {
     HIC codec = ICOpen(ICTYPE_VIDEO, kWemb, ICMODE_DECOMPRESS);
     if (!report.Expect(codec != nullptr, "ICOpen(vidc, wemb, ICMODE_DECOMPRESS)")) return;
     report.ExpectResult(ICClose(codec), ICERR_OK, "ICClose");
 }
 
-void CheckGetInfo(Report& report, const Files&) {
+void CheckGetInfo(Report& report, const Inputs&) {
     Codec codec;
     if (!codec.Opened(report, "open for ICGetInfo")) return;
     ICINFO info = {};
@@ -205,7 +88,7 @@ void CheckGetInfo(Report& report, const Files&) {
                 Narrow(info.szDriver, 128).c_str());
 }
 
-void CheckDialogQueries(Report& report, const Files&) {
+void CheckDialogQueries(Report& report, const Inputs&) {
     Codec codec;
     if (!codec.Opened(report, "open for the dialog queries")) return;
     report.Expect(ICQueryAbout(codec.handle()), "ICQueryAbout: there is an About box");
@@ -218,7 +101,7 @@ void CheckDialogQueries(Report& report, const Files&) {
     report.Expectf(quality == 8000, "default quality is 8000", "got %lu", quality);
 }
 
-void CheckDecompressQuery(Report& report, const Files&) {
+void CheckDecompressQuery(Report& report, const Inputs&) {
     Codec codec;
     if (!codec.Opened(report, "open for ICDecompressQuery")) return;
     HIC hic = codec.handle();
@@ -243,7 +126,7 @@ void CheckDecompressQuery(Report& report, const Files&) {
 
 // A player that knows only the stream format finds the codec by asking
 // every registered decompressor.
-void CheckLocate(Report& report, const Files&) {
+void CheckLocate(Report& report, const Inputs&) {
     BITMAPINFOHEADER input = WembFormat(640, 480);
     BITMAPINFOHEADER rgb24 = RgbFormat(640, 480, 24);
     HIC found = ICLocate(ICTYPE_VIDEO, 0, &input, &rgb24, ICMODE_DECOMPRESS);
@@ -258,7 +141,7 @@ void CheckLocate(Report& report, const Files&) {
     ICClose(found);
 }
 
-void CheckDecompressGetFormat(Report& report, const Files&) {
+void CheckDecompressGetFormat(Report& report, const Inputs&) {
     Codec codec;
     if (!codec.Opened(report, "open for ICDecompressGetFormat")) return;
     // 641 pixels of 3 bytes are 1923 bytes, padded to 1924 per row.
@@ -283,7 +166,7 @@ void CheckDecompressGetFormat(Report& report, const Files&) {
                    output.biSizeImage);
 }
 
-void CheckDecompressGarbage(Report& report, const Files&) {
+void CheckDecompressGarbage(Report& report, const Inputs&) {
     Codec codec;
     if (!codec.Opened(report, "open for ICDecompress")) return;
     HIC hic = codec.handle();
@@ -362,7 +245,7 @@ DWORD WINAPI WatchAbout(LPVOID watchParam) {
 
 // ICM_ABOUT shows the dialog modally from the module's own resources; OK
 // closes it and the message returns.
-void CheckAboutBox(Report& report, const Files&) {
+void CheckAboutBox(Report& report, const Inputs&) {
     Codec codec;
     if (!codec.Opened(report, "open for ICAbout")) return;
     AboutWatch watch;
@@ -384,15 +267,11 @@ void CheckAboutBox(Report& report, const Files&) {
 
 struct Check {
     const char* name;
-    void (*run)(Report&, const Files&);
+    void (*run)(Report&, const Inputs&);
 };
 
-// Add new checks here. A check that needs inputs reads them from `files`
-// (e.g. a JPEG frame and its expected 24-bit picture, or an AVI file opened
-// with AVIFileOpen/AVIStreamGetFrameOpen/AVIStreamGetFrame) with
-// ReadWholeFile.
+// Add new checks here; checks that need inputs take them from Inputs.
 const Check kChecks[] = {
-    {"file arguments", CheckFileArguments},
     {"installation", CheckInstallation},
     {"open and close", CheckOpenAndClose},
     {"codec description", CheckGetInfo},
@@ -402,16 +281,59 @@ const Check kChecks[] = {
     {"locate by format", CheckLocate},
     {"decompress get format", CheckDecompressGetFormat},
     {"decompress a bad frame", CheckDecompressGarbage},
+    {"decompress a real frame", CheckDecodeFrame},
+    {"play the clip through AVIFile", CheckPlayClip},
 };
+
+const char kUsage[] =
+    "usage: vfw_host [--frame FRAME.jpg EXPECTED.bmp] [--clip CLIP.avi EXPECTED-DIR]\n"
+    "                [--no-pictures]\n";
+
+// Reads the command line into `inputs`; false, with a message, when it is wrong.
+bool ParseCommandLine(int argc, char** argv, Inputs* inputs) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        std::string* first = nullptr;
+        std::string* second = nullptr;
+        if (option == "--frame") {
+            first = &inputs->frameJpeg;
+            second = &inputs->frameBmp;
+        } else if (option == "--clip") {
+            first = &inputs->clipAvi;
+            second = &inputs->clipFrames;
+        } else if (option == "--no-pictures") {
+            inputs->noPictures = true;
+            continue;
+        } else {
+            std::fprintf(stderr, "vfw_host: unknown argument %s\n", option.c_str());
+            return false;
+        }
+        if (i + 2 >= argc || !first->empty()) {
+            std::fprintf(stderr, "vfw_host: %s takes two paths, once\n", option.c_str());
+            return false;
+        }
+        *first = argv[++i];
+        *second = argv[++i];
+    }
+    if (inputs->noPictures && (!inputs->frameJpeg.empty() || !inputs->clipAvi.empty())) {
+        std::fprintf(stderr, "vfw_host: --no-pictures contradicts --frame and --clip\n");
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Files files(argv + 1, argv + argc);
+    Inputs inputs;
+    if (!ParseCommandLine(argc, argv, &inputs)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     Report report;
     for (const Check& check : kChecks) {
         std::printf("# %s\n", check.name);
-        check.run(report, files);
+        check.run(report, inputs);
     }
     std::printf("vfw_host: %d passed, %d failed\n", report.passed(), report.failed());
     return report.failed() == 0 && report.passed() > 0 ? 0 : 1;
