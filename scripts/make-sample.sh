@@ -25,6 +25,21 @@ ffmpeg -v error -y -loop 1 -framerate 25 -i "$IMAGES/forest-path-2560x1600.jpg" 
     -c:v mjpeg -q:v 7 -vtag wemb -strict unofficial -an \
     -fflags +bitexact -flags +bitexact -threads 1 "$OUT"
 
+# ffmpeg sets AVIF_TRUSTCKTYPE (0x800) in the main header. With it, Video for
+# Windows readers take the chunk id 'dc' as "not a key frame" and decode every
+# frame from frame 0 on; every frame of this clip is a key frame (a complete
+# JPEG stream), as the idx1 flags say, so the flag is cleared.
+/usr/bin/python3 - "$OUT" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, 'rb').read())
+at = data.index(b'avih')
+flags_at = at + 8 + 12  # chunk id, size, then dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity
+flags = struct.unpack_from('<I', data, flags_at)[0]
+struct.pack_into('<I', data, flags_at, flags & ~0x800)
+open(path, 'wb').write(data)
+PY
+
 # Every frame must be a complete interchange stream with its own tables.
 "${TOOL[@]}" avi "$OUT" >"$WORK/frames.txt"
 frames=$(wc -l <"$WORK/frames.txt")
