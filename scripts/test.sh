@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: both Windows DLLs (cross-compiled),
+# the Linux build with its tests (the DLL inspection and the Wine host test
+# included), and the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer. Installs the Debian packages it needs first.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+scripts/install-deps.sh
+jobs=$(nproc)
+
+for preset in win32 win64 default sanitize; do
+  echo "== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+# A Windows check that cannot run must fail here, not skip.
+export WEMB_REQUIRE_WINDOWS=1
+echo "== tests"
+ctest --preset default -j "$jobs"
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset sanitize -j "$jobs"
