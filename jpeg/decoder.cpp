@@ -138,15 +138,37 @@ DecoderStatus CJPEGDecoder::DecodeImage() {
     return RunMarkerLoop(PassData);
 }
 
+namespace {
+
+// Bytes a destination pixel of the colour model takes; for the unknown model
+// the components are interleaved as they are.
+int32_t BytesPerPixel(int32_t model, int32_t componentCount) {
+    switch (model) {
+        case ColorGrey: return 1;
+        case ColorYCbCr: return 2;  // packed 4:2:2
+        case ColorRGB:
+        case ColorBGR: return 3;
+        case ColorCMYK: return 4;
+        default: return componentCount;
+    }
+}
+
+}  // namespace
+
 // The conversion stage writes m_outWidth x m_outHeight pixels from planes
-// that hold the frame's size: a destination larger than the frame, or none
-// at all, would make it read or write outside a buffer.
+// that hold the frame's size: a destination larger than the frame, rows
+// narrower than their pixels, or no destination at all would make it read or
+// write outside a buffer.
 DecoderStatus CJPEGDecoder::CheckOutput() const {
     if (m_mcusPerRow <= 0 || m_mcuRows <= 0) {
         return DecErrFailed;  // ParseHeaders has not produced a geometry
     }
-    if (m_outPixels == nullptr || m_outStep <= 0 || m_outWidth <= 0 || m_outHeight <= 0 ||
+    if (m_outPixels == nullptr || m_outWidth <= 0 || m_outHeight <= 0 ||
         m_outWidth > m_width || m_outHeight > m_height) {
+        return DecErrFailed;
+    }
+    const int64_t rowBytes = int64_t(m_outWidth) * BytesPerPixel(m_outColorModel, m_componentCount);
+    if (m_outStep <= 0 || m_outStep < rowBytes) {
         return DecErrFailed;
     }
     return DecOk;

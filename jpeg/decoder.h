@@ -50,7 +50,7 @@ private:
     DecoderStatus FindMarker();
     DecoderStatus SkipSegment();
     DecoderStatus RunMarkerLoop(MarkerPass pass);
-    DecoderStatus HandleScan(MarkerPass pass);
+    DecoderStatus HandleScan();
     DecoderStatus ReadFrameHeader();
     DecoderStatus ReadProgressiveFrameHeader();
     DecoderStatus ReadAnyFrameHeader(bool progressive);

@@ -125,7 +125,7 @@ DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
                 m_position -= m_scanLength + 2;
                 return DecOk;
             }
-            if (status == DecOk) status = HandleScan(pass);
+            if (status == DecOk) status = HandleScan();
         } else if (marker == kDqt) {
             status = ReadQuantTables();
         } else if (marker == kDri) {
@@ -140,7 +140,7 @@ DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
 }
 
 // The data pass's work for one scan whose header has been read.
-DecoderStatus CJPEGDecoder::HandleScan(MarkerPass) {
+DecoderStatus CJPEGDecoder::HandleScan() {
     DecoderStatus status = PrepareScanBuffers();
     if (status != DecOk) return status;
     if (!m_progressive) {

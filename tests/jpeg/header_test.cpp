@@ -379,6 +379,11 @@ TEST(Lifetime, DecodeImageWithoutHeadersOrOutputFails) {
     ASSERT_EQ(Parse(tooWide, bytes).status, DecOk);
     tooWide.AttachOutput(out.data(), 17, 64, 8, 3, ColorBGR);
     EXPECT_EQ(tooWide.DecodeImage(), DecErrFailed) << "a destination wider than the frame";
+
+    CJPEGDecoder narrowRows;
+    ASSERT_EQ(Parse(narrowRows, bytes).status, DecOk);
+    narrowRows.AttachOutput(out.data(), 16, 47, 8, 3, ColorBGR);
+    EXPECT_EQ(narrowRows.DecodeImage(), DecErrFailed) << "rows of 16 BGR pixels need 48 bytes";
 }
 
 TEST(Allocation, EveryFailedAllocationOfTheHeaderPassIsReported) {
