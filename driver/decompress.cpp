@@ -17,6 +17,16 @@ constexpr DWORD kFormatSize = sizeof(BITMAPINFOHEADER);  // no colour table foll
 constexpr WORD kOutputBitCount = 24;
 constexpr int32_t kOutputChannels = 3;
 
+// Whether a wemb input of this size can be decoded into a format that says
+// truly how large it is. A compressed bitmap has a positive height (there is
+// no top-down wemb stream), and a picture whose byte count the DWORD
+// biSizeImage cannot state would let a host allocate less than the codec
+// writes.
+bool OutputSizeFits(LONG width, LONG height) {
+    if (width <= 0 || height <= 0) return false;
+    return uint64_t{RowStep(width)} * static_cast<uint64_t>(height) <= UINT32_MAX;
+}
+
 // Runs one frame through the decoder; any failure is DecErr*.
 DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
     const BITMAPINFOHEADER& input = *job.lpbiInput;
@@ -33,7 +43,7 @@ DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
     int32_t width = 0, height = 0, components = 0, colorModel = 0, samplingMode = 0;
     status = decoder.ParseHeaders(&width, &height, &components, &colorModel, &samplingMode);
     if (status != DecOk) return status;
-    if (width != input.biWidth || height != input.biHeight) {
+    if (width != input.biWidth || height != input.biHeight || !OutputSizeFits(width, height)) {
         return DecErrFailed;  // the stream is not the size the host negotiated
     }
 
@@ -55,7 +65,7 @@ LRESULT DecompressQuery(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* o
     if (input == nullptr) {
         return ICERR_ERROR;
     }
-    if (input->biCompression != kWembFourcc) {
+    if (input->biCompression != kWembFourcc || !OutputSizeFits(input->biWidth, input->biHeight)) {
         return ICERR_BADFORMAT;
     }
     if (output == nullptr) {
@@ -72,7 +82,7 @@ LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* out
     if (output == nullptr) {
         return kFormatSize;
     }
-    if (input == nullptr) {
+    if (input == nullptr || !OutputSizeFits(input->biWidth, input->biHeight)) {
         return ICERR_BADFORMAT;
     }
     // Read everything before writing: the host may pass one header for both.

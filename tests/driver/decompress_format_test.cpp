@@ -78,7 +78,7 @@ TEST(DecompressGetFormat, ReportsItsSizeThenWritesTheWholeHeader) {
         LONG width, height;
         DWORD sizeImage;
     };
-    for (Case c : {Case{1, 2, 8}, Case{4, 2, 24}, Case{641, 3, 1924 * 3}, Case{640, -480, 1920u * DWORD(-480)}}) {
+    for (Case c : {Case{1, 2, 8}, Case{4, 2, 24}, Case{641, 3, 1924 * 3}, Case{65535, 21845, 196608u * 21845}}) {
         input = Header(c.width, c.height, mmioFOURCC('x', 'y', 'z', 'w'), 12);  // not validated
         BITMAPINFOHEADER output;
         std::memset(&output, 0xEE, sizeof(output));
@@ -104,9 +104,17 @@ TEST(DecompressGetFormat, InputAndOutputMayBeTheSameHeader) {
     EXPECT_EQ(both.biSizeImage, 16u * 3);
 }
 
-TEST(DecompressGetFormat, NullInputIsRefused) {
+TEST(DecompressGetFormat, InputsThatCannotBeDecodedAreRefused) {
     BITMAPINFOHEADER output = {};
     EXPECT_EQ(DriverProc(1, nullptr, ICM_DECOMPRESS_GET_FORMAT, 0, Arg(&output)), ICERR_BADFORMAT);
+    // No top-down or empty compressed bitmap, and no picture of 4 GiB or more.
+    for (auto size : {std::pair<LONG, LONG>{640, -480}, {0, 480}, {-640, 480}, {640, 0}, {65535, 21846}}) {
+        BITMAPINFOHEADER input = Header(size.first, size.second, kWemb, 24);
+        std::memset(&output, 0xEE, sizeof(output));
+        EXPECT_EQ(DriverProc(1, nullptr, ICM_DECOMPRESS_GET_FORMAT, Arg(&input), Arg(&output)), ICERR_BADFORMAT);
+        EXPECT_EQ(output.biSize, 0xEEEEEEEEu) << "nothing written";
+        EXPECT_EQ(Query(&input, nullptr), ICERR_BADFORMAT) << size.first << " x " << size.second;
+    }
 }
 
 TEST(DecompressFrame, MissingPointersAreRefusedWithBadFormat) {
