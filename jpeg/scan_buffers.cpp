@@ -11,10 +11,6 @@
 namespace {
 
 constexpr int64_t kBlockBytes = 64 * sizeof(int16_t);
-// Coefficient room reserved per MCU of a progressive frame: 20 blocks,
-// twice the 10 that the largest supported MCU (4:2:0 with four components)
-// uses.
-constexpr int64_t kProgressiveMcuBytes = 20 * kBlockBytes;
 
 // Allocates `size` bytes into `slot` unless the slot is filled already.
 bool AllocateOnce(uint8_t*& slot, int64_t size) {
@@ -49,18 +45,11 @@ struct ScanBufferSizes {
 
 namespace {
 
-int32_t SequentialBlocksPerMcu(int32_t mode, int32_t componentCount) {
-    switch (mode) {
-        case SamplingHalfH: return componentCount == 4 ? 6 : 4;
-        case SamplingHalfHV: return componentCount == 4 ? 10 : 6;
-        default: return componentCount;
-    }
-}
-
-// The sizes for a frame of the given geometry.
-ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, bool progressive,
-                             int32_t mcusPerRow, int32_t mcuRows, int32_t mcuSizeX,
-                             int32_t mcuSizeY) {
+// The sizes for a frame of the given geometry, whose MCU holds
+// `blocksPerMcu` blocks (the sum of H x V over its components).
+ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, int32_t blocksPerMcu,
+                             bool progressive, int32_t mcusPerRow, int32_t mcuRows,
+                             int32_t mcuSizeX, int32_t mcuSizeY) {
     const int64_t m = mcusPerRow, r = mcuRows, w = mcuSizeX, h = mcuSizeY;
     ScanBufferSizes sizes = {};
     for (int32_t i = 0; i < componentCount; ++i) {
@@ -77,9 +66,11 @@ ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, bool progress
         }
     }
     sizes.savedRow = mode == SamplingHalfHV ? m * w / 2 + 2 : 0;
-    sizes.coefficients = progressive ? m * r * kProgressiveMcuBytes : 0;
-    sizes.blocksPerMcu = SequentialBlocksPerMcu(mode, componentCount);
-    sizes.rowBlocks = progressive ? 0 : m * sizes.blocksPerMcu * kBlockBytes;
+    // The whole frame's coefficients, MCU after MCU with no room between
+    // them: the layout the progressive scans address.
+    sizes.coefficients = progressive ? m * r * blocksPerMcu * kBlockBytes : 0;
+    sizes.blocksPerMcu = blocksPerMcu;
+    sizes.rowBlocks = progressive ? 0 : m * blocksPerMcu * kBlockBytes;
     return sizes;
 }
 
@@ -92,8 +83,8 @@ bool CJPEGDecoder::FrameFitsBuffers() const {
     const int32_t sizeY = m_samplingMode == SamplingHalfHV ? 16 : 8;
     const int32_t mcusPerRow = (m_width + sizeX - 1) / sizeX;
     const int32_t mcuRows = (m_height + sizeY - 1) / sizeY;
-    return ComputeSizes(m_samplingMode, m_componentCount, m_progressive != 0, mcusPerRow,
-                        mcuRows, sizeX, sizeY)
+    return ComputeSizes(m_samplingMode, m_componentCount, ComponentBlockOffset(m_componentCount),
+                        m_progressive != 0, mcusPerRow, mcuRows, sizeX, sizeY)
         .FitIn32Bits(m_componentCount);
 }
 
@@ -102,6 +93,7 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
         return DecErrUnsupported;
     }
     const ScanBufferSizes sizes = ComputeSizes(m_samplingMode, m_componentCount,
+                                               ComponentBlockOffset(m_componentCount),
                                                m_progressive != 0, m_mcusPerRow, m_mcuRows,
                                                m_mcuSizeX, m_mcuSizeY);
     if (!sizes.FitIn32Bits(m_componentCount)) {

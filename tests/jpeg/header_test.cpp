@@ -227,10 +227,12 @@ TEST(FrameHeader, ComponentFieldsAreKept) {
 }
 
 TEST(FrameHeader, FramesTooLargeForTheBuffersAreRefused) {
-    // The whole-frame coefficient buffer of a progressive 65535 x 65535 frame
-    // would be far beyond 2 GB.
+    // The whole-frame buffers of a progressive 65535 x 65535 frame would be
+    // far beyond 2 GB; a grey 50000 x 50000 one needs 2.5 GB for its samples.
     EXPECT_EQ(Parse(Frame(kSof2, 65535, 65535, kYcc420, kYccScan)).status, DecErrUnsupported);
-    EXPECT_EQ(Parse(Frame(kSof2, 8000, 8000, kGrey, kGreyScan)).status, DecErrUnsupported);
+    EXPECT_EQ(Parse(Frame(kSof2, 50000, 50000, kGrey, kGreyScan)).status, DecErrUnsupported);
+    // The coefficients take one block per 8x8 grey MCU: 8000 x 8000 fits.
+    EXPECT_EQ(Parse(Frame(kSof2, 8000, 8000, kGrey, kGreyScan)).status, DecOk);
     // A sequential frame keeps one MCU row: any size fits.
     const Header h = Parse(Frame(kSof0, 65535, 65535, kYcc420, kYccScan));
     EXPECT_EQ(h.status, DecOk);
