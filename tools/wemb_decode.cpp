@@ -165,7 +165,7 @@ bool DecodeJob(const Job& job, const HostOptions& options, FrameWriter* writer, 
     totals->failed += stats.failed;
     totals->dropped += stats.dropped;
     totals->megapixels += stats.megapixels;
-    if (outputOk && stats.decoded == 0 && stats.failed > 0) {
+    if (outputOk && stats.decoded == 0 && stats.failed > 1) {
         std::fprintf(stderr, "%s: none of its %zu frames decoded\n", job.name.c_str(), stats.failed);
     }
     return outputOk;

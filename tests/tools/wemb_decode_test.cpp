@@ -219,6 +219,8 @@ TEST(WembDecode, InfoAndStreamsOfAnotherCompression) {
     EXPECT_EQ(ReadFile(dir / "forced/frame-000001.bmp"), ExpectedBmp(sound[1]));
 }
 
+constexpr uint8_t kSof0[] = {0xFF, 0xC0};
+
 TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
     wemb_test::TempDir dir;
     ASSERT_TRUE(dir.ok());
@@ -230,6 +232,13 @@ TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
     mkdir((dir / "b").c_str(), 0700);
     WriteFile(dir / "a/x.jpg", Testdata("grey_8x8_q90.jpg"));
     WriteFile(dir / "b/x.jpg", Testdata("grey_8x8_q90.jpg"));
+    // A frame header claiming 40000 x 40000: the codec's 32-bit biSizeImage
+    // says 505 MB for the 4.8 GB it would write.
+    Bytes huge = Testdata("grey_8x8_q90.jpg");
+    const size_t sof = std::search(huge.begin(), huge.end(), kSof0, kSof0 + 2) - huge.begin();
+    ASSERT_LT(sof + 9, huge.size());
+    for (size_t at : {sof + 5, sof + 7}) huge[at] = 40000 >> 8, huge[at + 1] = 40000 & 0xFF;
+    WriteFile(dir / "huge.jpg", huge);
 
     struct Case {
         std::vector<std::string> args;
@@ -240,6 +249,7 @@ TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
         {{clip, "-f", "7-"}, 2, "no frame in the range 7-; its frames are 0-6"},
         {{broken}, 1, "none of its 3 frames decoded"},
         {{dir / "missing.jpg", clip, "-f", "0"}, 2, "missing.jpg: cannot open"},
+        {{dir / "huge.jpg"}, 1, "a 40000 x 40000 picture needs 4800000000 bytes"},
         {{dir / "a/x.jpg", dir / "b/x.jpg", "-o", dir / "same/"}, 2, "would both be written to"},
         {{clip, clip, "-f", "0", "-o", dir / "same.bmp"}, 2, "would both be written to"},
     };
