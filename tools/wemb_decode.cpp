@@ -65,10 +65,12 @@ public:
     FrameWriter(const HostOptions& options, bool several) : m_options(options), m_several(several) {}
 
     // Returns false when the output itself failed (disk full, closed pipe):
-    // no point decoding on.
-    bool Write(const FrameSource& source, DecodedFrame& frame) {
+    // no point decoding on. What the user must hear of (a failed frame, a
+    // write error) is added to `messages`, one line each, for the caller to
+    // print where the progress bar was.
+    bool Write(const FrameSource& source, DecodedFrame& frame, std::string* messages) {
         if (!frame.ok && !frame.dropped) {
-            std::fprintf(stderr, "%s: %s\n", source.Label(frame.index).c_str(), frame.error.c_str());
+            *messages += source.Label(frame.index) + ": " + frame.error + "\n";
             return true;
         }
         // A dropped frame repeats the picture before it, as a player shows
@@ -81,7 +83,7 @@ public:
         std::string error;
         bool written = true;
         if (m_options.raw) {
-            WarnOfSizeChange(source, frame.index, picture->format);
+            WarnOfSizeChange(source, frame.index, picture->format, messages);
             written = WriteRawFrame(stdout, *picture, &error);
         } else if (!m_options.output.empty()) {
             const std::string path =
@@ -91,7 +93,7 @@ public:
                                  picture->pixels.data(), picture->pixels.size(), &error);
         }
         if (!written) {
-            std::fprintf(stderr, "%s: %s\n", source.Label(frame.index).c_str(), error.c_str());
+            *messages += source.Label(frame.index) + ": " + error + "\n";
             return false;
         }
         if (frame.ok) {
@@ -103,18 +105,21 @@ public:
 
 private:
     // Raw frames carry no size: a player takes every frame at the first one's.
-    void WarnOfSizeChange(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format) {
+    void WarnOfSizeChange(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format,
+                          std::string* messages) {
         if (m_rawWidth == 0) {
             m_rawWidth = format.biWidth;
             m_rawHeight = format.biHeight;
         } else if ((format.biWidth != m_rawWidth || format.biHeight != m_rawHeight) && !m_warned) {
-            std::fprintf(stderr,
-                         "%s: warning: %d x %d, but the raw stream began at %d x %d; a player "
-                         "reads every frame at one size\n",
-                         source.Label(index).c_str(), format.biWidth, format.biHeight, m_rawWidth,
-                         m_rawHeight);
+            *messages += source.Label(index) + ": warning: " + SizeText(format.biWidth, format.biHeight) +
+                         ", but the raw stream began at " + SizeText(m_rawWidth, m_rawHeight) +
+                         "; a player reads every frame at one size\n";
             m_warned = true;
         }
+    }
+
+    static std::string SizeText(int32_t width, int32_t height) {
+        return std::to_string(width) + " x " + std::to_string(height);
     }
 
     const HostOptions& m_options;
@@ -153,10 +158,12 @@ bool DecodeJob(const Job& job, const HostOptions& options, FrameWriter* writer, 
         RunDecodePipeline(*job.source, job.frames, ThreadCount(options), [&](DecodedFrame& frame) {
             ++done;
             if (!frame.ok && !frame.dropped) ++failed;
-            // A message goes on a line of its own, in place of the bar.
-            if (!frame.ok && !frame.dropped) progress.Finish();
-            outputOk = writer->Write(*job.source, frame);
-            if (!outputOk) progress.Finish();
+            std::string messages;
+            outputOk = writer->Write(*job.source, frame, &messages);
+            if (!messages.empty()) {
+                progress.Finish();  // messages take the bar's place; it is drawn again below them
+                std::fputs(messages.c_str(), stderr);
+            }
             progress.Update(done, failed);
             return outputOk;
         });
