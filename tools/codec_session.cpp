@@ -78,6 +78,10 @@ bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
         *error = "the codec proposes no output format for this input";
         return false;
     }
+    // The codec trusts the buffer the host gives it to hold the whole
+    // picture, and its biSizeImage is a 32-bit product that wraps for large
+    // pictures: the size is checked here, not taken on trust.
+    if (!OutputBufferFits(m_output, error)) return false;
     if (Send(m_instance, ICM_DECOMPRESS_BEGIN, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
         *error = "the codec refused to begin decompression";
         return false;
@@ -108,6 +112,27 @@ void CodecSession::End() {
     Send(m_instance, DRV_CLOSE, 0, 0);
     m_instance = 0;
     m_begun = false;
+}
+
+bool OutputBufferFits(const BITMAPINFOHEADER& output, std::string* error) {
+    const std::string size = std::to_string(output.biWidth) + " x " + std::to_string(output.biHeight);
+    if (output.biWidth <= 0 || output.biHeight <= 0) {
+        *error = "a " + size + " picture cannot be decoded (the size must be positive)";
+        return false;
+    }
+    const uint64_t rowStep = (uint64_t(uint32_t(output.biWidth)) * 3 + 3) & ~uint64_t(3);
+    const uint64_t bytes = rowStep * uint32_t(output.biHeight);
+    if (bytes > kMaxPictureBytes) {
+        *error = "a " + size + " picture needs " + std::to_string(bytes) +
+                 " bytes, more than the " + std::to_string(kMaxPictureBytes) + " this host accepts";
+        return false;
+    }
+    if (bytes != output.biSizeImage) {
+        *error = "the codec's output format gives " + std::to_string(output.biSizeImage) +
+                 " bytes for a " + size + " picture, which needs " + std::to_string(bytes);
+        return false;
+    }
+    return true;
 }
 
 BITMAPINFOHEADER WembFormat(int32_t width, int32_t height) {

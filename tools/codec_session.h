@@ -62,6 +62,16 @@ private:
     BITMAPINFOHEADER m_output = {};
 };
 
+// The largest picture the host decodes, in bytes of 24-bit output (about
+// 18000 x 18000 pixels): every worker thread holds a few of them.
+constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
+
+// Whether the output format the codec proposed describes a buffer the host
+// can hand it: a positive size, biSizeImage equal to the bytes the codec
+// will write (rows of width x 3 rounded up to 4, 64-bit arithmetic), and no
+// more than kMaxPictureBytes. False with the reason otherwise.
+bool OutputBufferFits(const BITMAPINFOHEADER& output, std::string* error);
+
 // A `wemb` input format for a frame of the given size.
 BITMAPINFOHEADER WembFormat(int32_t width, int32_t height);
 

@@ -26,14 +26,20 @@ struct DecodedFrame {
     std::vector<uint8_t> pixels;    // bottom-up rows, as the codec wrote them
 };
 
+// Counts of the frames handed to `deliver`.
 struct PipelineStats {
     size_t decoded = 0;
     size_t failed = 0;
     size_t dropped = 0;
     double megapixels = 0.0;
+    bool stopped = false;  // `deliver` asked to stop before the last frame
 };
 
-// Decodes `indices` of `source` on `threads` workers and calls `deliver` for
-// each frame in the order of `indices`, on the calling thread.
+// Receives each frame on the calling thread; returns false to end the run
+// (the output failed): no further frame is delivered and the workers stop.
+using FrameSink = std::function<bool(DecodedFrame&)>;
+
+// Decodes `indices` of `source` on `threads` workers (at most one per frame)
+// and calls `deliver` for each frame in the order of `indices`.
 PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<size_t>& indices,
-                                int threads, const std::function<void(DecodedFrame&)>& deliver);
+                                int threads, const FrameSink& deliver);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -85,6 +86,19 @@ std::string OutputPathFor(const std::string& spec, size_t frame, const std::stri
     return base + "-" + (stem.empty() ? Numbered(frame, 6) : stem) + extension;
 }
 
+bool MakeParentDirectories(const std::string& path, std::string* error) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        const std::string directory = path.substr(0, slash);
+        if (directory.back() == '/' || IsDirectory(directory)) continue;  // "a//b", or there
+        if (mkdir(directory.c_str(), 0777) != 0 && !(errno == EEXIST && IsDirectory(directory))) {
+            *error = "cannot create the directory " + directory + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool WriteRawFrame(std::FILE* out, const DecodedFrame& frame, std::string* error) {
     const int32_t width = frame.format.biWidth;
     const int32_t height = std::abs(frame.format.biHeight);
@@ -94,11 +108,16 @@ bool WriteRawFrame(std::FILE* out, const DecodedFrame& frame, std::string* error
         *error = "frame buffer smaller than its format";
         return false;
     }
-    for (int32_t row = 0; row < height; ++row) {
-        if (std::fwrite(frame.pixels.data() + step * row, 1, rowBytes, out) != rowBytes) {
-            *error = std::string("cannot write to standard output: ") + std::strerror(errno);
-            return false;
-        }
+    bool written = true;
+    for (int32_t row = 0; row < height && written; ++row) {
+        written = std::fwrite(frame.pixels.data() + step * row, 1, rowBytes, out) == rowBytes;
+    }
+    // Flushed frame by frame, so that a failure is seen at the frame that met it.
+    if (written) written = std::fflush(out) == 0;
+    if (!written) {
+        *error = errno == EPIPE ? std::string("standard output was closed by its reader")
+                                : std::string("cannot write to standard output: ") + std::strerror(errno);
+        return false;
     }
     return true;
 }

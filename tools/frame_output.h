@@ -20,6 +20,11 @@ std::string OutputPathFor(const std::string& spec, size_t frame, const std::stri
 // conversion, so that it can be used as a pattern safely.
 bool IsFramePattern(const std::string& spec);
 
+// Creates every directory on the way to the file `path` that does not exist
+// yet, as mkdir -p would. False with a message when one cannot be made.
+bool MakeParentDirectories(const std::string& path, std::string* error);
+
 // Writes the frame's rows to `out` as the codec returns them, bottom row
-// first, without the row padding: 3 bytes per pixel (bgr24).
+// first, without the row padding: 3 bytes per pixel (bgr24), and flushes
+// `out`. A closed pipe (EPIPE, with SIGPIPE ignored) is named as such.
 bool WriteRawFrame(std::FILE* out, const DecodedFrame& frame, std::string* error);

@@ -62,6 +62,7 @@ bool LooksLikeAvi(const std::string& path) {
 
 bool AviVideoSource::Open(const std::string& path, bool forceWemb, std::string* error) {
     if (!m_reader.Open(path, error)) return false;
+    m_path = path;
     m_format = m_reader.VideoFormat();
     if (forceWemb) m_format.biCompression = mmioFOURCC('w', 'e', 'm', 'b');
     return true;
@@ -73,7 +74,9 @@ bool AviVideoSource::Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOH
     return m_reader.ReadFrame(index, bytes, error);
 }
 
-std::string AviVideoSource::Label(size_t index) const { return "frame " + std::to_string(index); }
+std::string AviVideoSource::Label(size_t index) const {
+    return m_path + ": frame " + std::to_string(index);
+}
 
 JpegFileSource::JpegFileSource(std::vector<std::string> paths) : m_paths(std::move(paths)) {
     for (const std::string& path : m_paths) {
@@ -96,17 +99,23 @@ bool JpegFileSource::Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOH
     } else if (!ReadWholeFile(path, bytes, error)) {
         return false;
     }
+    if (bytes->empty()) {
+        *error = "empty file";
+        return false;
+    }
     int32_t width = 0, height = 0;
     if (!ProbeJpegSize(bytes->data(), bytes->size(), &width, &height)) {
         *error = "no JPEG frame header found";
         return false;
     }
-    // The format is the host's business: a frame of its own size.
-    *format = WembFormat(width, height);
-    if (bytes->empty()) {
-        *error = "empty file";
+    // The format is the host's business: a frame of its own size. A frame
+    // header with no lines (height given later by DNL) cannot be described.
+    if (width <= 0 || height <= 0) {
+        *error = "the JPEG frame header gives a size of " + std::to_string(width) + " x " +
+                 std::to_string(height);
         return false;
     }
+    *format = WembFormat(width, height);
     return true;
 }
 

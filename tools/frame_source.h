@@ -21,7 +21,8 @@ public:
     // several threads. An empty `bytes` with success is a dropped frame.
     virtual bool Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
                       std::string* error) const = 0;
-    // How messages name the frame: "frame 17" or the JPEG file's name.
+    // How messages name the frame: "clip.avi: frame 17" or the JPEG file's
+    // name.
     virtual std::string Label(size_t index) const = 0;
     // The output file's name for JPEG inputs ("photo" for photo.jpg); empty
     // for numbered video frames.
@@ -42,6 +43,7 @@ public:
     std::string Label(size_t index) const override;
 
 private:
+    std::string m_path;
     AviReader m_reader;
     BITMAPINFOHEADER m_format = {};
 };

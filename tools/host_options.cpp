@@ -44,8 +44,22 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
     HostOptions parsed;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
+        // "--name=value" is "--name value".
+        std::string attached;
+        bool hasAttached = false;
+        const size_t equals = arg.find('=');
+        if (!optionsEnded && arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            attached = arg.substr(equals + 1);
+            arg.resize(equals);
+            hasAttached = true;
+        }
         auto value = [&](std::string* out) {
+            if (hasAttached) {
+                *out = attached;
+                hasAttached = false;
+                return true;
+            }
             if (i + 1 >= argc) {
                 *error = "option " + arg + " needs a value";
                 return false;
@@ -61,6 +75,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
             parsed.help = true;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(&parsed.output)) return false;
+            if (parsed.output.empty() || parsed.output == "-") {
+                *error = "-o takes a file, pattern or directory name (--raw writes to standard output)";
+                return false;
+            }
         } else if (arg == "--raw") {
             parsed.raw = true;
         } else if (arg == "--info") {
@@ -89,6 +107,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
             *error = "unknown option " + arg + " (see --help)";
             return false;
         }
+        if (hasAttached) {
+            *error = "option " + arg + " takes no value";
+            return false;
+        }
     }
     if (!parsed.help) {
         if (parsed.inputs.empty()) {
@@ -97,6 +119,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
         }
         if (parsed.raw && !parsed.output.empty()) {
             *error = "--raw writes to standard output; it cannot be combined with -o";
+            return false;
+        }
+        if (parsed.info && (parsed.raw || !parsed.output.empty())) {
+            *error = "--info decodes nothing; it cannot be combined with -o or --raw";
             return false;
         }
     }
@@ -114,35 +140,56 @@ as a 24-bit bottom-up BGR bitmap.
 Inputs:
   FILE.avi            an AVI file whose video stream is wemb (plain AVI or
                       OpenDML, with or without an index)
-  FILE.jpg ...        JPEG frames, each decoded at its own size
+  FILE.jpg ...        JPEG frames, each decoded at its own size; they are
+                      numbered 0, 1, ... in the order given
   -                   one JPEG frame read from standard input
 
 Output (choose one; with neither, frames are decoded and counted only):
-  -o, --output PATH   write BMP files. PATH is a file name for a single frame,
-                      a pattern with a printf number (frames/%05d.bmp), or a
-                      directory (ends with / or exists): DIR/frame-000000.bmp,
-                      or DIR/NAME.bmp for JPEG inputs. A plain file name with
-                      several frames gets the frame number before .bmp.
+  -o, --output PATH   write one BMP file per frame, as the codec returns it
+                      (bottom-up rows). PATH is one of:
+                        a file name: OUT.bmp for a single frame; with several
+                          frames the number (or the JPEG's name) goes before
+                          the extension: OUT-000017.bmp, OUT-photo.bmp
+                        a pattern with one %d, %u, %05d...: frames/%05d.bmp
+                          (%% is a percent sign; a name with any other %
+                          conversion is taken as a plain file name)
+                        a directory (ends with / or exists):
+                          DIR/frame-000017.bmp, or DIR/photo.bmp for photo.jpg
+                      Missing directories are created. Frames are numbered
+                      from 0 in their AVI file. A run that would give two
+                      frames the same name is refused before decoding.
       --raw           write the frames to standard output as raw bgr24, rows
-                      bottom-up without padding. To play them:
+                      bottom-up without padding. Play or convert them with
+                      ffmpeg's rawvideo input and a vertical flip, giving the
+                      size and rate that --info prints:
                         wemb-decode --raw clip.avi | ffplay -f rawvideo \
                           -pixel_format bgr24 -video_size 512x288 \
                           -framerate 25 -vf vflip -
-                      or re-encode: ... | ffmpeg -f rawvideo -pixel_format bgr24
-                          -video_size 512x288 -framerate 25 -i - -vf vflip out.mp4
+                        wemb-decode --raw clip.avi | ffmpeg -f rawvideo \
+                          -pixel_format bgr24 -video_size 512x288 \
+                          -framerate 25 -i - -vf vflip out.mp4
 
 Options:
-  -f, --frames RANGE  decode only frames N, A-B, A- or -B (numbered from 0)
-  -j, --threads N     decode on N threads (default: one per core); output
-                      stays in frame order
+  -f, --frames RANGE  decode only frames N, A-B, A- or -B (numbered from 0,
+                      inclusive); a range that holds no frame is an error
+  -j, --threads N     decode on N threads, 1 to 256 (default: one per core);
+                      output stays in frame order. Decoding is CPU-bound:
+                      no more than 4 threads per core are started
       --force-wemb    hand a stream of another compression (MJPG, ...) to the
                       codec as if it were wemb
       --info          describe the inputs and the codec; decode nothing
-  -q, --quiet         no progress bar
+  -q, --quiet         no progress bar (it is drawn only when standard error
+                      is a terminal)
   -h, --help          this text
+Long options also take their value as --frames=10-20.
 
 A damaged frame is reported with its number and skipped; the run goes on.
-Exit status: 0 when every frame decoded, 1 when any frame failed, 2 when an
-input could not be used at all.
+A dropped frame (an empty AVI chunk) repeats the picture before it, as a
+player shows it; one at the start of the run has no picture and is skipped.
+The last line on standard error sums up the run.
+
+Exit status: 0 every frame decoded; 1 some frames failed; 2 an input could
+not be used (unreadable, not wemb, no frame in the range) or the command line
+is wrong; 3 the output could not be written (disk full, closed pipe).
 )";
 }

@@ -1,9 +1,10 @@
 #include "tools/progress.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
-constexpr int kBarWidth = 30;
+constexpr int kBarWidth = 24;
 }
 
 Progress::Progress(std::FILE* out, bool enabled, size_t total)
@@ -26,16 +27,22 @@ void Progress::Update(size_t done, size_t failed) {
     const int filled = static_cast<int>(kBarWidth * done / m_total);
     std::string bar(filled, '#');
     bar.append(kBarWidth - filled, '.');
-    std::fprintf(m_out, "\r[%s] %zu/%zu frames%s  %.1f fps  %s left ", bar.c_str(), done, m_total,
-                 failed ? (" (" + std::to_string(failed) + " failed)").c_str() : "", rate,
-                 ClockText(left).c_str());
+    const std::string failures = failed ? " (" + std::to_string(failed) + " failed)" : "";
+    const int length = std::fprintf(m_out, "\r[%s] %zu/%zu frames%s  %.1f fps  %s left", bar.c_str(),
+                                    done, m_total, failures.c_str(), rate, ClockText(left).c_str());
+    // Blanks over what is left of a longer line drawn before.
+    if (length > 0 && length < m_drawnLength) std::fprintf(m_out, "%*s", m_drawnLength - length, "");
+    m_drawnLength = std::max(m_drawnLength, length);
     std::fflush(m_out);
 }
 
 void Progress::Finish() {
-    if (m_enabled && m_drawn) {
-        std::fprintf(m_out, "\r%*s\r", kBarWidth + 60, "");
+    if (m_enabled && m_drawnLength > 0) {
+        // Spaces over exactly the drawn line: padding past the terminal's
+        // width would wrap and leave an empty line behind.
+        std::fprintf(m_out, "\r%*s\r", m_drawnLength - 1, "");
         std::fflush(m_out);
+        m_drawnLength = 0;
     }
 }
 
@@ -45,8 +52,8 @@ std::string SummaryLine(size_t decoded, size_t failed, size_t dropped, double se
     const double fps = seconds > 0 ? decoded / seconds : 0.0;
     const double mps = seconds > 0 ? megapixels / seconds : 0.0;
     std::snprintf(text, sizeof(text),
-                  "%zu frames decoded, %zu failed%s in %.2f s: %.1f frames/s, %.1f megapixels/s",
-                  decoded, failed,
+                  "%zu frame%s decoded, %zu failed%s in %.2f s: %.1f frames/s, %.1f megapixels/s",
+                  decoded, decoded == 1 ? "" : "s", failed,
                   dropped ? (", " + std::to_string(dropped) + " dropped").c_str() : "", seconds,
                   fps, mps);
     return text;

@@ -15,7 +15,7 @@ public:
     // ten times a second, and always for the last frame.
     void Update(size_t done, size_t failed);
 
-    // Clears the bar.
+    // Clears the bar, so that a message or the summary line takes its place.
     void Finish();
 
     double Seconds() const;
@@ -27,6 +27,8 @@ private:
     std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastDraw;
     bool m_drawn = false;
+    int m_drawnLength = 0;  // characters of the longest line on screen, with the '\r'
+
 };
 
 // "90 frames decoded, 0 failed in 0.52 s: 173.1 frames/s, 25.5 megapixels/s"

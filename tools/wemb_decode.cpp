@@ -1,12 +1,28 @@
 // wemb-decode: decodes wemb AVI clips and JPEG frames through the codec's
 // DriverProc, as a Video for Windows compression manager would, and writes
 // BMP files or raw bgr24 frames.
+//
+// A run has three steps: every input is opened and checked (an AVI stream
+// must be accepted by the codec's ICM_DECOMPRESS_QUERY, the frame range must
+// select something, no two frames may share an output name), then each
+// input's frames are decoded and written in order, then one summary line
+// goes to standard error.
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/bmp_writer.h"
@@ -22,6 +38,21 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitUnusable = 2;
+constexpr int kExitOutputFailed = 3;
+
+// Decoding is CPU-bound: threads past a few per core add nothing but the
+// frames each of them holds.
+constexpr int kMaxThreadsPerCore = 4;
+
+constexpr uint32_t kWemb = mmioFOURCC('w', 'e', 'm', 'b');
+
+// One input ready to decode: an AVI file's video stream or the list of JPEG
+// files, and the frames the range selects from it.
+struct Job {
+    std::unique_ptr<FrameSource> source;
+    std::string name;            // for messages
+    std::vector<size_t> frames;  // in decoding order
+};
 
 struct RunTotals {
     size_t decoded = 0, failed = 0, dropped = 0;
@@ -31,18 +62,19 @@ struct RunTotals {
 // Writes each delivered frame where the options say, in frame order.
 class FrameWriter {
 public:
-    FrameWriter(const HostOptions& options, const FrameSource& source, bool several)
-        : m_options(options), m_source(source), m_several(several) {}
+    FrameWriter(const HostOptions& options, bool several) : m_options(options), m_several(several) {}
 
     // Returns false when the output itself failed (disk full, closed pipe):
-    // no point decoding on.
-    bool Write(DecodedFrame& frame) {
+    // no point decoding on. What the user must hear of (a failed frame, a
+    // write error) is added to `messages`, one line each, for the caller to
+    // print where the progress bar was.
+    bool Write(const FrameSource& source, DecodedFrame& frame, std::string* messages) {
         if (!frame.ok && !frame.dropped) {
-            std::fprintf(stderr, "%s: %s\n", m_source.Label(frame.index).c_str(), frame.error.c_str());
+            *messages += source.Label(frame.index) + ": " + frame.error + "\n";
             return true;
         }
-        // A dropped frame repeats the picture before it, so that the output
-        // keeps the stream's timing.
+        // A dropped frame repeats the picture before it, as a player shows
+        // it, so that the output keeps the stream's timing.
         const DecodedFrame* picture = &frame;
         if (frame.dropped) {
             if (!m_havePrevious) return true;
@@ -51,31 +83,58 @@ public:
         std::string error;
         bool written = true;
         if (m_options.raw) {
+            WarnOfSizeChange(source, frame.index, picture->format, messages);
             written = WriteRawFrame(stdout, *picture, &error);
         } else if (!m_options.output.empty()) {
-            const std::string path = OutputPathFor(m_options.output, frame.index,
-                                                   m_source.Stem(frame.index), m_several);
-            written = WriteBmp24(path, picture->format.biWidth, picture->format.biHeight,
+            const std::string path =
+                OutputPathFor(m_options.output, frame.index, source.Stem(frame.index), m_several);
+            written = MakeParentDirectories(path, &error) &&
+                      WriteBmp24(path, picture->format.biWidth, picture->format.biHeight,
                                  picture->pixels.data(), picture->pixels.size(), &error);
         }
         if (!written) {
-            std::fprintf(stderr, "%s: %s\n", m_source.Label(frame.index).c_str(), error.c_str());
+            *messages += source.Label(frame.index) + ": " + error + "\n";
             return false;
         }
         if (frame.ok) {
-            m_previous = std::move(frame);
+            std::swap(m_previous, frame);
             m_havePrevious = true;
         }
         return true;
     }
 
 private:
+    // Raw frames carry no size: a player takes every frame at the first one's.
+    void WarnOfSizeChange(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format,
+                          std::string* messages) {
+        if (m_rawWidth == 0) {
+            m_rawWidth = format.biWidth;
+            m_rawHeight = format.biHeight;
+        } else if ((format.biWidth != m_rawWidth || format.biHeight != m_rawHeight) && !m_warned) {
+            *messages += source.Label(index) + ": warning: " + SizeText(format.biWidth, format.biHeight) +
+                         ", but the raw stream began at " + SizeText(m_rawWidth, m_rawHeight) +
+                         "; a player reads every frame at one size\n";
+            m_warned = true;
+        }
+    }
+
+    static std::string SizeText(int32_t width, int32_t height) {
+        return std::to_string(width) + " x " + std::to_string(height);
+    }
+
     const HostOptions& m_options;
-    const FrameSource& m_source;
     bool m_several;
     DecodedFrame m_previous;
     bool m_havePrevious = false;
+    int32_t m_rawWidth = 0, m_rawHeight = 0;
+    bool m_warned = false;
 };
+
+int ThreadCount(const HostOptions& options) {
+    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const int requested = options.threads > 0 ? options.threads : cores;
+    return std::min(requested, cores * kMaxThreadsPerCore);
+}
 
 std::vector<size_t> SelectFrames(size_t count, const FrameRange& range) {
     std::vector<size_t> frames;
@@ -85,41 +144,50 @@ std::vector<size_t> SelectFrames(size_t count, const FrameRange& range) {
     return frames;
 }
 
-// Decodes the selected frames of one source. False when the output failed.
-bool DecodeSource(const FrameSource& source, const HostOptions& options, RunTotals* totals) {
-    const std::vector<size_t> frames = SelectFrames(source.Count(), options.range);
-    const int threads = options.threads > 0
-                            ? options.threads
-                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    FrameWriter writer(options, source, frames.size() > 1);
-    Progress progress(stderr, !options.quiet && isatty(STDERR_FILENO), frames.size());
-    bool outputOk = true;
+std::string RangeText(const FrameRange& range) {
+    if (range.first == range.last) return std::to_string(range.first);
+    return std::to_string(range.first) + "-" + (range.last < 0 ? "" : std::to_string(range.last));
+}
+
+// Decodes one job's frames. False when the output failed.
+bool DecodeJob(const Job& job, const HostOptions& options, FrameWriter* writer, RunTotals* totals) {
+    Progress progress(stderr, !options.quiet && isatty(STDERR_FILENO), job.frames.size());
     size_t done = 0, failed = 0;
-    const PipelineStats stats = RunDecodePipeline(source, frames, threads, [&](DecodedFrame& frame) {
-        ++done;
-        if (!frame.ok && !frame.dropped) {
-            ++failed;
-            progress.Finish();  // the message goes on its own line
-        }
-        if (outputOk) outputOk = writer.Write(frame);
-        progress.Update(done, failed);
-    });
+    bool outputOk = true;
+    const PipelineStats stats =
+        RunDecodePipeline(*job.source, job.frames, ThreadCount(options), [&](DecodedFrame& frame) {
+            ++done;
+            if (!frame.ok && !frame.dropped) ++failed;
+            std::string messages;
+            outputOk = writer->Write(*job.source, frame, &messages);
+            if (!messages.empty()) {
+                progress.Finish();  // messages take the bar's place; it is drawn again below them
+                std::fputs(messages.c_str(), stderr);
+            }
+            progress.Update(done, failed);
+            return outputOk;
+        });
     progress.Finish();
     totals->decoded += stats.decoded;
     totals->failed += stats.failed;
     totals->dropped += stats.dropped;
     totals->megapixels += stats.megapixels;
+    if (outputOk && stats.decoded == 0 && stats.failed > 1) {
+        std::fprintf(stderr, "%s: none of its %zu frames decoded\n", job.name.c_str(), stats.failed);
+    }
     return outputOk;
 }
 
 // Asks the codec whether it takes the stream, as a player does before it
-// decodes anything.
-bool CheckCodecAccepts(const std::string& path, const AviVideoSource& source) {
+// decodes anything. Says why not, with the way out for JPEG video of
+// another name.
+bool CodecAccepts(const std::string& path, const AviVideoSource& source, bool quietly) {
     CodecSession session;
     std::string error;
     if (session.Begin(source.Format(), &error)) return true;
-    const uint32_t compression = source.Reader().VideoFormat().biCompression;
-    if (compression != mmioFOURCC('w', 'e', 'm', 'b')) {
+    if (quietly) return false;
+    const uint32_t compression = source.Format().biCompression;
+    if (compression != kWemb) {
         std::fprintf(stderr,
                      "%s: the video stream's compression is '%s', not 'wemb', and the codec "
                      "refuses it.\nIf its frames are JPEG images (MJPG and the like), "
@@ -149,6 +217,24 @@ void PrintAviInfo(const std::string& path, const AviVideoSource& source) {
     for (const std::string& warning : reader.Warnings()) std::printf("  warning:  %s\n", warning.c_str());
 }
 
+// False when a file could not be described.
+bool PrintJpegInfo(const JpegFileSource& source) {
+    bool all = true;
+    for (size_t i = 0; i < source.Count(); ++i) {
+        std::vector<uint8_t> bytes;
+        BITMAPINFOHEADER format;
+        std::string error;
+        if (source.Load(i, &bytes, &format, &error)) {
+            std::printf("%s\n  JPEG frame: %d x %d, %zu bytes\n", source.Label(i).c_str(),
+                        format.biWidth, format.biHeight, bytes.size());
+        } else {
+            std::printf("%s\n  not readable: %s\n", source.Label(i).c_str(), error.c_str());
+            all = false;
+        }
+    }
+    return all;
+}
+
 void PrintCodecInfo(const CodecLibrary& library) {
     std::string name, description;
     if (library.Describe(&name, &description)) {
@@ -156,6 +242,137 @@ void PrintCodecInfo(const CodecLibrary& library) {
     } else {
         std::printf("codec: did not describe itself\n");
     }
+}
+
+// Whether a JPEG input can be read at all; a damaged one is a failed frame
+// later, a missing one is an unusable input now.
+bool JpegInputReadable(const std::string& path) {
+    if (path == "-") {
+        if (!isatty(STDIN_FILENO)) return true;
+        std::fprintf(stderr, "-: standard input is a terminal; pipe a JPEG frame into it\n");
+        return false;
+    }
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        std::fprintf(stderr, "%s: cannot open: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "%s: is a directory\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Opens every input. Inputs that cannot be used are reported and left out;
+// `unusable` is set. The JPEG files form one job where the first of them
+// stands. With --info, prints the descriptions instead of making jobs.
+std::vector<Job> OpenInputs(const HostOptions& options, bool* unusable) {
+    std::vector<Job> jobs;
+    std::vector<std::string> jpegs;
+    size_t jpegPosition = 0;
+    for (const std::string& input : options.inputs) {
+        if (!LooksLikeAvi(input)) {
+            if (!JpegInputReadable(input)) {
+                *unusable = true;
+                continue;
+            }
+            if (jpegs.empty()) jpegPosition = jobs.size();
+            jpegs.push_back(input);
+            continue;
+        }
+        auto source = std::make_unique<AviVideoSource>();
+        std::string error;
+        if (!source->Open(input, options.forceWemb, &error)) {
+            std::fprintf(stderr, "%s: %s\n", input.c_str(), error.c_str());
+            *unusable = true;
+            continue;
+        }
+        if (options.info) {
+            PrintAviInfo(input, *source);
+            if (CodecAccepts(input, *source, true)) {
+                std::printf("  codec:    accepts the stream\n");
+            } else {
+                std::printf("  codec:    refuses the stream%s\n",
+                            source->Format().biCompression == kWemb
+                                ? ""
+                                : " (--force-wemb hands JPEG frames to it anyway)");
+                *unusable = true;
+            }
+            continue;
+        }
+        for (const std::string& warning : source->Reader().Warnings()) {
+            std::fprintf(stderr, "%s: warning: %s\n", input.c_str(), warning.c_str());
+        }
+        if (!CodecAccepts(input, *source, false)) {
+            *unusable = true;
+            continue;
+        }
+        jobs.push_back(Job{std::move(source), input, {}});
+    }
+    if (!jpegs.empty()) {
+        auto source = std::make_unique<JpegFileSource>(jpegs);
+        if (options.info) {
+            if (!PrintJpegInfo(*source)) *unusable = true;
+        } else {
+            const std::string name = jpegs.size() == 1 ? source->Label(0) : "the JPEG files";
+            jobs.insert(jobs.begin() + jpegPosition, Job{std::move(source), name, {}});
+        }
+    }
+    return jobs;
+}
+
+// Selects each job's frames; a job left with none is reported and dropped.
+void SelectJobFrames(const FrameRange& range, std::vector<Job>* jobs, bool* unusable) {
+    for (auto job = jobs->begin(); job != jobs->end();) {
+        const size_t count = job->source->Count();
+        job->frames = SelectFrames(count, range);
+        if (!job->frames.empty()) {
+            ++job;
+            continue;
+        }
+        if (count == 0) {
+            std::fprintf(stderr, "%s: the video stream has no frames\n", job->name.c_str());
+        } else {
+            std::fprintf(stderr, "%s: no frame in the range %s; its frames are 0-%zu\n",
+                         job->name.c_str(), RangeText(range).c_str(), count - 1);
+        }
+        *unusable = true;
+        job = jobs->erase(job);
+    }
+}
+
+// Refuses a run that would write two frames to one file.
+bool OutputNamesDistinct(const HostOptions& options, const std::vector<Job>& jobs, bool several) {
+    if (options.output.empty()) return true;
+    std::unordered_map<std::string, std::string> owners;  // path -> the frame written there
+    for (const Job& job : jobs) {
+        for (size_t index : job.frames) {
+            const std::string path =
+                OutputPathFor(options.output, index, job.source->Stem(index), several);
+            const std::string label = job.source->Label(index);
+            const auto [owner, added] = owners.emplace(path, label);
+            if (added) continue;
+            std::fprintf(stderr,
+                         "wemb-decode: %s and %s would both be written to %s; give -o a pattern "
+                         "(%%05d) or a directory, or decode the inputs one at a time\n",
+                         owner->second.c_str(), label.c_str(), path.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The codec builds its working buffers anew for every frame. glibc gives
+// freed blocks above its thresholds back to the system, so every frame
+// would fault its pages in again, and with several threads each arena trims
+// its own heap: most of the extra time -j 2 costs. Keeping freed memory in
+// the process avoids that.
+void KeepFreedMemory() {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
 }
 
 }  // namespace
@@ -171,6 +388,16 @@ int main(int argc, char** argv) {
         std::fputs(HostUsage().c_str(), stdout);
         return kExitOk;
     }
+    if (options.raw && isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr, "wemb-decode: --raw writes binary frames; send standard output to a "
+                             "pipe or a file (see --help)\n");
+        return kExitUnusable;
+    }
+    // A reader that goes away must not end us silently: the write fails with
+    // EPIPE instead, and the run stops with a message.
+    signal(SIGPIPE, SIG_IGN);
+    KeepFreedMemory();
+
     CodecLibrary library;
     if (!library.Loaded()) {
         std::fprintf(stderr, "wemb-decode: the codec did not load\n");
@@ -178,57 +405,30 @@ int main(int argc, char** argv) {
     }
     if (options.info) PrintCodecInfo(library);
 
-    RunTotals totals;
     bool unusable = false;
-    std::vector<std::string> jpegs;
-    Progress clock(stderr, false, 0);
-    for (const std::string& input : options.inputs) {
-        if (!LooksLikeAvi(input)) {
-            jpegs.push_back(input);
-            continue;
-        }
-        AviVideoSource source;
-        if (!source.Open(input, options.forceWemb, &error)) {
-            std::fprintf(stderr, "%s: %s\n", input.c_str(), error.c_str());
-            unusable = true;
-            continue;
-        }
-        if (options.info) {
-            PrintAviInfo(input, source);
-            continue;
-        }
-        for (const std::string& warning : source.Reader().Warnings()) {
-            std::fprintf(stderr, "%s: warning: %s\n", input.c_str(), warning.c_str());
-        }
-        if (!CheckCodecAccepts(input, source)) {
-            unusable = true;
-            continue;
-        }
-        if (!DecodeSource(source, options, &totals)) return kExitUnusable;
+    std::vector<Job> jobs = OpenInputs(options, &unusable);
+    if (options.info) return unusable ? kExitUnusable : kExitOk;
+    SelectJobFrames(options.range, &jobs, &unusable);
+    size_t selected = 0;
+    for (const Job& job : jobs) selected += job.frames.size();
+    const bool several = selected > 1;
+    if (!OutputNamesDistinct(options, jobs, several)) return kExitUnusable;
+    if (jobs.empty()) return kExitUnusable;
+
+    const auto start = std::chrono::steady_clock::now();
+    RunTotals totals;
+    FrameWriter writer(options, several);
+    bool outputOk = true;
+    for (const Job& job : jobs) {
+        outputOk = DecodeJob(job, options, &writer, &totals);
+        if (!outputOk) break;
     }
-    if (!jpegs.empty()) {
-        JpegFileSource source(jpegs);
-        if (options.info) {
-            for (size_t i = 0; i < source.Count(); ++i) {
-                std::vector<uint8_t> bytes;
-                BITMAPINFOHEADER format;
-                if (source.Load(i, &bytes, &format, &error)) {
-                    std::printf("%s\n  JPEG frame: %d x %d, %zu bytes\n", source.Label(i).c_str(),
-                                format.biWidth, format.biHeight, bytes.size());
-                } else {
-                    std::printf("%s\n  not readable: %s\n", source.Label(i).c_str(), error.c_str());
-                }
-            }
-        } else if (!DecodeSource(source, options, &totals)) {
-            return kExitUnusable;
-        }
-    }
-    if (!options.info) {
-        std::fprintf(stderr, "%s\n",
-                     SummaryLine(totals.decoded, totals.failed, totals.dropped, clock.Seconds(),
-                                 totals.megapixels)
-                         .c_str());
-    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(stderr, "%s\n",
+                 SummaryLine(totals.decoded, totals.failed, totals.dropped, seconds, totals.megapixels)
+                     .c_str());
+    if (!outputOk) return kExitOutputFailed;
     if (unusable) return kExitUnusable;
     return totals.failed > 0 ? kExitFramesFailed : kExitOk;
 }
