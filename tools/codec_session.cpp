@@ -65,7 +65,14 @@ bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
     }
     m_input = input;
     if (Send(m_instance, ICM_DECOMPRESS_QUERY, Arg(&m_input), 0) != ICERR_OK) {
-        *error = "the codec does not accept input of type '" + FourccText(input.biCompression) + "'";
+        // The codec refuses other compressions, and wemb pictures it could
+        // not describe; for those, say why in this host's terms.
+        uint64_t bytes = 0;
+        if (input.biCompression != kWembFourcc ||
+            PictureBytes(input.biWidth, input.biHeight, &bytes, error)) {
+            *error = "the codec does not accept input of type '" +
+                     FourccText(input.biCompression) + "'";
+        }
         return false;
     }
     if (Send(m_instance, ICM_DECOMPRESS_GET_FORMAT, Arg(&m_input), 0) !=
@@ -114,22 +121,29 @@ void CodecSession::End() {
     m_begun = false;
 }
 
-bool OutputBufferFits(const BITMAPINFOHEADER& output, std::string* error) {
-    const std::string size = std::to_string(output.biWidth) + " x " + std::to_string(output.biHeight);
-    if (output.biWidth <= 0 || output.biHeight <= 0) {
+bool PictureBytes(int32_t width, int32_t height, uint64_t* bytes, std::string* error) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height);
+    if (width <= 0 || height <= 0) {
         *error = "a " + size + " picture cannot be decoded (the size must be positive)";
         return false;
     }
-    const uint64_t rowStep = (uint64_t(uint32_t(output.biWidth)) * 3 + 3) & ~uint64_t(3);
-    const uint64_t bytes = rowStep * uint32_t(output.biHeight);
-    if (bytes > kMaxPictureBytes) {
-        *error = "a " + size + " picture needs " + std::to_string(bytes) +
+    const uint64_t rowStep = (uint64_t(uint32_t(width)) * 3 + 3) & ~uint64_t(3);
+    *bytes = rowStep * uint32_t(height);
+    if (*bytes > kMaxPictureBytes) {
+        *error = "a " + size + " picture needs " + std::to_string(*bytes) +
                  " bytes, more than the " + std::to_string(kMaxPictureBytes) + " this host accepts";
         return false;
     }
+    return true;
+}
+
+bool OutputBufferFits(const BITMAPINFOHEADER& output, std::string* error) {
+    uint64_t bytes = 0;
+    if (!PictureBytes(output.biWidth, output.biHeight, &bytes, error)) return false;
     if (bytes != output.biSizeImage) {
         *error = "the codec's output format gives " + std::to_string(output.biSizeImage) +
-                 " bytes for a " + size + " picture, which needs " + std::to_string(bytes);
+                 " bytes for a " + std::to_string(output.biWidth) + " x " +
+                 std::to_string(output.biHeight) + " picture, which needs " + std::to_string(bytes);
         return false;
     }
     return true;

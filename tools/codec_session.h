@@ -72,6 +72,10 @@ constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
 // more than kMaxPictureBytes. False with the reason otherwise.
 bool OutputBufferFits(const BITMAPINFOHEADER& output, std::string* error);
 
+// The byte count of a bottom-up 24-bit picture of this size; false, with the
+// reason, for a size that is not positive or more than this host accepts.
+bool PictureBytes(int32_t width, int32_t height, uint64_t* bytes, std::string* error);
+
 // A `wemb` input format for a frame of the given size.
 BITMAPINFOHEADER WembFormat(int32_t width, int32_t height);
 
