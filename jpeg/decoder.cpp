@@ -74,6 +74,8 @@ void CJPEGDecoder::ResetFields() {
     }
     m_frameFrozen = 0;
     m_scanComponentCount = 0;
+    m_scanCount = 0;
+    m_pictureOwed = 0;
 }
 
 DecoderStatus CJPEGDecoder::ReleaseAll() {

@@ -51,6 +51,7 @@ private:
     DecoderStatus SkipSegment();
     DecoderStatus RunMarkerLoop(MarkerPass pass);
     DecoderStatus HandleScan();
+    DecoderStatus ProduceOwedPicture();
     DecoderStatus ReadFrameHeader();
     DecoderStatus ReadProgressiveFrameHeader();
     DecoderStatus ReadAnyFrameHeader(bool progressive);
@@ -150,4 +151,6 @@ private:
     int32_t m_frameFrozen;        // geometry computed: later frame headers may not change it
     int32_t m_scanComponents[4];  // frame indexes of the current scan's components
     int32_t m_scanComponentCount;
+    int32_t m_scanCount;          // progressive scans met in the data pass
+    int32_t m_pictureOwed;        // a progressive picture is to be built at EOI
 };

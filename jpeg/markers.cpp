@@ -33,6 +33,12 @@ bool IsUnsupportedFrame(int32_t marker) {
 }
 
 constexpr int32_t kMaxComponents = 4;
+
+// More scans than any encoder writes for one frame: libjpeg's progressive
+// scripts use at most 10, hand-written ones a few dozen. Only at thousands
+// does T.81 run out of coefficient bits to send, and a stream of a few
+// kilobytes holding that many scans would cost seconds of decoding.
+constexpr int32_t kMaxProgressiveScans = 256;
 constexpr int32_t kAdobeHeaderBytes = 12;  // "Adobe", version, flags0, flags1, transform
 
 struct FrameComponentFields {
@@ -116,7 +122,7 @@ DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
             m_pendingMarker = 0;
         } else if (marker == kEoi) {
             m_pendingMarker = 0;
-            return DecOk;
+            return ProduceOwedPicture();
         } else if (marker == kSos) {
             status = ReadScanHeader();
             if (status == DecOk && pass == PassHeader) {
@@ -141,23 +147,36 @@ DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
 
 // The data pass's work for one scan whose header has been read.
 DecoderStatus CJPEGDecoder::HandleScan() {
-    DecoderStatus status = PrepareScanBuffers();
+    const DecoderStatus status = PrepareScanBuffers();
     if (status != DecOk) return status;
     if (!m_progressive) {
         return DecodeSequentialScan();
     }
     // A progressive scan that fails is not the end of the frame: the picture
-    // is built from the coefficients gathered so far and the loop goes on.
-    const DecoderStatus scanStatus = DecodeProgressiveScan();
+    // is owed from the coefficients gathered so far and the loop goes on.
+    // Scans beyond any number a frame can use are not decoded at all, so that
+    // a small stream cannot make the decoder work through thousands of them.
+    const DecoderStatus scanStatus =
+        ++m_scanCount > kMaxProgressiveScans ? DecErrFailed : DecodeProgressiveScan();
     m_acDoneCount = 0;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         if (m_components[i]->m_acDone) ++m_acDoneCount;
     }
     const bool complete = m_dcDone && m_acDoneCount == m_componentCount;
-    if (scanStatus == DecOk && !complete) {
-        return DecOk;
+    if (scanStatus != DecOk || complete) {
+        m_pictureOwed = 1;
     }
-    status = ReconstructFrame();
+    return DecOk;
+}
+
+// Builds the picture a progressive frame owes from the coefficients of every
+// scan decoded. Building it once, when the frame ends, gives the picture that
+// rebuilding after each owing scan would leave, without rebuilding the whole
+// frame per scan.
+DecoderStatus CJPEGDecoder::ProduceOwedPicture() {
+    if (!m_pictureOwed) return DecOk;
+    m_pictureOwed = 0;
+    DecoderStatus status = ReconstructFrame();
     if (status != DecOk) return status;
     status = UpsampleFrame();
     if (status != DecOk) return status;
@@ -207,6 +226,10 @@ DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
         if (!same) return DecErrUnsupported;
     }
 
+    // The components about to be replaced hold the planes an owed picture is
+    // built through.
+    const DecoderStatus owed = ProduceOwedPicture();
+    if (owed != DecOk) return owed;
     for (int32_t i = 0; i < count; ++i) {
         delete m_components[i];
         m_components[i] = new (std::nothrow) CJPEGColorComponent;
