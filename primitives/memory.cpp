@@ -1,5 +1,6 @@
 #include "primitives/memory.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -12,16 +13,62 @@ namespace {
 // Thread-local so that decoders on other threads are never affected.
 thread_local int32_t t_allocationsBeforeFailure = 0;
 
+// Each heap block starts with its requested size, so that a release can count
+// it off; the prefix is as wide as the heap's own alignment, which the memory
+// after it therefore keeps.
+constexpr size_t kSizePrefixBytes = alignof(std::max_align_t);
+static_assert(kSizePrefixBytes >= sizeof(size_t), "the prefix holds a size_t");
+
+// Relaxed atomics: the counts need no ordering with other memory, and an
+// allocation costs one add and, while the peak rises, a compare-exchange.
+std::atomic<size_t> g_bytesInUse{0};
+std::atomic<size_t> g_peakBytes{0};
+
+void CountAllocation(size_t size) {
+    const size_t inUse = g_bytesInUse.fetch_add(size, std::memory_order_relaxed) + size;
+    size_t peak = g_peakBytes.load(std::memory_order_relaxed);
+    while (inUse > peak &&
+           !g_peakBytes.compare_exchange_weak(peak, inUse, std::memory_order_relaxed)) {
+    }
+}
+
 }  // namespace
 
 void* HeapAllocate(size_t size) {
     if (t_allocationsBeforeFailure > 0 && --t_allocationsBeforeFailure == 0) {
         return nullptr;
     }
-    return std::malloc(size);
+    if (size > SIZE_MAX - kSizePrefixBytes) {
+        return nullptr;
+    }
+    uint8_t* raw = static_cast<uint8_t*>(std::malloc(size + kSizePrefixBytes));
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(raw, &size, sizeof(size));
+    CountAllocation(size);
+    return raw + kSizePrefixBytes;
 }
 
-void HeapRelease(void* memory) { std::free(memory); }
+void HeapRelease(void* memory) {
+    if (memory == nullptr) {
+        return;
+    }
+    uint8_t* raw = static_cast<uint8_t*>(memory) - kSizePrefixBytes;
+    size_t size;
+    std::memcpy(&size, raw, sizeof(size));
+    g_bytesInUse.fetch_sub(size, std::memory_order_relaxed);
+    std::free(raw);
+}
+
+HeapStatistics ReadHeapStatistics() {
+    return {static_cast<int64_t>(g_bytesInUse.load(std::memory_order_relaxed)),
+            static_cast<int64_t>(g_peakBytes.load(std::memory_order_relaxed))};
+}
+
+void ResetHeapPeak() {
+    g_peakBytes.store(g_bytesInUse.load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
 
 void FailAllocationAfter(int32_t countdown) {
     t_allocationsBeforeFailure = countdown > 0 ? countdown : 0;
