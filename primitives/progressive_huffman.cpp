@@ -98,13 +98,51 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(BitReader& reader, int16_t* bloc
     return PrimOk;
 }
 
+// Bit k set for each zig-zag index k of ss..se whose coefficient has a
+// non-zero history. Built without branches: which coefficients are non-zero
+// is as good as random.
+WEMB_ALWAYS_INLINE uint64_t NonZeroHistory(const int16_t* block, int32_t ss, int32_t se) {
+    uint64_t mask = 0;
+    for (int32_t k = ss; k <= se; ++k) {
+        mask |= static_cast<uint64_t>(block[ZigZagToNatural[k]] != 0) << k;
+    }
+    return mask;
+}
+
+// Zig-zag indexes from..63 as a mask (from <= 63).
+WEMB_ALWAYS_INLINE uint64_t IndexesFrom(int32_t from) { return ~uint64_t{0} << from; }
+
+WEMB_ALWAYS_INLINE int32_t LowestIndex(uint64_t mask) { return __builtin_ctzll(mask); }
+
+// Refines, in zig-zag order, the coefficients whose bits are set in `mask`.
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(BitReader& reader, int16_t* block, uint64_t mask,
+                                                int32_t p1, int32_t m1) {
+    for (; mask != 0; mask &= mask - 1) {
+        const PrimitiveStatus status =
+            RefineCoefficient(reader, &block[ZigZagToNatural[LowestIndex(mask)]], p1, m1);
+        if (status != PrimOk) {
+            return status;
+        }
+    }
+    return PrimOk;
+}
+
 // T.81 G.1.2.3: new coefficients of magnitude 1 land on zero-history
 // positions, correction bits refine the non-zero ones passed on the way.
+//
+// The walk over the band is done on a mask of the positions with a non-zero
+// history, taken once per block: only positions not yet passed are looked
+// up, and those change only when passed (a refined coefficient stays
+// non-zero, a new one is placed where the walk stops), so the mask stays
+// true for them. Bits are read in the same order as a walk coefficient by
+// coefficient would read them.
 WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* block, int32_t ss,
                                                 int32_t se, int32_t al,
                                                 const HuffmanDecodeTable* acTable, int32_t& eobRun) {
     const int32_t p1 = 1 << al;
     const int32_t m1 = -p1;
+    const uint64_t nonZero = NonZeroHistory(block, ss, se);
+    const uint64_t band = IndexesFrom(ss) & (~uint64_t{0} >> (63 - se));
     int32_t k = ss;
     if (eobRun == 0) {
         while (k <= se) {
@@ -128,19 +166,21 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* bloc
                 break;
             }
             // Skip `run` zero-history coefficients (ZRL: 16) and stop on the
-            // next one; the skip never goes past se + 1 <= 64.
-            do {
-                int16_t* coefficient = &block[ZigZagToNatural[k]];
-                if (*coefficient != 0) {
-                    const PrimitiveStatus status = RefineCoefficient(reader, coefficient, p1, m1);
-                    if (status != PrimOk) {
-                        return status;
-                    }
-                } else if (--run < 0) {
-                    break;
-                }
-                ++k;
-            } while (k <= se);
+            // next one, refining the non-zero ones passed; without such a
+            // one the walk ends past se (se + 1 <= 64, which the padded
+            // table maps onto a real position).
+            const uint64_t ahead = band & IndexesFrom(k);
+            uint64_t zeros = ahead & ~nonZero;
+            for (; run > 0 && zeros != 0; --run) {
+                zeros &= zeros - 1;
+            }
+            const int32_t stop = zeros != 0 ? LowestIndex(zeros) : se + 1;
+            const uint64_t passed = stop <= 63 ? ~IndexesFrom(stop) : ~uint64_t{0};
+            const PrimitiveStatus status = RefineMarked(reader, block, ahead & nonZero & passed, p1, m1);
+            if (status != PrimOk) {
+                return status;
+            }
+            k = stop;
             if (value != 0) {
                 block[ZigZagToNatural[k]] = static_cast<int16_t>(value);
             }
@@ -148,13 +188,11 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* bloc
         }
     }
     if (eobRun > 0) {
-        for (; k <= se; ++k) {
-            int16_t* coefficient = &block[ZigZagToNatural[k]];
-            if (*coefficient != 0) {
-                const PrimitiveStatus status = RefineCoefficient(reader, coefficient, p1, m1);
-                if (status != PrimOk) {
-                    return status;
-                }
+        if (k <= se) {
+            const PrimitiveStatus status =
+                RefineMarked(reader, block, band & IndexesFrom(k) & nonZero, p1, m1);
+            if (status != PrimOk) {
+                return status;
             }
         }
         --eobRun;
