@@ -158,12 +158,14 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, Visit&&
     const int32_t h = component.m_hBlocks;
     const int32_t v = component.m_vBlocks;
     const int32_t offset = ComponentBlockOffset(componentIndex);
+    const ptrdiff_t mcuCoefficients =
+        static_cast<ptrdiff_t>(ComponentBlockOffset(m_componentCount)) * kBlockCoefficients;
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
             if ((row * v + blockRow) * 8 >= m_height) break;
+            int16_t* const firstMcu = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
             for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-                int16_t* block = McuBlocks(row, column) +
-                                 (offset + blockRow * h) * kBlockCoefficients;
+                int16_t* block = firstMcu + column * mcuCoefficients;
                 for (int32_t blockColumn = 0; blockColumn < h; ++blockColumn) {
                     if ((column * h + blockColumn) * 8 >= m_width) break;
                     DecoderStatus status = RestartIfDue();
