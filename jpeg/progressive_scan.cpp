@@ -183,15 +183,17 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, Visit&&
 
 DecoderStatus CJPEGDecoder::ReconstructFrame() {
     const int32_t step = m_paddedWidth;
+    const uint16_t* quantTables[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        if (QuantTableOf(*m_components[i]) == nullptr) return DecErrFailed;
+        quantTables[i] = QuantTableOf(*m_components[i]);
+        if (quantTables[i] == nullptr) return DecErrFailed;
     }
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         for (int32_t column = 0; column < m_mcusPerRow; ++column) {
             const int16_t* block = McuBlocks(row, column);
             for (int32_t i = 0; i < m_componentCount; ++i) {
                 const CJPEGColorComponent& component = *m_components[i];
-                const uint16_t* quantTable = QuantTableOf(component);
+                const uint16_t* quantTable = quantTables[i];
                 const int32_t h = component.m_hBlocks;
                 const int32_t v = component.m_vBlocks;
                 // One border row above and one border column to the left of
