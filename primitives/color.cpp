@@ -190,6 +190,38 @@ WEMB_SSE2_INLINE void Store4x16(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2
     Store16(dst + 48, _mm_unpackhi_epi16(hi01, hi23));
 }
 
+#if WEMB_HAVE_SSSE3
+
+// Store3x16 with byte shuffles. From lo = (c0, c1) bytes 0..7 interleaved and
+// hi = the same of bytes 8..15, output byte 3p + ch (ch < 2) is byte 2p + ch
+// of lo (p < 8) or 2(p - 8) + ch of hi, and output byte 3p + 2 is byte p of
+// c2; a shuffle index of -128 yields zero, so each output block is the OR of
+// its shuffled sources.
+WEMB_SSSE3_INLINE void Store3x16Ssse3(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
+    const __m128i lo = _mm_unpacklo_epi8(c0, c1), hi = _mm_unpackhi_epi8(c0, c1);
+    const __m128i out0 = _mm_or_si128(
+        _mm_shuffle_epi8(lo, _mm_setr_epi8(0, 1, -128, 2, 3, -128, 4, 5, -128, 6, 7, -128, 8, 9, -128, 10)),
+        _mm_shuffle_epi8(c2, _mm_setr_epi8(-128, -128, 0, -128, -128, 1, -128, -128, 2, -128, -128, 3,
+                                           -128, -128, 4, -128)));
+    const __m128i out1 = _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(lo, _mm_setr_epi8(11, -128, 12, 13, -128, 14, 15, -128, -128, -128,
+                                                        -128, -128, -128, -128, -128, -128)),
+                     _mm_shuffle_epi8(hi, _mm_setr_epi8(-128, -128, -128, -128, -128, -128, -128, -128, 0,
+                                                        1, -128, 2, 3, -128, 4, 5))),
+        _mm_shuffle_epi8(c2, _mm_setr_epi8(-128, 5, -128, -128, 6, -128, -128, 7, -128, -128, 8, -128,
+                                           -128, 9, -128, -128)));
+    const __m128i out2 = _mm_or_si128(
+        _mm_shuffle_epi8(hi, _mm_setr_epi8(-128, 6, 7, -128, 8, 9, -128, 10, 11, -128, 12, 13, -128, 14,
+                                           15, -128)),
+        _mm_shuffle_epi8(c2, _mm_setr_epi8(10, -128, -128, 11, -128, -128, 12, -128, -128, 13, -128, -128,
+                                           14, -128, -128, 15)));
+    Store16(dst, out0);
+    Store16(dst + 16, out1);
+    Store16(dst + 32, out2);
+}
+
+#endif
+
 WEMB_SSE2_ENTRY size_t InterleaveRowSse2(const SourceRows& src, int32_t channels, uint8_t* dst,
                                          size_t length) {
     size_t j = 0;
@@ -268,8 +300,51 @@ WEMB_SSE2_ENTRY size_t ConvertRowSse2(const SourceRows& src, Layout layout, uint
 
 #endif
 
+#if WEMB_HAVE_SSSE3
+
+// The 3-channel rows of the SSE2 routines above, with the shuffle store.
+
+WEMB_SSSE3_ENTRY size_t InterleaveRow3Ssse3(const SourceRows& src, uint8_t* dst, size_t length) {
+    size_t j = 0;
+    for (; j + 16 <= length; j += 16) {
+        Store3x16Ssse3(dst + 3 * j, Load16(src.plane[0] + j), Load16(src.plane[1] + j),
+                       Load16(src.plane[2] + j));
+    }
+    return j;
+}
+
+WEMB_SSSE3_ENTRY size_t ConvertRow3Ssse3(const SourceRows& src, bool bgr, uint8_t* dst,
+                                         size_t length) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t j = 0;
+    for (; j + 16 <= length; j += 16) {
+        const __m128i y = Load16(src.plane[0] + j), cb = Load16(src.plane[1] + j),
+                      cr = Load16(src.plane[2] + j);
+        const Rgb16 lo = YccToRgb8(_mm_unpacklo_epi8(y, zero), _mm_unpacklo_epi8(cb, zero),
+                                   _mm_unpacklo_epi8(cr, zero));
+        const Rgb16 hi = YccToRgb8(_mm_unpackhi_epi8(y, zero), _mm_unpackhi_epi8(cb, zero),
+                                   _mm_unpackhi_epi8(cr, zero));
+        const __m128i r = _mm_packus_epi16(lo.r, hi.r);
+        const __m128i g = _mm_packus_epi16(lo.g, hi.g);
+        const __m128i b = _mm_packus_epi16(lo.b, hi.b);
+        if (bgr) {
+            Store3x16Ssse3(dst + 3 * j, b, g, r);
+        } else {
+            Store3x16Ssse3(dst + 3 * j, r, g, b);
+        }
+    }
+    return j;
+}
+
+#endif
+
 void InterleaveRow(const SourceRows& src, int32_t channels, uint8_t* dst, size_t length) {
     size_t done = 0;
+#if WEMB_HAVE_SSSE3
+    if (channels == 3 && CpuHasSsse3()) {
+        done = InterleaveRow3Ssse3(src, dst, length);
+    } else
+#endif
 #if WEMB_HAVE_SSE2
     if (CpuHasSse2()) {
         done = InterleaveRowSse2(src, channels, dst, length);
@@ -280,6 +355,11 @@ void InterleaveRow(const SourceRows& src, int32_t channels, uint8_t* dst, size_t
 
 void ConvertRow(const SourceRows& src, Layout layout, uint8_t* dst, size_t length) {
     size_t done = 0;
+#if WEMB_HAVE_SSSE3
+    if (layout != Layout::CMYK && CpuHasSsse3()) {
+        done = ConvertRow3Ssse3(src, layout == Layout::BGR, dst, length);
+    } else
+#endif
 #if WEMB_HAVE_SSE2
     if (CpuHasSse2()) {
         done = ConvertRowSse2(src, layout, dst, length);

@@ -6,7 +6,8 @@
 // also realign the stack on entry, because a 32-bit Windows host may call
 // us with a stack aligned to 4 bytes only and SSE2 spills need 16. Other
 // architectures use the portable scalar code, as does any build that
-// defines WEMB_NO_SSE2 (to test that code on x86).
+// defines WEMB_NO_SSE2 (to test that code on x86), which also leaves out the
+// SSSE3 routines.
 #pragma once
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(WEMB_NO_SSE2)
@@ -28,5 +29,21 @@ inline bool CpuHasSse2() { return __builtin_cpu_supports("sse2"); }
 
 inline bool CpuHasSse2() { return true; }
 #endif
+
+// SSSE3 adds the byte shuffle (pshufb), which no build may assume: routines
+// that use it are compiled for it and chosen at run time, on 64-bit builds
+// too. SSE2 helpers fold into them.
+#include <tmmintrin.h>
+
+#define WEMB_HAVE_SSSE3 1
+
+#if defined(__i386__)
+#define WEMB_SSSE3_ENTRY __attribute__((target("ssse3"), force_align_arg_pointer))
+#else
+#define WEMB_SSSE3_ENTRY __attribute__((target("ssse3")))
+#endif
+#define WEMB_SSSE3_INLINE static inline __attribute__((target("ssse3"), always_inline))
+
+inline bool CpuHasSsse3() { return __builtin_cpu_supports("ssse3"); }
 
 #endif
