@@ -234,20 +234,27 @@ WEMB_SSE2_INLINE Lanes32 OddScale(Lanes32 t) {
             TimesSqrt2(_mm_srai_epi32(_mm_add_epi32(t.hi, half), 12))};
 }
 
-// Column pass finish: low16((v + 2048) >> 12), i.e. bits 12..27 of v + 2048,
+// The rounding term of each pass, 2048 for the columns and 2^20 for the
+// rows. Every output of a pass is e +- o with e = p + u, p - u, q + w or
+// q - w, where p and q both carry x0 x 32768: the term is added once to that
+// product instead of to each of the eight outputs, giving the same sums
+// modulo 2^32.
+template <bool kColumns>
+WEMB_SSE2_INLINE __m128i RoundOf() {
+    return _mm_set1_epi32(kColumns ? 2048 : 1 << 20);
+}
+
+// Column pass finish of v + 2048: low16(that >> 12), i.e. its bits 12..27,
 // taken by shifting them to the top and back down with sign.
 WEMB_SSE2_INLINE __m128i FinishColumn(Lanes32 v) {
-    const __m128i round = _mm_set1_epi32(2048);
-    const __m128i lo = _mm_srai_epi32(_mm_slli_epi32(_mm_add_epi32(v.lo, round), 4), 16);
-    const __m128i hi = _mm_srai_epi32(_mm_slli_epi32(_mm_add_epi32(v.hi, round), 4), 16);
+    const __m128i lo = _mm_srai_epi32(_mm_slli_epi32(v.lo, 4), 16);
+    const __m128i hi = _mm_srai_epi32(_mm_slli_epi32(v.hi, 4), 16);
     return _mm_packs_epi32(lo, hi);  // in range: no saturation happens
 }
 
-// Row pass finish: (v + 2^20) >> 21, which always fits 16 bits.
+// Row pass finish of v + 2^20: that >> 21, which always fits 16 bits.
 WEMB_SSE2_INLINE __m128i FinishRow(Lanes32 v) {
-    const __m128i round = _mm_set1_epi32(1 << 20);
-    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(v.lo, round), 21),
-                           _mm_srai_epi32(_mm_add_epi32(v.hi, round), 21));
+    return _mm_packs_epi32(_mm_srai_epi32(v.lo, 21), _mm_srai_epi32(v.hi, 21));
 }
 
 template <bool kColumns>
@@ -268,7 +275,9 @@ WEMB_SSE2_INLINE void IdctPass(__m128i* rows) {
     const Lanes32 o2 = Sub(Add(t2, t1), Add(t0, t3));
     const Lanes32 o3 = OddScale(Add(t1, t3));
 
-    const Lanes32 x0 = Times32768(rows[0]);
+    const Lanes32 unrounded = Times32768(rows[0]);
+    const Lanes32 x0 = {_mm_add_epi32(unrounded.lo, RoundOf<kColumns>()),
+                        _mm_add_epi32(unrounded.hi, RoundOf<kColumns>())};
     const Lanes32 x4 = Times32768(rows[4]);
     const Lanes32 p = Add(x0, x4);
     const Lanes32 q = Sub(x0, x4);
@@ -308,6 +317,33 @@ WEMB_SSE2_INLINE void Transpose8x8(__m128i* r) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
+// Level shift and clamp, then the 8x8 transpose on bytes, where it takes
+// half the steps it takes on 16-bit lanes. The signed pack clamps v to
+// -128..127; flipping the top bit then gives clamp(v + 128, 0, 255).
+// `columns[c]` holds column c of the block, row r in lane r.
+WEMB_SSE2_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, ptrdiff_t step) {
+    const __m128i flip = _mm_set1_epi8(-128);
+    // Column pairs (0, 1), (2, 3), (4, 5), (6, 7): rows 0..7 of each.
+    const __m128i c01 = _mm_xor_si128(_mm_packs_epi16(columns[0], columns[1]), flip);
+    const __m128i c23 = _mm_xor_si128(_mm_packs_epi16(columns[2], columns[3]), flip);
+    const __m128i c45 = _mm_xor_si128(_mm_packs_epi16(columns[4], columns[5]), flip);
+    const __m128i c67 = _mm_xor_si128(_mm_packs_epi16(columns[6], columns[7]), flip);
+    // Per row: columns 0 and 2, 1 and 3, 4 and 6, 5 and 7 side by side.
+    const __m128i c02 = _mm_unpacklo_epi8(c01, c23), c13 = _mm_unpackhi_epi8(c01, c23);
+    const __m128i c46 = _mm_unpacklo_epi8(c45, c67), c57 = _mm_unpackhi_epi8(c45, c67);
+    // Columns 0..3 and 4..7 of rows 0..3 and of rows 4..7.
+    const __m128i left03 = _mm_unpacklo_epi8(c02, c13), left47 = _mm_unpackhi_epi8(c02, c13);
+    const __m128i right03 = _mm_unpacklo_epi8(c46, c57), right47 = _mm_unpackhi_epi8(c46, c57);
+    // Whole rows, two per register.
+    const __m128i rowPairs[4] = {_mm_unpacklo_epi32(left03, right03), _mm_unpackhi_epi32(left03, right03),
+                                 _mm_unpacklo_epi32(left47, right47), _mm_unpackhi_epi32(left47, right47)};
+    for (int pair = 0; pair < 4; ++pair) {
+        uint8_t* top = dst + 2 * pair * step;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(top), rowPairs[pair]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(top + step), _mm_srli_si128(rowPairs[pair], 8));
+    }
+}
+
 WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, ptrdiff_t step,
                                           const uint16_t* quantTable) {
     // Dequantize: full 32-bit products from the low and high halves,
@@ -335,17 +371,8 @@ WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, pt
     // Rows: after the transpose lane r of rows[k] is input k of row r.
     Transpose8x8(rows);
     IdctPass<false>(rows);
-    Transpose8x8(rows);
-
-    // Level shift and clamp to 0..255 by the unsigned pack.
-    const __m128i levelShift = _mm_set1_epi16(128);
-    for (int r = 0; r < 8; r += 2) {
-        const __m128i pixels = _mm_packus_epi16(_mm_add_epi16(rows[r], levelShift),
-                                                _mm_add_epi16(rows[r + 1], levelShift));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + r * step), pixels);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (r + 1) * step),
-                         _mm_srli_si128(pixels, 8));
-    }
+    // Now lane r of rows[c] is the sample at row r, column c.
+    StoreTransposed(rows, dst, step);
 }
 
 }  // namespace
