@@ -344,11 +344,13 @@ WEMB_SSE2_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, ptrd
     }
 }
 
-WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, ptrdiff_t step,
-                                          const uint16_t* quantTable) {
+WEMB_SSE2_INLINE void ReconstructBlockVector(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                             const uint16_t* quantTable) {
     // Dequantize: full 32-bit products from the low and high halves,
     // saturated back to 16 bits by the signed pack.
+    // Unrolled, so that the eight rows can stay in registers.
     __m128i rows[8];
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quantTable + 8 * r));
@@ -358,6 +360,7 @@ WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, pt
     }
 
     __m128i ac = _mm_and_si128(rows[0], _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
+#pragma GCC unroll 8
     for (int r = 1; r < 8; ++r) {
         ac = _mm_or_si128(ac, rows[r]);
     }
@@ -375,6 +378,16 @@ WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, pt
     StoreTransposed(rows, dst, step);
 }
 
+WEMB_SSE2_ENTRY void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                          const uint16_t* quantTable) {
+    ReconstructBlockVector(block, dst, step, quantTable);
+}
+
+WEMB_AVX_ENTRY void ReconstructBlockAvx(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                        const uint16_t* quantTable) {
+    ReconstructBlockVector(block, dst, step, quantTable);
+}
+
 }  // namespace
 #endif
 
@@ -390,6 +403,10 @@ PrimitiveStatus ReconstructBlock(const int16_t* block, uint8_t* dst, int32_t dst
         return PrimErrNullPointer;
     }
 #if WEMB_HAVE_SSE2
+    if (CpuHasAvx()) {
+        ReconstructBlockAvx(block, dst, dstStep, quantTable);
+        return PrimOk;
+    }
     if (CpuHasSse2()) {
         ReconstructBlockSse2(block, dst, dstStep, quantTable);
         return PrimOk;

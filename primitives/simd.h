@@ -46,4 +46,15 @@ inline bool CpuHasSse2() { return true; }
 
 inline bool CpuHasSsse3() { return __builtin_cpu_supports("ssse3"); }
 
+// The same 128-bit routines compiled for AVX: its three-operand encodings
+// spare the register copies that two-operand SSE needs. Chosen at run time
+// (the check includes the operating system's support for the AVX state).
+#if defined(__i386__)
+#define WEMB_AVX_ENTRY __attribute__((target("avx"), force_align_arg_pointer))
+#else
+#define WEMB_AVX_ENTRY __attribute__((target("avx")))
+#endif
+
+inline bool CpuHasAvx() { return __builtin_cpu_supports("avx"); }
+
 #endif
