@@ -302,9 +302,10 @@ WEMB_SSE2_ENTRY size_t ConvertRowSse2(const SourceRows& src, Layout layout, uint
 
 #if WEMB_HAVE_SSSE3
 
-// The 3-channel rows of the SSE2 routines above, with the shuffle store.
+// The 3-channel rows of the SSE2 routines above, with the shuffle store;
+// each compiled for SSSE3 and, with its three-operand encodings, for AVX.
 
-WEMB_SSSE3_ENTRY size_t InterleaveRow3Ssse3(const SourceRows& src, uint8_t* dst, size_t length) {
+WEMB_SSSE3_INLINE size_t InterleaveRow3Shuffled(const SourceRows& src, uint8_t* dst, size_t length) {
     size_t j = 0;
     for (; j + 16 <= length; j += 16) {
         Store3x16Ssse3(dst + 3 * j, Load16(src.plane[0] + j), Load16(src.plane[1] + j),
@@ -313,8 +314,8 @@ WEMB_SSSE3_ENTRY size_t InterleaveRow3Ssse3(const SourceRows& src, uint8_t* dst,
     return j;
 }
 
-WEMB_SSSE3_ENTRY size_t ConvertRow3Ssse3(const SourceRows& src, bool bgr, uint8_t* dst,
-                                         size_t length) {
+WEMB_SSSE3_INLINE size_t ConvertRow3Shuffled(const SourceRows& src, bool bgr, uint8_t* dst,
+                                             size_t length) {
     const __m128i zero = _mm_setzero_si128();
     size_t j = 0;
     for (; j + 16 <= length; j += 16) {
@@ -336,12 +337,31 @@ WEMB_SSSE3_ENTRY size_t ConvertRow3Ssse3(const SourceRows& src, bool bgr, uint8_
     return j;
 }
 
+WEMB_SSSE3_ENTRY size_t InterleaveRow3Ssse3(const SourceRows& src, uint8_t* dst, size_t length) {
+    return InterleaveRow3Shuffled(src, dst, length);
+}
+
+WEMB_AVX_ENTRY size_t InterleaveRow3Avx(const SourceRows& src, uint8_t* dst, size_t length) {
+    return InterleaveRow3Shuffled(src, dst, length);
+}
+
+WEMB_SSSE3_ENTRY size_t ConvertRow3Ssse3(const SourceRows& src, bool bgr, uint8_t* dst,
+                                         size_t length) {
+    return ConvertRow3Shuffled(src, bgr, dst, length);
+}
+
+WEMB_AVX_ENTRY size_t ConvertRow3Avx(const SourceRows& src, bool bgr, uint8_t* dst, size_t length) {
+    return ConvertRow3Shuffled(src, bgr, dst, length);
+}
+
 #endif
 
 void InterleaveRow(const SourceRows& src, int32_t channels, uint8_t* dst, size_t length) {
     size_t done = 0;
 #if WEMB_HAVE_SSSE3
-    if (channels == 3 && CpuHasSsse3()) {
+    if (channels == 3 && CpuHasAvx()) {
+        done = InterleaveRow3Avx(src, dst, length);
+    } else if (channels == 3 && CpuHasSsse3()) {
         done = InterleaveRow3Ssse3(src, dst, length);
     } else
 #endif
@@ -356,7 +376,9 @@ void InterleaveRow(const SourceRows& src, int32_t channels, uint8_t* dst, size_t
 void ConvertRow(const SourceRows& src, Layout layout, uint8_t* dst, size_t length) {
     size_t done = 0;
 #if WEMB_HAVE_SSSE3
-    if (layout != Layout::CMYK && CpuHasSsse3()) {
+    if (layout != Layout::CMYK && CpuHasAvx()) {
+        done = ConvertRow3Avx(src, layout == Layout::BGR, dst, length);
+    } else if (layout != Layout::CMYK && CpuHasSsse3()) {
         done = ConvertRow3Ssse3(src, layout == Layout::BGR, dst, length);
     } else
 #endif

@@ -78,7 +78,7 @@ WEMB_SSE2_INLINE void StoreInterleaved(uint8_t* dst, __m128i even, __m128i odd) 
 
 WEMB_SSE2_INLINE __m128i Times3(__m128i v) { return _mm_add_epi16(_mm_add_epi16(v, v), v); }
 
-WEMB_SSE2_ENTRY int32_t H2V1RowSse2(const uint8_t* src, uint8_t* dst, int32_t width) {
+WEMB_SSE2_INLINE int32_t H2V1RowVector(const uint8_t* src, uint8_t* dst, int32_t width) {
     const __m128i one = _mm_set1_epi16(1), two = _mm_set1_epi16(2);
     int32_t j = 0;
     for (; j + 16 <= width; j += 16) {
@@ -91,8 +91,8 @@ WEMB_SSE2_ENTRY int32_t H2V1RowSse2(const uint8_t* src, uint8_t* dst, int32_t wi
     return j;
 }
 
-WEMB_SSE2_ENTRY int32_t H2V2RowSse2(const uint8_t* near, const uint8_t* far, uint8_t* dst,
-                                    int32_t width) {
+WEMB_SSE2_INLINE int32_t H2V2RowVector(const uint8_t* near, const uint8_t* far, uint8_t* dst,
+                                      int32_t width) {
     const __m128i seven = _mm_set1_epi16(7), eight = _mm_set1_epi16(8);
     int32_t j = 0;
     for (; j + 16 <= width; j += 16) {
@@ -107,12 +107,34 @@ WEMB_SSE2_ENTRY int32_t H2V2RowSse2(const uint8_t* near, const uint8_t* far, uin
     return j;
 }
 
+// Each compiled for SSE2 and, with its three-operand encodings, for AVX.
+
+WEMB_SSE2_ENTRY int32_t H2V1RowSse2(const uint8_t* src, uint8_t* dst, int32_t width) {
+    return H2V1RowVector(src, dst, width);
+}
+
+WEMB_AVX_ENTRY int32_t H2V1RowAvx(const uint8_t* src, uint8_t* dst, int32_t width) {
+    return H2V1RowVector(src, dst, width);
+}
+
+WEMB_SSE2_ENTRY int32_t H2V2RowSse2(const uint8_t* near, const uint8_t* far, uint8_t* dst,
+                                    int32_t width) {
+    return H2V2RowVector(near, far, dst, width);
+}
+
+WEMB_AVX_ENTRY int32_t H2V2RowAvx(const uint8_t* near, const uint8_t* far, uint8_t* dst,
+                                  int32_t width) {
+    return H2V2RowVector(near, far, dst, width);
+}
+
 #endif
 
 void H2V1Row(const uint8_t* src, uint8_t* dst, int32_t width) {
     int32_t done = 0;
 #if WEMB_HAVE_SSE2
-    if (CpuHasSse2()) {
+    if (CpuHasAvx()) {
+        done = H2V1RowAvx(src, dst, width);
+    } else if (CpuHasSse2()) {
         done = H2V1RowSse2(src, dst, width);
     }
 #endif
@@ -122,7 +144,9 @@ void H2V1Row(const uint8_t* src, uint8_t* dst, int32_t width) {
 void H2V2Row(const uint8_t* near, const uint8_t* far, uint8_t* dst, int32_t width) {
     int32_t done = 0;
 #if WEMB_HAVE_SSE2
-    if (CpuHasSse2()) {
+    if (CpuHasAvx()) {
+        done = H2V2RowAvx(near, far, dst, width);
+    } else if (CpuHasSse2()) {
         done = H2V2RowSse2(near, far, dst, width);
     }
 #endif
