@@ -10,6 +10,29 @@
 // SSSE3 routines.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
+// Instruction sets the vector routines may use, in the order they are tried.
+enum SimdLevel : int32_t {
+    SimdScalar = 0,
+    SimdSse2 = 1,
+    SimdSsse3 = 2,
+    SimdAvx = 3,
+};
+
+// Test hook: from now on the routines use no instruction set above `level`,
+// so that every path can be tested on one processor. SimdAvx, the default,
+// lets them use whatever the processor has. A plain load per check keeps it
+// free for the codec.
+inline std::atomic<int32_t> g_simdLevelLimit{SimdAvx};
+
+inline void LimitSimdLevel(int32_t level) { g_simdLevelLimit.store(level, std::memory_order_relaxed); }
+
+inline bool SimdLevelAllowed(int32_t level) {
+    return g_simdLevelLimit.load(std::memory_order_relaxed) >= level;
+}
+
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(WEMB_NO_SSE2)
 
 #include <emmintrin.h>
@@ -22,12 +45,12 @@
 // Helpers: folded into their SSE2 callers.
 #define WEMB_SSE2_INLINE static inline __attribute__((target("sse2"), always_inline))
 
-inline bool CpuHasSse2() { return __builtin_cpu_supports("sse2"); }
+inline bool CpuHasSse2() { return SimdLevelAllowed(SimdSse2) && __builtin_cpu_supports("sse2"); }
 #else
 #define WEMB_SSE2_ENTRY
 #define WEMB_SSE2_INLINE static inline __attribute__((always_inline))
 
-inline bool CpuHasSse2() { return true; }
+inline bool CpuHasSse2() { return SimdLevelAllowed(SimdSse2); }
 #endif
 
 // SSSE3 adds the byte shuffle (pshufb), which no build may assume: routines
@@ -44,7 +67,7 @@ inline bool CpuHasSse2() { return true; }
 #endif
 #define WEMB_SSSE3_INLINE static inline __attribute__((target("ssse3"), always_inline))
 
-inline bool CpuHasSsse3() { return __builtin_cpu_supports("ssse3"); }
+inline bool CpuHasSsse3() { return SimdLevelAllowed(SimdSsse3) && __builtin_cpu_supports("ssse3"); }
 
 // The same 128-bit routines compiled for AVX: its three-operand encodings
 // spare the register copies that two-operand SSE needs. Chosen at run time
@@ -55,6 +78,6 @@ inline bool CpuHasSsse3() { return __builtin_cpu_supports("ssse3"); }
 #define WEMB_AVX_ENTRY __attribute__((target("avx")))
 #endif
 
-inline bool CpuHasAvx() { return __builtin_cpu_supports("avx"); }
+inline bool CpuHasAvx() { return SimdLevelAllowed(SimdAvx) && __builtin_cpu_supports("avx"); }
 
 #endif
