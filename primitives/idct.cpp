@@ -344,12 +344,13 @@ WEMB_SSE2_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, ptrd
     }
 }
 
-WEMB_SSE2_INLINE void ReconstructBlockVector(const int16_t* block, uint8_t* dst, ptrdiff_t step,
-                                             const uint16_t* quantTable) {
+// Dequantizes the block into rows[]; a block whose AC coefficients are then
+// all zero is filled with its one sample at once, and true returned.
+WEMB_SSE2_INLINE bool DequantizeOrFillDcOnly(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                             const uint16_t* quantTable, __m128i* rows) {
     // Dequantize: full 32-bit products from the low and high halves,
     // saturated back to 16 bits by the signed pack.
     // Unrolled, so that the eight rows can stay in registers.
-    __m128i rows[8];
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
@@ -366,9 +367,17 @@ WEMB_SSE2_INLINE void ReconstructBlockVector(const int16_t* block, uint8_t* dst,
     }
     if (_mm_movemask_epi8(_mm_cmpeq_epi16(ac, _mm_setzero_si128())) == 0xFFFF) {
         FillBlock(dst, step, DcOnlySample(static_cast<int16_t>(_mm_extract_epi16(rows[0], 0))));
+        return true;
+    }
+    return false;
+}
+
+WEMB_SSE2_INLINE void ReconstructBlockVector(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                             const uint16_t* quantTable) {
+    __m128i rows[8];
+    if (DequantizeOrFillDcOnly(block, dst, step, quantTable, rows)) {
         return;
     }
-
     // Columns: lane c of rows[k] is input k of column c.
     IdctPass<true>(rows);
     // Rows: after the transpose lane r of rows[k] is input k of row r.
@@ -388,6 +397,86 @@ WEMB_AVX_ENTRY void ReconstructBlockAvx(const int16_t* block, uint8_t* dst, ptrd
     ReconstructBlockVector(block, dst, step, quantTable);
 }
 
+#if WEMB_HAVE_AVX2
+
+// The passes with the eight 32-bit lanes of a Lanes32 in one 256-bit
+// register, lane k at element k: the same products and sums, half the
+// instructions. _mm256_cvtepi16_epi32 widens the eight 16-bit lanes in that
+// order, and so does putting the low and high unpacks of MulAdd side by side.
+
+WEMB_AVX2_INLINE __m256i MulAdd256(__m128i a, __m128i b, int16_t first, int16_t second) {
+    const uint32_t pair = uint32_t{static_cast<uint16_t>(first)} |
+                          (uint32_t{static_cast<uint16_t>(second)} << 16);
+    const __m256i pairs = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
+                                                  _mm_unpackhi_epi16(a, b), 1);
+    return _mm256_madd_epi16(pairs, _mm256_set1_epi32(static_cast<int32_t>(pair)));
+}
+
+// x x 2^shift in 32 bits.
+WEMB_AVX2_INLINE __m256i Scaled(__m128i x, int shift) {
+    return _mm256_slli_epi32(_mm256_cvtepi16_epi32(x), shift);
+}
+
+// ((t + 2048) >> 12) x 5793, the low 32 bits of the product.
+WEMB_AVX2_INLINE __m256i OddScale256(__m256i t) {
+    return _mm256_mullo_epi32(_mm256_srai_epi32(_mm256_add_epi32(t, _mm256_set1_epi32(2048)), 12),
+                              _mm256_set1_epi32(5793));
+}
+
+// FinishColumn and FinishRow of a rounded sum.
+template <bool kColumns>
+WEMB_AVX2_INLINE __m128i Finish256(__m256i v) {
+    const __m256i shifted =
+        kColumns ? _mm256_srai_epi32(_mm256_slli_epi32(v, 4), 16) : _mm256_srai_epi32(v, 21);
+    return _mm_packs_epi32(_mm256_castsi256_si128(shifted), _mm256_extracti128_si256(shifted, 1));
+}
+
+template <bool kColumns>
+WEMB_AVX2_INLINE void IdctPass256(__m128i* rows) {
+    const __m256i t0 = MulAdd256(rows[3], rows[5], 27246, 18205);
+    const __m256i t1 = MulAdd256(rows[3], rows[5], -18205, 27246);
+    const __m256i t2 = MulAdd256(rows[1], rows[7], 32139, 6393);
+    const __m256i t3 = MulAdd256(rows[1], rows[7], 6393, -32138);
+    const __m256i o0 = OddScale256(_mm256_add_epi32(t0, t2));
+    const __m256i o1 = _mm256_sub_epi32(_mm256_add_epi32(t2, t3), _mm256_add_epi32(t0, t1));
+    const __m256i o2 = _mm256_sub_epi32(_mm256_add_epi32(t2, t1), _mm256_add_epi32(t0, t3));
+    const __m256i o3 = OddScale256(_mm256_add_epi32(t1, t3));
+
+    const __m256i x0 = _mm256_add_epi32(Scaled(rows[0], 15), _mm256_set1_epi32(kColumns ? 2048 : 1 << 20));
+    const __m256i x4 = Scaled(rows[4], 15);
+    const __m256i p = _mm256_add_epi32(x0, x4);
+    const __m256i q = _mm256_sub_epi32(x0, x4);
+    const __m256i u = _mm256_add_epi32(MulAdd256(rows[2], rows[6], -22722, 17734), Scaled(rows[2], 16));
+    const __m256i w = _mm256_sub_epi32(MulAdd256(rows[2], rows[6], 17734, 22723), Scaled(rows[6], 16));
+
+    const __m256i e0 = _mm256_add_epi32(p, u);
+    rows[0] = Finish256<kColumns>(_mm256_add_epi32(e0, o0));
+    rows[7] = Finish256<kColumns>(_mm256_sub_epi32(e0, o0));
+    const __m256i e3 = _mm256_sub_epi32(p, u);
+    rows[3] = Finish256<kColumns>(_mm256_add_epi32(e3, o3));
+    rows[4] = Finish256<kColumns>(_mm256_sub_epi32(e3, o3));
+    const __m256i e1 = _mm256_add_epi32(q, w);
+    rows[1] = Finish256<kColumns>(_mm256_add_epi32(e1, o1));
+    rows[6] = Finish256<kColumns>(_mm256_sub_epi32(e1, o1));
+    const __m256i e2 = _mm256_sub_epi32(q, w);
+    rows[2] = Finish256<kColumns>(_mm256_add_epi32(e2, o2));
+    rows[5] = Finish256<kColumns>(_mm256_sub_epi32(e2, o2));
+}
+
+WEMB_AVX2_ENTRY void ReconstructBlockAvx2(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                          const uint16_t* quantTable) {
+    __m128i rows[8];
+    if (DequantizeOrFillDcOnly(block, dst, step, quantTable, rows)) {
+        return;
+    }
+    IdctPass256<true>(rows);
+    Transpose8x8(rows);
+    IdctPass256<false>(rows);
+    StoreTransposed(rows, dst, step);
+}
+
+#endif
+
 }  // namespace
 #endif
 
@@ -403,6 +492,12 @@ PrimitiveStatus ReconstructBlock(const int16_t* block, uint8_t* dst, int32_t dst
         return PrimErrNullPointer;
     }
 #if WEMB_HAVE_SSE2
+#if WEMB_HAVE_AVX2
+    if (CpuHasAvx2()) {
+        ReconstructBlockAvx2(block, dst, dstStep, quantTable);
+        return PrimOk;
+    }
+#endif
     if (CpuHasAvx()) {
         ReconstructBlockAvx(block, dst, dstStep, quantTable);
         return PrimOk;

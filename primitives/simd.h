@@ -19,13 +19,14 @@ enum SimdLevel : int32_t {
     SimdSse2 = 1,
     SimdSsse3 = 2,
     SimdAvx = 3,
+    SimdAvx2 = 4,
 };
 
 // Test hook: from now on the routines use no instruction set above `level`,
-// so that every path can be tested on one processor. SimdAvx, the default,
+// so that every path can be tested on one processor. SimdAvx2, the default,
 // lets them use whatever the processor has. A plain load per check keeps it
 // free for the codec.
-inline std::atomic<int32_t> g_simdLevelLimit{SimdAvx};
+inline std::atomic<int32_t> g_simdLevelLimit{SimdAvx2};
 
 inline void LimitSimdLevel(int32_t level) { g_simdLevelLimit.store(level, std::memory_order_relaxed); }
 
@@ -79,5 +80,20 @@ inline bool CpuHasSsse3() { return SimdLevelAllowed(SimdSsse3) && __builtin_cpu_
 #endif
 
 inline bool CpuHasAvx() { return SimdLevelAllowed(SimdAvx) && __builtin_cpu_supports("avx"); }
+
+// AVX2: 256-bit integer arithmetic, for routines that gain from eight 32-bit
+// lanes in one register.
+#include <immintrin.h>
+
+#define WEMB_HAVE_AVX2 1
+
+#if defined(__i386__)
+#define WEMB_AVX2_ENTRY __attribute__((target("avx2"), force_align_arg_pointer))
+#else
+#define WEMB_AVX2_ENTRY __attribute__((target("avx2")))
+#endif
+#define WEMB_AVX2_INLINE static inline __attribute__((target("avx2"), always_inline))
+
+inline bool CpuHasAvx2() { return SimdLevelAllowed(SimdAvx2) && __builtin_cpu_supports("avx2"); }
 
 #endif
