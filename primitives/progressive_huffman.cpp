@@ -1,6 +1,7 @@
 #include "primitives/progressive_huffman.h"
 
 #include "primitives/bit_reader.h"
+#include "primitives/simd.h"
 
 using huffman_internal::BitReader;
 using huffman_internal::Wrap16;
@@ -98,15 +99,102 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(BitReader& reader, int16_t* bloc
     return PrimOk;
 }
 
-// Bit k set for each zig-zag index k of ss..se whose coefficient has a
-// non-zero history. Built without branches: which coefficients are non-zero
-// is as good as random.
-WEMB_ALWAYS_INLINE uint64_t NonZeroHistory(const int16_t* block, int32_t ss, int32_t se) {
+// The zig-zag index of each natural position, found by walking the
+// anti-diagonals of the block as T.81 Figure A.6 does: even ones upwards
+// (row falling), odd ones downwards.
+struct ZigZagIndexes {
+    int8_t ofNatural[64];
+};
+
+constexpr ZigZagIndexes MakeZigZagIndexes() {
+    ZigZagIndexes indexes = {};
+    int32_t next = 0;
+    for (int32_t diagonal = 0; diagonal < 15; ++diagonal) {
+        const int32_t first = diagonal < 8 ? 0 : diagonal - 7;
+        const int32_t last = diagonal < 8 ? diagonal : 7;
+        for (int32_t i = first; i <= last; ++i) {
+            const int32_t row = diagonal % 2 == 0 ? diagonal - i : i;
+            indexes.ofNatural[8 * row + (diagonal - row)] = static_cast<int8_t>(next++);
+        }
+    }
+    return indexes;
+}
+
+constexpr ZigZagIndexes kZigZagIndexes = MakeZigZagIndexes();
+static_assert(kZigZagIndexes.ofNatural[1] == 1 && kZigZagIndexes.ofNatural[8] == 2 &&
+                  kZigZagIndexes.ofNatural[16] == 3 && kZigZagIndexes.ofNatural[2] == 5 &&
+                  kZigZagIndexes.ofNatural[57] == 36 && kZigZagIndexes.ofNatural[62] == 62 && kZigZagIndexes.ofNatural[63] == 63,
+              "the zig-zag walk of T.81 Figure A.6");
+
+// For each row r of the block and each byte b of flags for its eight natural
+// positions, the same flags moved to those positions' zig-zag bits: a
+// natural-order mask becomes a zig-zag one with eight look-ups.
+struct ZigZagBits {
+    uint64_t ofRowByte[8][256];
+};
+
+constexpr ZigZagBits MakeZigZagBits() {
+    ZigZagBits bits = {};
+    for (int32_t row = 0; row < 8; ++row) {
+        for (int32_t flags = 0; flags < 256; ++flags) {
+            uint64_t mask = 0;
+            for (int32_t column = 0; column < 8; ++column) {
+                if ((flags >> column) & 1) {
+                    mask |= uint64_t{1} << kZigZagIndexes.ofNatural[8 * row + column];
+                }
+            }
+            bits.ofRowByte[row][flags] = mask;
+        }
+    }
+    return bits;
+}
+
+constexpr ZigZagBits kZigZagBits = MakeZigZagBits();
+
+// Bit p set for each natural position p whose coefficient is non-zero.
+WEMB_ALWAYS_INLINE uint64_t NonZeroNaturalScalar(const int16_t* block) {
     uint64_t mask = 0;
-    for (int32_t k = ss; k <= se; ++k) {
-        mask |= static_cast<uint64_t>(block[ZigZagToNatural[k]] != 0) << k;
+    for (int32_t p = 0; p < 64; ++p) {
+        mask |= static_cast<uint64_t>(block[p] != 0) << p;
     }
     return mask;
+}
+
+#if WEMB_HAVE_SSE2
+// The same eight rows at a time: a signed pack keeps zero and non-zero apart,
+// a byte compare and movemask give 16 flags per pair of rows.
+WEMB_SSE2_ENTRY uint64_t NonZeroNaturalSse2(const int16_t* block) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int32_t pair = 0; pair < 4; ++pair) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * pair));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * pair + 8));
+        const int32_t flags = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(first, second), zero));
+        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(flags)) << (16 * pair);
+    }
+    return ~zeros;
+}
+#endif
+
+// Bit k set for each zig-zag index k of ss..se whose coefficient has a
+// non-zero history. Built without branches on the coefficients, whose being
+// zero or not is as good as random.
+WEMB_ALWAYS_INLINE uint64_t NonZeroHistory(const int16_t* block, int32_t ss, int32_t se) {
+    uint64_t natural;
+#if WEMB_HAVE_SSE2
+    if (CpuHasSse2()) {
+        natural = NonZeroNaturalSse2(block);
+    } else
+#endif
+    {
+        natural = NonZeroNaturalScalar(block);
+    }
+    uint64_t zigZag = 0;
+    for (int32_t row = 0; row < 8; ++row) {
+        zigZag |= kZigZagBits.ofRowByte[row][(natural >> (8 * row)) & 0xFF];
+    }
+    const uint64_t band = (~uint64_t{0} << ss) & (~uint64_t{0} >> (63 - se));
+    return zigZag & band;
 }
 
 // Zig-zag indexes from..63 as a mask (from <= 63).
