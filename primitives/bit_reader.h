@@ -5,10 +5,11 @@
 // A block decoder copies the caller's stream variables (position, marker,
 // bit buffer) into a BitReader on entry, works on that copy, which the
 // compiler keeps in registers, and writes it back on every exit. The common
-// steps (a refill of plain bytes, an 8-bit lookup, taking value bits) are
-// inline; the rare ones (stuffed or fill bytes, markers, the end of the data,
-// codes longer than 8 bits) go through out-of-line functions that work on a
-// second copy, so that the first one never has its address taken.
+// steps (a refill of plain bytes, an 8-bit lookup, a longer code found in the
+// bits held, taking value bits) are inline; the rare ones (stuffed or fill
+// bytes, markers, the end of the data, a code longer than the bits held) go
+// through out-of-line functions that work on a second copy, so that the
+// first one never has its address taken.
 //
 // The reader consumes bytes and bits exactly as the byte-wise FillBits does,
 // refilling only where DECODE and RECEIVE call for it, with one addition:
