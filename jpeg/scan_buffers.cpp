@@ -124,13 +124,7 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
             uint8_t* coefficients = nullptr;
             if (!AllocateOnce(coefficients, sizes.coefficients)) return DecErrFailed;
             m_coefficients = reinterpret_cast<int16_t*>(coefficients);
-            // Only the blocks of the frame's MCUs are ever read or written
-            // (McuBlocks): those need zeroing, not the whole reserve. On a
-            // large frame the untouched rest is never even paged in.
-            const int64_t usedBytes = int64_t{m_mcusPerRow} * m_mcuRows *
-                                      ComponentBlockOffset(m_componentCount) * kBlockBytes;
-            const int64_t zeroBytes = usedBytes < sizes.coefficients ? usedBytes : sizes.coefficients;
-            ZeroBytes(m_coefficients, static_cast<int32_t>(zeroBytes));
+            ZeroBytes(m_coefficients, static_cast<int32_t>(sizes.coefficients));
         }
     } else {
         m_blocksPerMcu = sizes.blocksPerMcu;
