@@ -158,12 +158,14 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, Visit&&
     const int32_t h = component.m_hBlocks;
     const int32_t v = component.m_vBlocks;
     const int32_t offset = ComponentBlockOffset(componentIndex);
+    const ptrdiff_t mcuCoefficients =
+        static_cast<ptrdiff_t>(ComponentBlockOffset(m_componentCount)) * kBlockCoefficients;
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
             if ((row * v + blockRow) * 8 >= m_height) break;
+            int16_t* const firstMcu = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
             for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-                int16_t* block = McuBlocks(row, column) +
-                                 (offset + blockRow * h) * kBlockCoefficients;
+                int16_t* block = firstMcu + column * mcuCoefficients;
                 for (int32_t blockColumn = 0; blockColumn < h; ++blockColumn) {
                     if ((column * h + blockColumn) * 8 >= m_width) break;
                     DecoderStatus status = RestartIfDue();
@@ -181,15 +183,17 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, Visit&&
 
 DecoderStatus CJPEGDecoder::ReconstructFrame() {
     const int32_t step = m_paddedWidth;
+    const uint16_t* quantTables[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        if (QuantTableOf(*m_components[i]) == nullptr) return DecErrFailed;
+        quantTables[i] = QuantTableOf(*m_components[i]);
+        if (quantTables[i] == nullptr) return DecErrFailed;
     }
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         for (int32_t column = 0; column < m_mcusPerRow; ++column) {
             const int16_t* block = McuBlocks(row, column);
             for (int32_t i = 0; i < m_componentCount; ++i) {
                 const CJPEGColorComponent& component = *m_components[i];
-                const uint16_t* quantTable = QuantTableOf(component);
+                const uint16_t* quantTable = quantTables[i];
                 const int32_t h = component.m_hBlocks;
                 const int32_t v = component.m_vBlocks;
                 // One border row above and one border column to the left of

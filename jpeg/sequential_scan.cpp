@@ -38,6 +38,13 @@ DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
 // Blocks lie MCU after MCU; inside an MCU, component after component in
 // frame order, each with its V rows of H blocks.
 DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
+    // The tables of each component, looked up once for the row.
+    const HuffmanDecodeTable* dcTables[4] = {};
+    const HuffmanDecodeTable* acTables[4] = {};
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        dcTables[i] = DcTableOf(*m_components[i]);
+        acTables[i] = AcTableOf(*m_components[i]);
+    }
     int16_t* block = blocks;
     for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
         if (m_restartInterval != 0 && m_restartsLeft == 0) {
@@ -46,8 +53,8 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
         }
         for (int32_t i = 0; i < m_componentCount; ++i) {
             CJPEGColorComponent& component = *m_components[i];
-            const HuffmanDecodeTable* dcTable = DcTableOf(component);
-            const HuffmanDecodeTable* acTable = AcTableOf(component);
+            const HuffmanDecodeTable* dcTable = dcTables[i];
+            const HuffmanDecodeTable* acTable = acTables[i];
             const int32_t blockCount = component.m_hBlocks * component.m_vBlocks;
             for (int32_t b = 0; b < blockCount; ++b) {
                 if (DecodeSequentialBlock(m_source, m_sourceSize, &m_position, block,
@@ -66,11 +73,15 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
 
 DecoderStatus CJPEGDecoder::InverseTransformRow(const int16_t* blocks, int32_t mcuRow) {
     const int32_t paddedWidth = m_paddedWidth;
+    const uint16_t* quantTables[4] = {};
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        quantTables[i] = QuantTableOf(*m_components[i]);
+    }
     const int16_t* block = blocks;
     for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
         for (int32_t i = 0; i < m_componentCount; ++i) {
             const CJPEGColorComponent& component = *m_components[i];
-            const uint16_t* quantTable = QuantTableOf(component);
+            const uint16_t* quantTable = quantTables[i];
             // Half-resolution chroma goes into the bordered buffer, one border
             // column on the left and, for 4:2:0, one border row on top.
             const bool halfChroma = m_samplingMode != SamplingFull && (i == 1 || i == 2);

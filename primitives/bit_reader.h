@@ -5,10 +5,11 @@
 // A block decoder copies the caller's stream variables (position, marker,
 // bit buffer) into a BitReader on entry, works on that copy, which the
 // compiler keeps in registers, and writes it back on every exit. The common
-// steps (a refill of plain bytes, an 8-bit lookup, taking value bits) are
-// inline; the rare ones (stuffed or fill bytes, markers, the end of the data,
-// codes longer than 8 bits) go through out-of-line functions that work on a
-// second copy, so that the first one never has its address taken.
+// steps (a refill of plain bytes, an 8-bit lookup, a longer code found in the
+// bits held, taking value bits) are inline; the rare ones (stuffed or fill
+// bytes, markers, the end of the data, a code longer than the bits held) go
+// through out-of-line functions that work on a second copy, so that the
+// first one never has its address taken.
 //
 // The reader consumes bytes and bits exactly as the byte-wise FillBits does,
 // refilling only where DECODE and RECEIVE call for it, with one addition:
@@ -151,6 +152,40 @@ WEMB_ALWAYS_INLINE int32_t ReadBit(BitReader& reader) {
     return static_cast<int32_t>(TakeBits(reader, 1));
 }
 
+// What DecodeLongCode returns when no code fits the bits held.
+constexpr int32_t kNoCodeInHeldBits = 256;
+
+// A code of 9 to 16 bits found without leaving the registers, when the 8-bit
+// lookup has ruled out the shorter ones and more than 8 bits are held. The
+// canonical search of DecodeSymbolCanonical takes 9 bits and then one bit
+// at a time, refilling only when no bit is left; for a code no longer than
+// the bits held it therefore never refills, and comparing the first L held
+// bits with the codes of each length L gives the same code, symbol and
+// consumed bits. When no code of up to min(bitCount, 16) bits matches, the
+// reader is left as it was and kNoCodeInHeldBits returned: the caller then
+// runs the bitwise search, with its refills and its error.
+WEMB_ALWAYS_INLINE int32_t DecodeLongCode(BitReader& reader, const HuffmanDecodeTable* table) {
+    const int32_t held = reader.bitCount < 16 ? reader.bitCount : 16;  // 9..16
+    // The next `held` bits, first bit at bit 15.
+    const uint32_t next16 =
+        ((reader.bitBuffer >> (reader.bitCount - held)) << (16 - held)) & 0xFFFFu;
+    for (int32_t length = 9; length <= held; ++length) {
+        const uint32_t code = next16 >> (16 - length);
+        const uint32_t maxCode = table->maxCode[length - 1];
+        if (maxCode != 0xFFFFu && code <= maxCode) {
+            reader.bitCount -= length;
+            // Over-subscribed counts can place the index outside `symbols`.
+            const int32_t index = int32_t{table->firstSymbol[length - 1]} +
+                                  static_cast<int32_t>(code) - int32_t{table->minCode[length - 1]};
+            if (index < 0 || index > 255) {
+                return PrimErrBadHuffmanCode;
+            }
+            return table->symbols[index];
+        }
+    }
+    return kNoCodeInHeldBits;
+}
+
 // DECODE: the symbol (0..255) of the next Huffman code, or a negative status.
 WEMB_ALWAYS_INLINE int32_t DecodeNextSymbol(BitReader& reader, const HuffmanDecodeTable* table) {
     if (reader.bitCount < 8) {
@@ -164,6 +199,12 @@ WEMB_ALWAYS_INLINE int32_t DecodeNextSymbol(BitReader& reader, const HuffmanDeco
         if (entry != 0) {
             reader.bitCount -= static_cast<int32_t>(entry >> 16);
             return static_cast<int32_t>(entry & 0xFFFFu);
+        }
+        if (reader.bitCount > 8) {
+            const int32_t symbol = DecodeLongCode(reader, table);
+            if (symbol != kNoCodeInHeldBits) {
+                return symbol;
+            }
         }
     }
     BitReader copy = reader;

@@ -190,6 +190,38 @@ WEMB_SSE2_INLINE void Store4x16(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2
     Store16(dst + 48, _mm_unpackhi_epi16(hi01, hi23));
 }
 
+#if WEMB_HAVE_SSSE3
+
+// Store3x16 with byte shuffles. From lo = (c0, c1) bytes 0..7 interleaved and
+// hi = the same of bytes 8..15, output byte 3p + ch (ch < 2) is byte 2p + ch
+// of lo (p < 8) or 2(p - 8) + ch of hi, and output byte 3p + 2 is byte p of
+// c2; a shuffle index of -128 yields zero, so each output block is the OR of
+// its shuffled sources.
+WEMB_SSSE3_INLINE void Store3x16Ssse3(uint8_t* dst, __m128i c0, __m128i c1, __m128i c2) {
+    const __m128i lo = _mm_unpacklo_epi8(c0, c1), hi = _mm_unpackhi_epi8(c0, c1);
+    const __m128i out0 = _mm_or_si128(
+        _mm_shuffle_epi8(lo, _mm_setr_epi8(0, 1, -128, 2, 3, -128, 4, 5, -128, 6, 7, -128, 8, 9, -128, 10)),
+        _mm_shuffle_epi8(c2, _mm_setr_epi8(-128, -128, 0, -128, -128, 1, -128, -128, 2, -128, -128, 3,
+                                           -128, -128, 4, -128)));
+    const __m128i out1 = _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(lo, _mm_setr_epi8(11, -128, 12, 13, -128, 14, 15, -128, -128, -128,
+                                                        -128, -128, -128, -128, -128, -128)),
+                     _mm_shuffle_epi8(hi, _mm_setr_epi8(-128, -128, -128, -128, -128, -128, -128, -128, 0,
+                                                        1, -128, 2, 3, -128, 4, 5))),
+        _mm_shuffle_epi8(c2, _mm_setr_epi8(-128, 5, -128, -128, 6, -128, -128, 7, -128, -128, 8, -128,
+                                           -128, 9, -128, -128)));
+    const __m128i out2 = _mm_or_si128(
+        _mm_shuffle_epi8(hi, _mm_setr_epi8(-128, 6, 7, -128, 8, 9, -128, 10, 11, -128, 12, 13, -128, 14,
+                                           15, -128)),
+        _mm_shuffle_epi8(c2, _mm_setr_epi8(10, -128, -128, 11, -128, -128, 12, -128, -128, 13, -128, -128,
+                                           14, -128, -128, 15)));
+    Store16(dst, out0);
+    Store16(dst + 16, out1);
+    Store16(dst + 32, out2);
+}
+
+#endif
+
 WEMB_SSE2_ENTRY size_t InterleaveRowSse2(const SourceRows& src, int32_t channels, uint8_t* dst,
                                          size_t length) {
     size_t j = 0;
@@ -268,8 +300,136 @@ WEMB_SSE2_ENTRY size_t ConvertRowSse2(const SourceRows& src, Layout layout, uint
 
 #endif
 
+#if WEMB_HAVE_SSSE3
+
+// The 3-channel rows of the SSE2 routines above, with the shuffle store;
+// each compiled for SSSE3 and, with its three-operand encodings, for AVX.
+
+WEMB_SSSE3_INLINE size_t InterleaveRow3Shuffled(const SourceRows& src, uint8_t* dst, size_t length) {
+    size_t j = 0;
+    for (; j + 16 <= length; j += 16) {
+        Store3x16Ssse3(dst + 3 * j, Load16(src.plane[0] + j), Load16(src.plane[1] + j),
+                       Load16(src.plane[2] + j));
+    }
+    return j;
+}
+
+WEMB_SSSE3_INLINE size_t ConvertRow3Shuffled(const SourceRows& src, bool bgr, uint8_t* dst,
+                                             size_t from, size_t length) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t j = from;
+    for (; j + 16 <= length; j += 16) {
+        const __m128i y = Load16(src.plane[0] + j), cb = Load16(src.plane[1] + j),
+                      cr = Load16(src.plane[2] + j);
+        const Rgb16 lo = YccToRgb8(_mm_unpacklo_epi8(y, zero), _mm_unpacklo_epi8(cb, zero),
+                                   _mm_unpacklo_epi8(cr, zero));
+        const Rgb16 hi = YccToRgb8(_mm_unpackhi_epi8(y, zero), _mm_unpackhi_epi8(cb, zero),
+                                   _mm_unpackhi_epi8(cr, zero));
+        const __m128i r = _mm_packus_epi16(lo.r, hi.r);
+        const __m128i g = _mm_packus_epi16(lo.g, hi.g);
+        const __m128i b = _mm_packus_epi16(lo.b, hi.b);
+        if (bgr) {
+            Store3x16Ssse3(dst + 3 * j, b, g, r);
+        } else {
+            Store3x16Ssse3(dst + 3 * j, r, g, b);
+        }
+    }
+    return j;
+}
+
+WEMB_SSSE3_ENTRY size_t InterleaveRow3Ssse3(const SourceRows& src, uint8_t* dst, size_t length) {
+    return InterleaveRow3Shuffled(src, dst, length);
+}
+
+WEMB_AVX_ENTRY size_t InterleaveRow3Avx(const SourceRows& src, uint8_t* dst, size_t length) {
+    return InterleaveRow3Shuffled(src, dst, length);
+}
+
+WEMB_SSSE3_ENTRY size_t ConvertRow3Ssse3(const SourceRows& src, bool bgr, uint8_t* dst,
+                                         size_t length) {
+    return ConvertRow3Shuffled(src, bgr, dst, 0, length);
+}
+
+WEMB_AVX_ENTRY size_t ConvertRow3Avx(const SourceRows& src, bool bgr, uint8_t* dst, size_t length) {
+    return ConvertRow3Shuffled(src, bgr, dst, 0, length);
+}
+
+#endif
+
+#if WEMB_HAVE_AVX2
+
+// ---------------------------------------------------------------------------
+// The YCbCr rows with AVX2: the arithmetic of YccToRgb8 on 16 pixels per
+// register. The byte unpacks, the pair multiply-adds and the packs all work
+// within each 128-bit half, and the packs put the halves' results back in
+// pixel order, so the 32 pixels come out in order and go to the shuffle
+// store 16 at a time. The rest of a row is done 16 at a time, then scalar.
+
+WEMB_AVX2_INLINE __m256i RoundedProductWide(__m256i c, int16_t k) {
+    const __m256i product = _mm256_mulhi_epi16(_mm256_add_epi16(c, c), _mm256_set1_epi16(k));
+    return _mm256_srai_epi16(_mm256_add_epi16(product, _mm256_set1_epi16(1)), 1);
+}
+
+struct Rgb16Wide {
+    __m256i r, g, b;  // 16 pixels as 16-bit values, before clamping
+};
+
+WEMB_AVX2_INLINE Rgb16Wide YccToRgbWide(__m256i y, __m256i cb, __m256i cr) {
+    const __m256i centre = _mm256_set1_epi16(128);
+    cb = _mm256_sub_epi16(cb, centre);
+    cr = _mm256_sub_epi16(cr, centre);
+    const uint32_t pair = uint32_t{static_cast<uint16_t>(-22554)} | (uint32_t{18734} << 16);
+    const __m256i greenPair = _mm256_set1_epi32(static_cast<int32_t>(pair));
+    const __m256i half = _mm256_set1_epi32(32768);
+    const __m256i greenLo = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(cb, cr), greenPair), half), 16);
+    const __m256i greenHi = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(cb, cr), greenPair), half), 16);
+    const __m256i green = _mm256_sub_epi16(_mm256_packs_epi32(greenLo, greenHi), cr);
+    const __m256i red = _mm256_add_epi16(RoundedProductWide(cr, 26345), cr);
+    const __m256i blue = _mm256_add_epi16(RoundedProductWide(cb, -14942), _mm256_add_epi16(cb, cb));
+    return {_mm256_add_epi16(y, red), _mm256_add_epi16(y, green), _mm256_add_epi16(y, blue)};
+}
+
+WEMB_AVX2_INLINE __m256i Load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+WEMB_AVX2_ENTRY size_t ConvertRow3Avx2(const SourceRows& src, bool bgr, uint8_t* dst, size_t length) {
+    const __m256i zero = _mm256_setzero_si256();
+    size_t j = 0;
+    for (; j + 32 <= length; j += 32) {
+        const __m256i y = Load32(src.plane[0] + j), cb = Load32(src.plane[1] + j),
+                      cr = Load32(src.plane[2] + j);
+        const Rgb16Wide lo = YccToRgbWide(_mm256_unpacklo_epi8(y, zero), _mm256_unpacklo_epi8(cb, zero),
+                                          _mm256_unpacklo_epi8(cr, zero));
+        const Rgb16Wide hi = YccToRgbWide(_mm256_unpackhi_epi8(y, zero), _mm256_unpackhi_epi8(cb, zero),
+                                          _mm256_unpackhi_epi8(cr, zero));
+        // The unsigned pack clamps to 0..255.
+        const __m256i r = _mm256_packus_epi16(lo.r, hi.r);
+        const __m256i g = _mm256_packus_epi16(lo.g, hi.g);
+        const __m256i b = _mm256_packus_epi16(lo.b, hi.b);
+        const __m256i first = bgr ? b : r;
+        const __m256i last = bgr ? r : b;
+        Store3x16Ssse3(dst + 3 * j, _mm256_castsi256_si128(first), _mm256_castsi256_si128(g),
+                       _mm256_castsi256_si128(last));
+        Store3x16Ssse3(dst + 3 * j + 48, _mm256_extracti128_si256(first, 1),
+                       _mm256_extracti128_si256(g, 1), _mm256_extracti128_si256(last, 1));
+    }
+    return ConvertRow3Shuffled(src, bgr, dst, j, length);
+}
+
+#endif
+
 void InterleaveRow(const SourceRows& src, int32_t channels, uint8_t* dst, size_t length) {
     size_t done = 0;
+#if WEMB_HAVE_SSSE3
+    if (channels == 3 && CpuHasAvx()) {
+        done = InterleaveRow3Avx(src, dst, length);
+    } else if (channels == 3 && CpuHasSsse3()) {
+        done = InterleaveRow3Ssse3(src, dst, length);
+    } else
+#endif
 #if WEMB_HAVE_SSE2
     if (CpuHasSse2()) {
         done = InterleaveRowSse2(src, channels, dst, length);
@@ -280,6 +440,18 @@ void InterleaveRow(const SourceRows& src, int32_t channels, uint8_t* dst, size_t
 
 void ConvertRow(const SourceRows& src, Layout layout, uint8_t* dst, size_t length) {
     size_t done = 0;
+#if WEMB_HAVE_SSSE3
+#if WEMB_HAVE_AVX2
+    if (layout != Layout::CMYK && CpuHasAvx2()) {
+        done = ConvertRow3Avx2(src, layout == Layout::BGR, dst, length);
+    } else
+#endif
+    if (layout != Layout::CMYK && CpuHasAvx()) {
+        done = ConvertRow3Avx(src, layout == Layout::BGR, dst, length);
+    } else if (layout != Layout::CMYK && CpuHasSsse3()) {
+        done = ConvertRow3Ssse3(src, layout == Layout::BGR, dst, length);
+    } else
+#endif
 #if WEMB_HAVE_SSE2
     if (CpuHasSse2()) {
         done = ConvertRowSse2(src, layout, dst, length);

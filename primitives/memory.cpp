@@ -1,5 +1,6 @@
 #include "primitives/memory.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -12,16 +13,62 @@ namespace {
 // Thread-local so that decoders on other threads are never affected.
 thread_local int32_t t_allocationsBeforeFailure = 0;
 
+// Each heap block starts with its requested size, so that a release can count
+// it off; the prefix is as wide as the heap's own alignment, which the memory
+// after it therefore keeps.
+constexpr size_t kSizePrefixBytes = alignof(std::max_align_t);
+static_assert(kSizePrefixBytes >= sizeof(size_t), "the prefix holds a size_t");
+
+// Relaxed atomics: the counts need no ordering with other memory, and an
+// allocation costs one add and, while the peak rises, a compare-exchange.
+std::atomic<size_t> g_bytesInUse{0};
+std::atomic<size_t> g_peakBytes{0};
+
+void CountAllocation(size_t size) {
+    const size_t inUse = g_bytesInUse.fetch_add(size, std::memory_order_relaxed) + size;
+    size_t peak = g_peakBytes.load(std::memory_order_relaxed);
+    while (inUse > peak &&
+           !g_peakBytes.compare_exchange_weak(peak, inUse, std::memory_order_relaxed)) {
+    }
+}
+
 }  // namespace
 
 void* HeapAllocate(size_t size) {
     if (t_allocationsBeforeFailure > 0 && --t_allocationsBeforeFailure == 0) {
         return nullptr;
     }
-    return std::malloc(size);
+    if (size > SIZE_MAX - kSizePrefixBytes) {
+        return nullptr;
+    }
+    uint8_t* raw = static_cast<uint8_t*>(std::malloc(size + kSizePrefixBytes));
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(raw, &size, sizeof(size));
+    CountAllocation(size);
+    return raw + kSizePrefixBytes;
 }
 
-void HeapRelease(void* memory) { std::free(memory); }
+void HeapRelease(void* memory) {
+    if (memory == nullptr) {
+        return;
+    }
+    uint8_t* raw = static_cast<uint8_t*>(memory) - kSizePrefixBytes;
+    size_t size;
+    std::memcpy(&size, raw, sizeof(size));
+    g_bytesInUse.fetch_sub(size, std::memory_order_relaxed);
+    std::free(raw);
+}
+
+HeapStatistics ReadHeapStatistics() {
+    return {static_cast<int64_t>(g_bytesInUse.load(std::memory_order_relaxed)),
+            static_cast<int64_t>(g_peakBytes.load(std::memory_order_relaxed))};
+}
+
+void ResetHeapPeak() {
+    g_peakBytes.store(g_bytesInUse.load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
 
 void FailAllocationAfter(int32_t countdown) {
     t_allocationsBeforeFailure = countdown > 0 ? countdown : 0;
@@ -112,13 +159,22 @@ void SwapPixels(uint8_t* a, uint8_t* b) {
 
 void SwapRows(uint8_t* a, uint8_t* b, int32_t width) {
     const size_t bytes = static_cast<size_t>(width) * 3;
-    // Whole rows move in chunks through a small stack buffer.
-    uint8_t chunk[768];
-    for (size_t done = 0; done < bytes; done += sizeof(chunk)) {
-        const size_t n = bytes - done < sizeof(chunk) ? bytes - done : sizeof(chunk);
-        std::memcpy(chunk, a + done, n);
-        std::memcpy(a + done, b + done, n);
-        std::memcpy(b + done, chunk, n);
+    // Two rows of one picture never overlap: 32 bytes of each go through
+    // registers and come back out on the other side (the compiler turns the
+    // fixed-size copies into vector loads and stores), the rest byte by byte.
+    size_t done = 0;
+    for (; done + 32 <= bytes; done += 32) {
+        uint8_t fromA[32];
+        uint8_t fromB[32];
+        std::memcpy(fromA, a + done, sizeof(fromA));
+        std::memcpy(fromB, b + done, sizeof(fromB));
+        std::memcpy(a + done, fromB, sizeof(fromB));
+        std::memcpy(b + done, fromA, sizeof(fromA));
+    }
+    for (; done < bytes; ++done) {
+        const uint8_t t = a[done];
+        a[done] = b[done];
+        b[done] = t;
     }
 }
 

@@ -20,6 +20,19 @@ void HeapRelease(void* memory);
 // (1 = the next one); 0 or a negative value turns failures off.
 void FailAllocationAfter(int32_t countdown);
 
+// What HeapAllocate has handed out and HeapRelease not yet taken back, in
+// requested bytes, counted for the whole process (decoders on several threads
+// add up), and the most that was ever in use since the last ResetHeapPeak.
+// For tests and benchmarks; the codec itself never reads them.
+struct HeapStatistics {
+    int64_t bytesInUse;
+    int64_t peakBytes;
+};
+HeapStatistics ReadHeapStatistics();
+
+// Starts a new peak from the bytes in use now.
+void ResetHeapPeak();
+
 // Classes whose objects the codec creates declare their allocation through
 // the same heap: `new (std::nothrow) T` then yields null when the heap (or an
 // injected failure) refuses, and `delete` hands the memory back.

@@ -1,6 +1,7 @@
 #include "primitives/progressive_huffman.h"
 
 #include "primitives/bit_reader.h"
+#include "primitives/simd.h"
 
 using huffman_internal::BitReader;
 using huffman_internal::Wrap16;
@@ -98,13 +99,138 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(BitReader& reader, int16_t* bloc
     return PrimOk;
 }
 
+// The zig-zag index of each natural position, found by walking the
+// anti-diagonals of the block as T.81 Figure A.6 does: even ones upwards
+// (row falling), odd ones downwards.
+struct ZigZagIndexes {
+    int8_t ofNatural[64];
+};
+
+constexpr ZigZagIndexes MakeZigZagIndexes() {
+    ZigZagIndexes indexes = {};
+    int32_t next = 0;
+    for (int32_t diagonal = 0; diagonal < 15; ++diagonal) {
+        const int32_t first = diagonal < 8 ? 0 : diagonal - 7;
+        const int32_t last = diagonal < 8 ? diagonal : 7;
+        for (int32_t i = first; i <= last; ++i) {
+            const int32_t row = diagonal % 2 == 0 ? diagonal - i : i;
+            indexes.ofNatural[8 * row + (diagonal - row)] = static_cast<int8_t>(next++);
+        }
+    }
+    return indexes;
+}
+
+constexpr ZigZagIndexes kZigZagIndexes = MakeZigZagIndexes();
+static_assert(kZigZagIndexes.ofNatural[1] == 1 && kZigZagIndexes.ofNatural[8] == 2 &&
+                  kZigZagIndexes.ofNatural[16] == 3 && kZigZagIndexes.ofNatural[2] == 5 &&
+                  kZigZagIndexes.ofNatural[57] == 36 && kZigZagIndexes.ofNatural[62] == 62 && kZigZagIndexes.ofNatural[63] == 63,
+              "the zig-zag walk of T.81 Figure A.6");
+
+// For each row r of the block and each byte b of flags for its eight natural
+// positions, the same flags moved to those positions' zig-zag bits: a
+// natural-order mask becomes a zig-zag one with eight look-ups.
+struct ZigZagBits {
+    uint64_t ofRowByte[8][256];
+};
+
+constexpr ZigZagBits MakeZigZagBits() {
+    ZigZagBits bits = {};
+    for (int32_t row = 0; row < 8; ++row) {
+        for (int32_t flags = 0; flags < 256; ++flags) {
+            uint64_t mask = 0;
+            for (int32_t column = 0; column < 8; ++column) {
+                if ((flags >> column) & 1) {
+                    mask |= uint64_t{1} << kZigZagIndexes.ofNatural[8 * row + column];
+                }
+            }
+            bits.ofRowByte[row][flags] = mask;
+        }
+    }
+    return bits;
+}
+
+constexpr ZigZagBits kZigZagBits = MakeZigZagBits();
+
+// Bit p set for each natural position p whose coefficient is non-zero.
+WEMB_ALWAYS_INLINE uint64_t NonZeroNaturalScalar(const int16_t* block) {
+    uint64_t mask = 0;
+    for (int32_t p = 0; p < 64; ++p) {
+        mask |= static_cast<uint64_t>(block[p] != 0) << p;
+    }
+    return mask;
+}
+
+#if WEMB_HAVE_SSE2
+// The same eight rows at a time: a signed pack keeps zero and non-zero apart,
+// a byte compare and movemask give 16 flags per pair of rows.
+WEMB_SSE2_ENTRY uint64_t NonZeroNaturalSse2(const int16_t* block) {
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int32_t pair = 0; pair < 4; ++pair) {
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * pair));
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * pair + 8));
+        const int32_t flags = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(first, second), zero));
+        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(flags)) << (16 * pair);
+    }
+    return ~zeros;
+}
+#endif
+
+// Bit k set for each zig-zag index k of ss..se whose coefficient has a
+// non-zero history. Built without branches on the coefficients, whose being
+// zero or not is as good as random.
+WEMB_ALWAYS_INLINE uint64_t NonZeroHistory(const int16_t* block, int32_t ss, int32_t se) {
+    uint64_t natural;
+#if WEMB_HAVE_SSE2
+    if (CpuHasSse2()) {
+        natural = NonZeroNaturalSse2(block);
+    } else
+#endif
+    {
+        natural = NonZeroNaturalScalar(block);
+    }
+    uint64_t zigZag = 0;
+    for (int32_t row = 0; row < 8; ++row) {
+        zigZag |= kZigZagBits.ofRowByte[row][(natural >> (8 * row)) & 0xFF];
+    }
+    const uint64_t band = (~uint64_t{0} << ss) & (~uint64_t{0} >> (63 - se));
+    return zigZag & band;
+}
+
+// Zig-zag indexes from..63 as a mask (from <= 63).
+WEMB_ALWAYS_INLINE uint64_t IndexesFrom(int32_t from) { return ~uint64_t{0} << from; }
+
+WEMB_ALWAYS_INLINE int32_t LowestIndex(uint64_t mask) { return __builtin_ctzll(mask); }
+
+// Refines, in zig-zag order, the coefficients whose bits are set in `mask`.
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(BitReader& reader, int16_t* block, uint64_t mask,
+                                                int32_t p1, int32_t m1) {
+    for (; mask != 0; mask &= mask - 1) {
+        const PrimitiveStatus status =
+            RefineCoefficient(reader, &block[ZigZagToNatural[LowestIndex(mask)]], p1, m1);
+        if (status != PrimOk) {
+            return status;
+        }
+    }
+    return PrimOk;
+}
+
 // T.81 G.1.2.3: new coefficients of magnitude 1 land on zero-history
 // positions, correction bits refine the non-zero ones passed on the way.
+//
+// The walk over the band is done on a mask of the positions with a non-zero
+// history, taken once per block: only positions not yet passed are looked
+// up, and those change only when passed (a refined coefficient stays
+// non-zero, a new one is placed where the walk stops), so the mask stays
+// true for them. Bits are read in the same order as a walk coefficient by
+// coefficient would read them.
 WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* block, int32_t ss,
                                                 int32_t se, int32_t al,
                                                 const HuffmanDecodeTable* acTable, int32_t& eobRun) {
     const int32_t p1 = 1 << al;
     const int32_t m1 = -p1;
+    const uint64_t nonZero = NonZeroHistory(block, ss, se);
+    const uint64_t band = IndexesFrom(ss) & (~uint64_t{0} >> (63 - se));
     int32_t k = ss;
     if (eobRun == 0) {
         while (k <= se) {
@@ -128,19 +254,21 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* bloc
                 break;
             }
             // Skip `run` zero-history coefficients (ZRL: 16) and stop on the
-            // next one; the skip never goes past se + 1 <= 64.
-            do {
-                int16_t* coefficient = &block[ZigZagToNatural[k]];
-                if (*coefficient != 0) {
-                    const PrimitiveStatus status = RefineCoefficient(reader, coefficient, p1, m1);
-                    if (status != PrimOk) {
-                        return status;
-                    }
-                } else if (--run < 0) {
-                    break;
-                }
-                ++k;
-            } while (k <= se);
+            // next one, refining the non-zero ones passed; without such a
+            // one the walk ends past se (se + 1 <= 64, which the padded
+            // table maps onto a real position).
+            const uint64_t ahead = band & IndexesFrom(k);
+            uint64_t zeros = ahead & ~nonZero;
+            for (; run > 0 && zeros != 0; --run) {
+                zeros &= zeros - 1;
+            }
+            const int32_t stop = zeros != 0 ? LowestIndex(zeros) : se + 1;
+            const uint64_t passed = stop <= 63 ? ~IndexesFrom(stop) : ~uint64_t{0};
+            const PrimitiveStatus status = RefineMarked(reader, block, ahead & nonZero & passed, p1, m1);
+            if (status != PrimOk) {
+                return status;
+            }
+            k = stop;
             if (value != 0) {
                 block[ZigZagToNatural[k]] = static_cast<int16_t>(value);
             }
@@ -148,13 +276,11 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* bloc
         }
     }
     if (eobRun > 0) {
-        for (; k <= se; ++k) {
-            int16_t* coefficient = &block[ZigZagToNatural[k]];
-            if (*coefficient != 0) {
-                const PrimitiveStatus status = RefineCoefficient(reader, coefficient, p1, m1);
-                if (status != PrimOk) {
-                    return status;
-                }
+        if (k <= se) {
+            const PrimitiveStatus status =
+                RefineMarked(reader, block, band & IndexesFrom(k) & nonZero, p1, m1);
+            if (status != PrimOk) {
+                return status;
             }
         }
         --eobRun;

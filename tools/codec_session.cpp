@@ -100,6 +100,10 @@ bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
 LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size,
                                  std::vector<uint8_t>* pixels) {
     pixels->assign(m_output.biSizeImage, 0);
+    return Decompress(frame, size, pixels->data());
+}
+
+LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size, uint8_t* pixels) {
     BITMAPINFOHEADER input = m_input;
     input.biSizeImage = size;
     BITMAPINFOHEADER output = m_output;
@@ -108,7 +112,7 @@ LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size,
     job.lpbiInput = &input;
     job.lpInput = const_cast<uint8_t*>(frame);
     job.lpbiOutput = &output;
-    job.lpOutput = pixels->data();
+    job.lpOutput = pixels;
     job.ckid = 0;
     return Send(m_instance, ICM_DECOMPRESS, Arg(&job), sizeof(job));
 }

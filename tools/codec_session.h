@@ -52,6 +52,11 @@ public:
     // bottom-up rows). Returns the codec's ICM_DECOMPRESS result.
     LRESULT Decompress(const uint8_t* frame, uint32_t size, std::vector<uint8_t>* pixels);
 
+    // The same into a buffer of the output's biSizeImage bytes that the
+    // caller owns and keeps as it is before the call, as a host's frame
+    // buffer is.
+    LRESULT Decompress(const uint8_t* frame, uint32_t size, uint8_t* pixels);
+
     // ICM_DECOMPRESS_END and DRV_CLOSE; also run by the destructor.
     void End();
 

@@ -6,7 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "support/simd_levels.h"
+
 namespace {
+
+using wemb_test::ForEachSimdLevel;
 
 using PlaneSetPrimitive = PrimitiveStatus (*)(const uint8_t* const*, int32_t, uint8_t*, int32_t,
                                               int32_t, int32_t);
@@ -105,32 +109,36 @@ TEST(ColorConversion, WorkedValues) {
 
 // Every (Cb, Cr) pair, with random luma and then luma 0 and 255.
 TEST(ColorConversion, EveryChromaPairMatchesTheRule) {
-    for (int pass = 0; pass < 3; ++pass) {
-        Case c(256, 256, 0, 0, 17 + pass);
-        for (int32_t i = 0; i < 256; ++i)
-            for (int32_t j = 0; j < 256; ++j) {
-                c.planes[1][i * 256 + j] = static_cast<uint8_t>(j);
-                c.planes[2][i * 256 + j] = static_cast<uint8_t>(i);
-                if (pass > 0) c.planes[0][i * 256 + j] = pass == 1 ? 0 : 255;
-            }
-        for (PlaneSetPrimitive f : {YCbCrToBGR, YCbCrToRGB, YCCKToCMYK}) c.Check(f);
-    }
+    ForEachSimdLevel([&] {
+        for (int pass = 0; pass < 3; ++pass) {
+            Case c(256, 256, 0, 0, 17 + pass);
+            for (int32_t i = 0; i < 256; ++i)
+                for (int32_t j = 0; j < 256; ++j) {
+                    c.planes[1][i * 256 + j] = static_cast<uint8_t>(j);
+                    c.planes[2][i * 256 + j] = static_cast<uint8_t>(i);
+                    if (pass > 0) c.planes[0][i * 256 + j] = pass == 1 ? 0 : 255;
+                }
+            for (PlaneSetPrimitive f : {YCbCrToBGR, YCbCrToRGB, YCCKToCMYK}) c.Check(f);
+        }
+    });
 }
 
 // Widths around the 16-pixel groups, contiguous and padded rows.
 TEST(ColorConversion, EveryPrimitiveCoversItsRowsAndNoMore) {
-    const int32_t shapes[8][4] = {{1, 1, 0, 0},  {15, 3, 0, 0}, {16, 2, 5, 3},  {17, 4, 0, 1},
-                                  {33, 3, 2, 0}, {48, 2, 0, 0}, {255, 2, 1, 4}, {7, 5, 9, 2}};
-    for (const auto& s : shapes) {
-        const Case c(s[0], s[1], s[2], s[3], static_cast<uint32_t>(s[0]));
-        for (PlaneSetPrimitive f : kAll) c.Check(f);
-        const int32_t dstStep = s[0] + s[3];
-        std::vector<uint8_t> grey(static_cast<size_t>(dstStep) * s[1], kSentinel);
-        ASSERT_EQ(CopyPlane8u(c.pointers[0], c.srcStep, grey.data(), dstStep, s[0], s[1]), PrimOk);
-        for (int32_t i = 0; i < s[1]; ++i)
-            for (int32_t j = 0; j < dstStep; ++j)
-                EXPECT_EQ(grey[i * dstStep + j], j < s[0] ? c.Sample(0, i, j) : kSentinel);
-    }
+    ForEachSimdLevel([&] {
+        const int32_t shapes[8][4] = {{1, 1, 0, 0},  {15, 3, 0, 0}, {16, 2, 5, 3},  {17, 4, 0, 1},
+                                      {33, 3, 2, 0}, {48, 2, 0, 0}, {255, 2, 1, 4}, {7, 5, 9, 2}};
+        for (const auto& s : shapes) {
+            const Case c(s[0], s[1], s[2], s[3], static_cast<uint32_t>(s[0]));
+            for (PlaneSetPrimitive f : kAll) c.Check(f);
+            const int32_t dstStep = s[0] + s[3];
+            std::vector<uint8_t> grey(static_cast<size_t>(dstStep) * s[1], kSentinel);
+            ASSERT_EQ(CopyPlane8u(c.pointers[0], c.srcStep, grey.data(), dstStep, s[0], s[1]), PrimOk);
+            for (int32_t i = 0; i < s[1]; ++i)
+                for (int32_t j = 0; j < dstStep; ++j)
+                    EXPECT_EQ(grey[i * dstStep + j], j < s[0] ? c.Sample(0, i, j) : kSentinel);
+        }
+    });
 }
 
 TEST(ColorConversion, InterleavingRepeatsAndReordersPlanesAsGiven) {

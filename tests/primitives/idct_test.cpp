@@ -9,7 +9,11 @@
 #include <random>
 #include <vector>
 
+#include "support/simd_levels.h"
+
 namespace {
+
+using wemb_test::ForEachSimdLevel;
 
 // ---------------------------------------------------------------------------
 // A literal transcription of the integer steps, written independently of the
@@ -164,36 +168,38 @@ TEST(ReconstructBlock, ChecksArgumentsFirstAndWritesOnlyEightBytesPerRow) {
 // The fast code against the transcription: every DC-only block, and random
 // blocks from realistic to extreme, the latter wrapping in 32 and 16 bits.
 TEST(ReconstructBlock, MatchesTheIntegerStepsBitForBit) {
-    uint8_t expected[64];
-    for (int dc = -32768; dc <= 32767; ++dc) {
-        const std::vector<int16_t> block = Single(0, static_cast<int16_t>(dc));
-        ReferenceReconstruct(block.data(), Flat(1).data(), expected);
-        const std::vector<uint8_t> got = Reconstruct(block, Flat(1));
-        ASSERT_EQ(std::memcmp(got.data(), expected, 64), 0) << "DC " << dc;
-    }
-
-    std::mt19937 rng(1234);
-    std::uniform_int_distribution<int> any16(-32768, 32767), small(-300, 300), quant(0, 255);
-    std::uniform_int_distribution<int> position(0, 63), count(1, 6), choice(0, 3);
-    for (int trial = 0; trial < 40000; ++trial) {
-        std::vector<int16_t> block(64, 0);
-        std::vector<uint16_t> q(64);
-        const int kind = choice(rng);
-        for (int i = 0; i < 64; ++i)  // dense blocks also get quantizers read as negative
-            q[i] = static_cast<uint16_t>(kind == 3 ? 1 : kind == 0 ? any16(rng) : quant(rng));
-        if (kind == 0) {  // dense, any 16-bit value: wraps everywhere
-            for (int16_t& v : block) v = static_cast<int16_t>(any16(rng));
-        } else if (kind == 1) {  // sparse extremes
-            for (int n = count(rng); n > 0; --n)
-                block[position(rng)] = static_cast<int16_t>(choice(rng) < 2 ? -32768 : 32767);
-        } else {  // realistic magnitudes
-            for (int n = count(rng) * 4; n > 0; --n)
-                block[position(rng)] = static_cast<int16_t>(small(rng));
+    ForEachSimdLevel([&] {
+        uint8_t expected[64];
+        for (int dc = -32768; dc <= 32767; ++dc) {
+            const std::vector<int16_t> block = Single(0, static_cast<int16_t>(dc));
+            ReferenceReconstruct(block.data(), Flat(1).data(), expected);
+            const std::vector<uint8_t> got = Reconstruct(block, Flat(1));
+            ASSERT_EQ(std::memcmp(got.data(), expected, 64), 0) << "DC " << dc;
         }
-        ReferenceReconstruct(block.data(), q.data(), expected);
-        const std::vector<uint8_t> got = Reconstruct(block, q);
-        ASSERT_EQ(std::memcmp(got.data(), expected, 64), 0) << "trial " << trial;
-    }
+
+        std::mt19937 rng(1234);
+        std::uniform_int_distribution<int> any16(-32768, 32767), small(-300, 300), quant(0, 255);
+        std::uniform_int_distribution<int> position(0, 63), count(1, 6), choice(0, 3);
+        for (int trial = 0; trial < 40000; ++trial) {
+            std::vector<int16_t> block(64, 0);
+            std::vector<uint16_t> q(64);
+            const int kind = choice(rng);
+            for (int i = 0; i < 64; ++i)  // dense blocks also get quantizers read as negative
+                q[i] = static_cast<uint16_t>(kind == 3 ? 1 : kind == 0 ? any16(rng) : quant(rng));
+            if (kind == 0) {  // dense, any 16-bit value: wraps everywhere
+                for (int16_t& v : block) v = static_cast<int16_t>(any16(rng));
+            } else if (kind == 1) {  // sparse extremes
+                for (int n = count(rng); n > 0; --n)
+                    block[position(rng)] = static_cast<int16_t>(choice(rng) < 2 ? -32768 : 32767);
+            } else {  // realistic magnitudes
+                for (int n = count(rng) * 4; n > 0; --n)
+                    block[position(rng)] = static_cast<int16_t>(small(rng));
+            }
+            ReferenceReconstruct(block.data(), q.data(), expected);
+            const std::vector<uint8_t> got = Reconstruct(block, q);
+            ASSERT_EQ(std::memcmp(got.data(), expected, 64), 0) << "trial " << trial;
+        }
+    });
 }
 
 TEST(InverseDct8x8, MatchesTheIntegerStepsAndDequantizationSaturates) {

@@ -40,6 +40,46 @@ TEST(AlignedFree, NullIsIgnoredAndFreeCheckedRefusesIt) {
     EXPECT_EQ(FreeChecked(block), PrimOk);
 }
 
+TEST(HeapStatistics, CountRequestedBytesUntilReleasedAndKeepThePeak) {
+    const HeapStatistics before = ReadHeapStatistics();
+    ResetHeapPeak();
+    EXPECT_EQ(ReadHeapStatistics().peakBytes, before.bytesInUse);
+
+    void* first = HeapAllocate(1000);
+    void* second = HeapAllocate(24);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse + 1024);
+    HeapRelease(first);
+    const HeapStatistics afterOne = ReadHeapStatistics();
+    EXPECT_EQ(afterOne.bytesInUse, before.bytesInUse + 24);
+    EXPECT_EQ(afterOne.peakBytes, before.bytesInUse + 1024);
+
+    ResetHeapPeak();
+    EXPECT_EQ(ReadHeapStatistics().peakBytes, before.bytesInUse + 24);
+    HeapRelease(second);
+    HeapRelease(nullptr);  // nothing to count
+    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse);
+}
+
+TEST(HeapStatistics, AnInjectedFailureCountsNothing) {
+    const int64_t before = ReadHeapStatistics().bytesInUse;
+    FailAllocationAfter(1);
+    EXPECT_EQ(HeapAllocate(64), nullptr);
+    FailAllocationAfter(0);
+    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before);
+}
+
+TEST(HeapStatistics, AlignedBlocksAreCountedWithTheirPaddingAndGiveItAllBack) {
+    const int64_t before = ReadHeapStatistics().bytesInUse;
+    void* block = AlignedAlloc(4096);
+    ASSERT_NE(block, nullptr);
+    const int64_t counted = ReadHeapStatistics().bytesInUse - before;
+    EXPECT_GE(counted, 4096 + kAlignment);  // the room to align in comes on top
+    AlignedFree(block);
+    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before);
+}
+
 TEST(ZeroBytes, ClearsExactlyTheRangeAtAnyAlignment) {
     std::vector<uint8_t> bytes(80, 0xEE);
     for (int32_t offset = 0; offset < 5; ++offset) {

@@ -6,7 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "support/simd_levels.h"
+
 namespace {
+
+using wemb_test::ForEachSimdLevel;
 
 const uint8_t kSentinel = 0xEE;
 
@@ -69,28 +73,30 @@ TEST(UpsampleH2V2, ConstantPlaneStaysConstant) {
 // Random planes at widths around the 16-column groups, with padding bytes
 // after each output row that must stay untouched.
 TEST(Upsample, BothFiltersMatchTheRulesAndStayInsideTheirArea) {
-    for (bool vertical : {false, true}) {
-        const Filter filter = vertical ? UpsampleH2V2 : UpsampleH2V1;
-        for (int32_t width : {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47, 64, 101}) {
-            for (int32_t height : {1, 2, 3, 5, 16}) {
-                const Source src(width, height, vertical, static_cast<uint32_t>(width * 31 + height));
-                const int32_t dstStep = width + 3;
-                std::vector<uint8_t> dst(static_cast<size_t>(dstStep) * height, kSentinel);
-                ASSERT_EQ(filter(src.Origin(), src.columns, (width + 1) / 2, vertical ? (height + 1) / 2 : height,
-                                 dst.data(), dstStep, width, height),
-                          PrimOk);
-                for (int32_t i = 0; i < height; ++i)
-                    for (int32_t j = 0; j < dstStep; ++j) {
-                        const int expected = j >= width ? kSentinel
-                                             : vertical ? ExpectedH2V2(src, i, j)
-                                                        : ExpectedH2V1(src, i, j);
-                        ASSERT_EQ(dst[i * dstStep + j], expected)
-                            << (vertical ? "H2V2 " : "H2V1 ") << width << "x" << height << " at "
-                            << i << "," << j;
-                    }
+    ForEachSimdLevel([&] {
+        for (bool vertical : {false, true}) {
+            const Filter filter = vertical ? UpsampleH2V2 : UpsampleH2V1;
+            for (int32_t width : {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47, 64, 101}) {
+                for (int32_t height : {1, 2, 3, 5, 16}) {
+                    const Source src(width, height, vertical, static_cast<uint32_t>(width * 31 + height));
+                    const int32_t dstStep = width + 3;
+                    std::vector<uint8_t> dst(static_cast<size_t>(dstStep) * height, kSentinel);
+                    ASSERT_EQ(filter(src.Origin(), src.columns, (width + 1) / 2, vertical ? (height + 1) / 2 : height,
+                                     dst.data(), dstStep, width, height),
+                              PrimOk);
+                    for (int32_t i = 0; i < height; ++i)
+                        for (int32_t j = 0; j < dstStep; ++j) {
+                            const int expected = j >= width ? kSentinel
+                                                 : vertical ? ExpectedH2V2(src, i, j)
+                                                            : ExpectedH2V1(src, i, j);
+                            ASSERT_EQ(dst[i * dstStep + j], expected)
+                                << (vertical ? "H2V2 " : "H2V1 ") << width << "x" << height << " at "
+                                << i << "," << j;
+                        }
+                }
             }
         }
-    }
+    });
 }
 
 TEST(Upsample, ChecksArgumentsInOrderAndWritesNothingOnFailure) {
