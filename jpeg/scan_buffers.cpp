@@ -112,11 +112,11 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
         }
     }
     if (m_progressive) {
+        // The coefficients start at zero: every scan adds to them.
         if (m_coefficients == nullptr) {
-            uint8_t* coefficients = nullptr;
-            if (!AllocateOnce(coefficients, sizes.coefficients)) return DecErrFailed;
-            m_coefficients = reinterpret_cast<int16_t*>(coefficients);
-            ZeroBytes(m_coefficients, static_cast<int32_t>(sizes.coefficients));
+            m_coefficients = static_cast<int16_t*>(
+                AlignedAllocZeroed(static_cast<int32_t>(sizes.coefficients)));
+            if (m_coefficients == nullptr) return DecErrFailed;
         }
     } else {
         m_blocksPerMcu = sizes.blocksPerMcu;

@@ -1,6 +1,5 @@
 #include "primitives/memory.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -19,29 +18,28 @@ thread_local int32_t t_allocationsBeforeFailure = 0;
 constexpr size_t kSizePrefixBytes = alignof(std::max_align_t);
 static_assert(kSizePrefixBytes >= sizeof(size_t), "the prefix holds a size_t");
 
-// Relaxed atomics: the counts need no ordering with other memory, and an
-// allocation costs one add and, while the peak rises, a compare-exchange.
-std::atomic<size_t> g_bytesInUse{0};
-std::atomic<size_t> g_peakBytes{0};
+// Bytes in use and their peak, per thread like the failure hook: a decoder
+// runs on one thread from start to end, and decoders on other threads share
+// nothing with it, not even a counter.
+thread_local size_t t_bytesInUse = 0;
+thread_local size_t t_peakBytes = 0;
 
 void CountAllocation(size_t size) {
-    const size_t inUse = g_bytesInUse.fetch_add(size, std::memory_order_relaxed) + size;
-    size_t peak = g_peakBytes.load(std::memory_order_relaxed);
-    while (inUse > peak &&
-           !g_peakBytes.compare_exchange_weak(peak, inUse, std::memory_order_relaxed)) {
-    }
+    t_bytesInUse += size;
+    if (t_bytesInUse > t_peakBytes) t_peakBytes = t_bytesInUse;
 }
 
-}  // namespace
-
-void* HeapAllocate(size_t size) {
+// The heap block behind both allocation doors: `zeroed` asks the heap for
+// memory that reads as zero, which it can often give without writing it.
+void* AllocateCounted(size_t size, bool zeroed) {
     if (t_allocationsBeforeFailure > 0 && --t_allocationsBeforeFailure == 0) {
         return nullptr;
     }
     if (size > SIZE_MAX - kSizePrefixBytes) {
         return nullptr;
     }
-    uint8_t* raw = static_cast<uint8_t*>(std::malloc(size + kSizePrefixBytes));
+    const size_t total = size + kSizePrefixBytes;
+    uint8_t* raw = static_cast<uint8_t*>(zeroed ? std::calloc(1, total) : std::malloc(total));
     if (raw == nullptr) {
         return nullptr;
     }
@@ -50,6 +48,10 @@ void* HeapAllocate(size_t size) {
     return raw + kSizePrefixBytes;
 }
 
+}  // namespace
+
+void* HeapAllocate(size_t size) { return AllocateCounted(size, false); }
+
 void HeapRelease(void* memory) {
     if (memory == nullptr) {
         return;
@@ -57,18 +59,15 @@ void HeapRelease(void* memory) {
     uint8_t* raw = static_cast<uint8_t*>(memory) - kSizePrefixBytes;
     size_t size;
     std::memcpy(&size, raw, sizeof(size));
-    g_bytesInUse.fetch_sub(size, std::memory_order_relaxed);
+    t_bytesInUse -= size;
     std::free(raw);
 }
 
 HeapStatistics ReadHeapStatistics() {
-    return {static_cast<int64_t>(g_bytesInUse.load(std::memory_order_relaxed)),
-            static_cast<int64_t>(g_peakBytes.load(std::memory_order_relaxed))};
+    return {static_cast<int64_t>(t_bytesInUse), static_cast<int64_t>(t_peakBytes)};
 }
 
-void ResetHeapPeak() {
-    g_peakBytes.store(g_bytesInUse.load(std::memory_order_relaxed), std::memory_order_relaxed);
-}
+void ResetHeapPeak() { t_peakBytes = t_bytesInUse; }
 
 void FailAllocationAfter(int32_t countdown) {
     t_allocationsBeforeFailure = countdown > 0 ? countdown : 0;
@@ -87,7 +86,9 @@ void** HeaderOf(void* block) { return static_cast<void**>(block) - 1; }
 
 }  // namespace
 
-void* AlignedAlloc(int32_t size) {
+namespace {
+
+void* AlignedBlock(int32_t size, bool zeroed) {
     if (size <= 0) {
         return nullptr;
     }
@@ -97,7 +98,7 @@ void* AlignedAlloc(int32_t size) {
     if (requested > SIZE_MAX - kPaddingBytes) {
         return nullptr;
     }
-    void* raw = HeapAllocate(requested + kPaddingBytes);
+    void* raw = AllocateCounted(requested + kPaddingBytes, zeroed);
     if (raw == nullptr) {
         return nullptr;
     }
@@ -107,6 +108,12 @@ void* AlignedAlloc(int32_t size) {
     *HeaderOf(block) = raw;
     return block;
 }
+
+}  // namespace
+
+void* AlignedAlloc(int32_t size) { return AlignedBlock(size, false); }
+
+void* AlignedAllocZeroed(int32_t size) { return AlignedBlock(size, true); }
 
 void AlignedFree(void* block) {
     if (block == nullptr) {

@@ -21,8 +21,8 @@ void HeapRelease(void* memory);
 void FailAllocationAfter(int32_t countdown);
 
 // What HeapAllocate has handed out and HeapRelease not yet taken back, in
-// requested bytes, counted for the whole process (decoders on several threads
-// add up), and the most that was ever in use since the last ResetHeapPeak.
+// requested bytes, counted for the calling thread (a decoder runs on one
+// thread), and the most that was ever in use since the last ResetHeapPeak.
 // For tests and benchmarks; the codec itself never reads them.
 struct HeapStatistics {
     int64_t bytesInUse;
@@ -52,6 +52,10 @@ constexpr int32_t kAlignment = 32;
 // of kAlignment, or null when size <= 0, when the padded size would not fit,
 // or when the heap is exhausted. Release it with AlignedFree or FreeChecked.
 void* AlignedAlloc(int32_t size);
+
+// As AlignedAlloc, for a block that must start out as zero bytes. The heap
+// hands out fresh memory already zero, so nothing needs writing twice.
+void* AlignedAllocZeroed(int32_t size);
 
 // Releases a block from AlignedAlloc; null does nothing.
 void AlignedFree(void* block);

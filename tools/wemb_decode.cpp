@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __GLIBC__
-#include <malloc.h>
 #endif
 
 #include <algorithm>
@@ -30,6 +29,7 @@
 #include "tools/decode_pipeline.h"
 #include "tools/frame_output.h"
 #include "tools/frame_source.h"
+#include "tools/heap_tuning.h"
 #include "tools/host_options.h"
 #include "tools/progress.h"
 
@@ -361,18 +361,6 @@ bool OutputNamesDistinct(const HostOptions& options, const std::vector<Job>& job
         }
     }
     return true;
-}
-
-// The codec builds its working buffers anew for every frame. glibc gives
-// freed blocks above its thresholds back to the system, so every frame
-// would fault its pages in again, and with several threads each arena trims
-// its own heap: most of the extra time -j 2 costs. Keeping freed memory in
-// the process avoids that.
-void KeepFreedMemory() {
-#ifdef __GLIBC__
-    mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    mallopt(M_TRIM_THRESHOLD, 256 << 20);
-#endif
 }
 
 }  // namespace

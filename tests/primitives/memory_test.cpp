@@ -26,6 +26,22 @@ TEST(AlignedAlloc, BlocksAreAlignedUsableAndIndependent) {
     }
 }
 
+TEST(AlignedAllocZeroed, GivesZeroBytesEvenWhereTheHeapHadData) {
+    // Freed memory full of data is what the heap hands out next.
+    for (int round = 0; round < 3; ++round) {
+        void* used = AlignedAlloc(1 << 16);
+        ASSERT_NE(used, nullptr);
+        std::memset(used, 0xC3, 1 << 16);
+        AlignedFree(used);
+        uint8_t* block = static_cast<uint8_t*>(AlignedAllocZeroed(1 << 16));
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 32, 0u);
+        for (int i = 0; i < (1 << 16); ++i) ASSERT_EQ(block[i], 0) << i;
+        AlignedFree(block);
+    }
+    EXPECT_EQ(AlignedAllocZeroed(0), nullptr);
+}
+
 TEST(AlignedAlloc, RefusesNonPositiveAndOverflowingSizes) {
     EXPECT_EQ(AlignedAlloc(0), nullptr);
     EXPECT_EQ(AlignedAlloc(-5), nullptr);
