@@ -1,0 +1,125 @@
+// Writes the seed corpora of the two harnesses.
+//
+//   wemb_fuzz_seeds TESTDATA_DIR SAMPLE_AVI DECODE_DIR AVI_DIR
+//
+// DECODE_DIR receives every TESTDATA_DIR/*.jpg behind a selector byte (see
+// decode_fuzzer.cpp), the selectors cycling through the destination models,
+// sizes and row paddings. AVI_DIR receives small AVI files of each layout
+// the tests' AVI builder makes, with tiny JPEG frames, and the first 16 KiB
+// of SAMPLE_AVI (its headers and first frames; the index at its end is cut
+// off, so the reader falls back on walking the movi list).
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/avi_builder.h"
+
+namespace {
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    bytes->clear();
+    uint8_t buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes->insert(bytes->end(), buffer, buffer + got);
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+std::vector<std::string> JpegNames(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* entry = ::readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0) {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s TESTDATA_DIR SAMPLE_AVI DECODE_DIR AVI_DIR\n", argv[0]);
+        return 2;
+    }
+    const std::string testdata = argv[1], sample = argv[2], decodeDir = argv[3], aviDir = argv[4];
+
+    // Decode seeds; the selector's top bit (allocation failures) stays clear.
+    const std::vector<std::string> names = JpegNames(testdata);
+    std::vector<uint8_t> smallest;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::vector<uint8_t> jpeg;
+        if (!ReadFile(testdata + "/" + names[i], &jpeg)) return 1;
+        std::vector<uint8_t> seed(1, static_cast<uint8_t>((i * 37) & 0x7F));
+        seed.insert(seed.end(), jpeg.begin(), jpeg.end());
+        if (!WriteFile(decodeDir + "/" + names[i], seed)) return 1;
+        if (smallest.empty() || jpeg.size() < smallest.size()) smallest = jpeg;
+    }
+    if (smallest.empty()) {
+        std::fprintf(stderr, "no JPEG files in %s\n", testdata.c_str());
+        return 1;
+    }
+
+    // AVI seeds: two frames of the smallest test stream and a dropped one.
+    using avi_test::AviOptions;
+    using avi_test::IndexKind;
+    struct Layout {
+        const char* name;
+        IndexKind index;
+        bool audio;
+        int recDepth;
+        bool junk;
+        size_t framesPerRiff;
+        int keyframeInterval;
+    };
+    const Layout layouts[] = {
+        {"idx1_relative", IndexKind::Idx1Relative, false, 0, false, 0, 1},
+        {"idx1_absolute", IndexKind::Idx1Absolute, false, 0, true, 0, 2},
+        {"no_index", IndexKind::None, false, 0, false, 0, 1},
+        {"audio_rec", IndexKind::Idx1Relative, true, 2, true, 0, 1},
+        {"opendml", IndexKind::OpenDml, false, 0, false, 2, 2},
+        {"opendml_audio", IndexKind::OpenDml, true, 1, true, 1, 1},
+        {"avix_idx1", IndexKind::Idx1Relative, false, 0, false, 2, 1},
+    };
+    for (const Layout& layout : layouts) {
+        AviOptions options;
+        options.frames = {smallest, {}, smallest};
+        options.index = layout.index;
+        options.audio = layout.audio;
+        options.recDepth = layout.recDepth;
+        options.junk = layout.junk;
+        options.framesPerRiff = layout.framesPerRiff;
+        options.keyframeInterval = layout.keyframeInterval;
+        options.width = 1;
+        options.height = 1;
+        if (!WriteFile(aviDir + "/" + layout.name + ".avi", avi_test::BuildAvi(options).Bytes())) {
+            return 1;
+        }
+    }
+    std::vector<uint8_t> head;
+    if (ReadFile(sample, &head)) {
+        head.resize(std::min<size_t>(head.size(), 16384));
+        if (!WriteFile(aviDir + "/sample_head.avi", head)) return 1;
+    }
+    return 0;
+}
