@@ -1,0 +1,156 @@
+// Streams found by fuzzing (fuzz/decode_fuzzer.cpp) that cost far more than
+// their size should allow. The originals are in fuzz/regressions/; the
+// streams here are hand-made equivalents small enough to read.
+//
+// The bounds are on work and memory the decoder asks of the primitives
+// (support/primitive_counters.h), never on time.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+#include "jpeg/decoder.h"
+#include "support/jpeg_stream.h"
+#include "support/primitive_counters.h"
+
+namespace {
+
+using namespace wemb_test;
+
+// Huffman tables of one 1-bit code each: "0" is a DC difference of 0, or an
+// AC EOB, so a block of all-zero coefficients costs one bit per table.
+const HuffmanCodeLengths kOneCode = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0x00}};
+
+struct Decoded {
+    DecoderStatus status = DecErrFailed;
+    std::vector<uint8_t> pixels;
+    PrimitiveCounts counts;
+};
+
+// Decodes into a ColorGrey destination of the frame's size.
+Decoded DecodeGrey(const std::vector<uint8_t>& bytes) {
+    Decoded result;
+    ResetPrimitiveCounts();
+    CJPEGDecoder decoder;
+    decoder.AttachInput(bytes.data(), static_cast<int32_t>(bytes.size()));
+    int32_t width = 0, height = 0, components = 0, model = 0, sampling = 0;
+    result.status = decoder.ParseHeaders(&width, &height, &components, &model, &sampling);
+    if (result.status == DecOk) {
+        result.pixels.assign(static_cast<size_t>(width) * height, 0);
+        decoder.AttachOutput(result.pixels.data(), width, width, height, 1, ColorGrey);
+        result.status = decoder.DecodeImage();
+    }
+    result.counts = CurrentPrimitiveCounts();
+    return result;
+}
+
+// A complete 64 x 64 grey progressive frame, every coefficient zero: a DC
+// scan and an AC scan of 64 one-bit blocks each (8 zero bytes), then
+// `failingScans` DC scans without any data, each of which fails at its first
+// block because the next marker follows at once.
+std::vector<uint8_t> ProgressiveWithFailingScans(int failingScans) {
+    JpegStream s;
+    s.Soi()
+        .Dqt(0, UniformQuant(1))
+        .Dht(kDcClass, 0, kOneCode)
+        .Dht(kAcClass, 0, kOneCode)
+        .Sof2(64, 64, {{1, 1, 1, 0}});
+    const std::vector<uint8_t> zeroBits(8, 0x00);
+    s.Sos({{1, 0, 0}}, 0, 0).Raw(zeroBits);
+    s.Sos({{1, 0, 0}}, 1, 63).Raw(zeroBits);
+    for (int i = 0; i < failingScans; ++i) s.Sos({{1, 0, 0}}, 0, 0);
+    return s.Eoi().Bytes();
+}
+
+// Finding: every scan of a progressive frame that fails, and every scan after
+// the frame is complete, rebuilds the whole picture (dequantisation, inverse
+// DCT, up-sampling, conversion). A scan header is 10 bytes, so a stream of a
+// few kilobytes costs thousands of full-frame rebuilds: 50 KB of such scans on
+// a 2048 x 2048 frame took 24 s in a release build (fuzz/regressions/
+// progressive_rebuild_per_scan.bin). The picture only needs building once,
+// when the data pass ends.
+TEST(FuzzRegression, ProgressiveRebuildsDoNotGrowWithTheNumberOfScans) {
+    const Decoded few = DecodeGrey(ProgressiveWithFailingScans(2));
+    const Decoded many = DecodeGrey(ProgressiveWithFailingScans(200));
+    ASSERT_EQ(few.status, DecOk);
+    ASSERT_EQ(many.status, DecOk);
+    // All coefficients zero: every sample is the level shift, 128.
+    EXPECT_EQ(many.pixels, std::vector<uint8_t>(64 * 64, 128));
+    EXPECT_EQ(many.pixels, few.pixels);
+    EXPECT_GE(few.counts.reconstructBlockCalls, 64) << "the picture is built at least once";
+    EXPECT_EQ(many.counts.reconstructBlockCalls, few.counts.reconstructBlockCalls)
+        << "198 more failing scans rebuilt the 64-block frame "
+        << (many.counts.reconstructBlockCalls - few.counts.reconstructBlockCalls) / 64
+        << " more times";
+}
+
+// Finding: every AC scan visits every block of its component, also when one
+// EOB run of up to 32767 blocks covers them all in two bytes; with no scan
+// failing and no AC scan at Al = 0 the frame is never rebuilt, yet 4000 such
+// scans of 12 bytes on a 1920 x 1080 grey frame took 4.5 s in a release build
+// (fuzz/regressions/progressive_ac_scan_flood.jpg). No frame needs that many
+// scans: each of at most 4 components has one DC and 63 AC coefficients,
+// each sent at most 14 times (a first pass at Al <= 13 and one refinement per
+// bit), so 4 x 64 x 14 = 3584 scans send everything a frame can hold; any
+// scan beyond that repeats one. The block decoders' work must stay within
+// that many scans.
+TEST(FuzzRegression, ProgressiveScansBeyondAnyUsefulNumberAreNotDecoded) {
+    constexpr int kMeaningfulScans = 4 * 64 * 14;
+    constexpr int kScans = 4000;
+    constexpr int kBlocks = 64;  // a 64 x 64 grey frame
+    // AC table of one code, "0": EOBRUN with 6 extra bits (T.81 G.1.2.2), so
+    // the byte 0x00 is an EOB run of 2^6 = 64 blocks, the whole component.
+    const HuffmanCodeLengths eobRun64 = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+                                         {0x60}};
+    JpegStream s;
+    s.Soi().Dqt(0, UniformQuant(1)).Dht(kAcClass, 0, eobRun64).Sof2(64, 64, {{1, 1, 1, 0}});
+    for (int i = 0; i < kScans; ++i) {
+        s.Sos({{1, 0, 0}}, 1, 63, 0, 1).Raw({0x00});  // first AC pass at Al = 1
+    }
+    const Decoded d = DecodeGrey(s.Eoi().Bytes());
+    EXPECT_LE(d.counts.progressiveAcBlockCalls, int64_t{kMeaningfulScans} * kBlocks);
+}
+
+// Finding: a progressive frame reserves 20 blocks (2560 bytes) of
+// coefficients per MCU whatever its layout, where it uses N = the sum of
+// H x V over its components: 20 times too much for a grey frame, more than 3
+// times for 4:2:0. A 140-byte stream declaring a 2048 x 2048 grey frame makes
+// the decoder allocate and zero 168 MB (a second of page faults before any
+// data is read); a 3840 x 2160 grey frame needs 332 MB instead of 16.6 MB,
+// which a 32-bit host may well not have in one piece.
+struct CoefficientCase {
+    const char* name;
+    std::vector<FrameComponent> components;
+    int64_t mcus;           // of a 1024 x 1024 frame
+    int64_t blocksPerMcu;   // N
+};
+
+void PrintTo(const CoefficientCase& c, std::ostream* os) { *os << c.name; }
+
+class ProgressiveCoefficientMemory : public ::testing::TestWithParam<CoefficientCase> {};
+
+TEST_P(ProgressiveCoefficientMemory, IsSizedFromTheFramesBlocks) {
+    const CoefficientCase& c = GetParam();
+    JpegStream s;
+    s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, kOneCode).Sof2(1024, 1024, c.components);
+    std::vector<ScanComponent> scan;
+    for (const FrameComponent& f : c.components) scan.push_back({f.id, 0, 0});
+    s.Sos(scan, 0, 0).Eoi();  // a DC scan without data: buffers allocated, then it fails
+    const Decoded d = DecodeGrey(s.Bytes());
+    const int64_t coefficientBytes = c.mcus * c.blocksPerMcu * 64 * 2;
+    // The largest buffer of such a frame is its coefficients; the sample
+    // planes, 1024 x 1024 bytes with a border, are smaller.
+    EXPECT_LE(d.counts.largestAlignedAlloc, coefficientBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FuzzRegression, ProgressiveCoefficientMemory,
+    ::testing::Values(
+        // 8 x 8 MCUs, one block each.
+        CoefficientCase{"Grey", {{1, 1, 1, 0}}, 128 * 128, 1},
+        // 16 x 16 MCUs of 4 + 1 + 1 blocks.
+        CoefficientCase{"Ycc420", {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 64 * 64, 6}),
+    [](const ::testing::TestParamInfo<CoefficientCase>& info) { return info.param.name; });
+
+}  // namespace
