@@ -4,7 +4,8 @@
 //
 // DECODE_DIR receives every TESTDATA_DIR/*.jpg behind a selector byte (see
 // decode_fuzzer.cpp), the selectors cycling through the destination models,
-// sizes and row paddings. AVI_DIR receives small AVI files of each layout
+// sizes and row paddings, and a few hand-made streams of layouts testdata/
+// lacks (two components; restart intervals in a refinement scan). AVI_DIR receives small AVI files of each layout
 // the tests' AVI builder makes, with tiny JPEG frames, and the first 16 KiB
 // of SAMPLE_AVI (its headers and first frames; the index at its end is cut
 // off, so the reader falls back on walking the movi list).
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "support/avi_builder.h"
+#include "support/jpeg_stream.h"
 
 namespace {
 
@@ -55,6 +57,36 @@ std::vector<std::string> JpegNames(const std::string& dir) {
     return names;
 }
 
+// Streams of all-zero coefficients whose tables hold one 1-bit code each, so
+// that every block costs one bit per table: small, valid, and easy for the
+// fuzzer to stretch.
+std::vector<std::vector<uint8_t>> HandMadeStreams() {
+    using namespace wemb_test;
+    const HuffmanCodeLengths oneCode = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0x00}};
+    const std::vector<FrameComponent> two = {{1, 1, 1, 0}, {2, 1, 1, 0}};
+    std::vector<std::vector<uint8_t>> streams;
+
+    JpegStream sequential;  // 16 x 16, two components: 8 blocks, 16 bits
+    sequential.Soi().Dqt(0, UniformQuant(2)).Dht(kDcClass, 0, oneCode).Dht(kAcClass, 0, oneCode);
+    sequential.Sof0(16, 16, two).Sos({{1, 0, 0}, {2, 0, 0}}).Raw({0x00, 0x00}).Eoi();
+    streams.push_back(sequential.Bytes());
+
+    JpegStream progressive;  // DC of both, then each component's AC with a refinement
+    progressive.Soi().Dqt(0, UniformQuant(2)).Dht(kDcClass, 0, oneCode).Dht(kAcClass, 0, oneCode);
+    progressive.Sof2(16, 16, two).Dri(1);
+    progressive.Sos({{1, 0, 0}, {2, 0, 0}}, 0, 0).Raw({0x00}).Rst(0).Raw({0x00}).Rst(1);
+    progressive.Raw({0x00}).Rst(2).Raw({0x00}).Eoi();
+    streams.push_back(progressive.Bytes());
+
+    JpegStream refined;  // grey 16 x 8: DC, AC at Al = 1, AC refinement to Al = 0
+    refined.Soi().Dqt(0, UniformQuant(2)).Dht(kDcClass, 0, oneCode).Dht(kAcClass, 0, oneCode);
+    refined.Sof2(16, 8, {{1, 1, 1, 0}}).Sos({{1, 0, 0}}, 0, 0).Raw({0x00});
+    refined.Sos({{1, 0, 0}}, 1, 63, 0, 1).Raw({0x00});
+    refined.Dri(1).Sos({{1, 0, 0}}, 1, 63, 1, 0).Raw({0x00}).Rst(0).Raw({0x00}).Eoi();
+    streams.push_back(refined.Bytes());
+    return streams;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +106,12 @@ int main(int argc, char** argv) {
         seed.insert(seed.end(), jpeg.begin(), jpeg.end());
         if (!WriteFile(decodeDir + "/" + names[i], seed)) return 1;
         if (smallest.empty() || jpeg.size() < smallest.size()) smallest = jpeg;
+    }
+    const std::vector<std::vector<uint8_t>> handMade = HandMadeStreams();
+    for (size_t i = 0; i < handMade.size(); ++i) {
+        std::vector<uint8_t> seed(1, static_cast<uint8_t>(i * 3 + 1));
+        seed.insert(seed.end(), handMade[i].begin(), handMade[i].end());
+        if (!WriteFile(decodeDir + "/hand_made_" + std::to_string(i) + ".jpg", seed)) return 1;
     }
     if (smallest.empty()) {
         std::fprintf(stderr, "no JPEG files in %s\n", testdata.c_str());

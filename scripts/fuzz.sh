@@ -4,6 +4,7 @@
 #
 #   scripts/fuzz.sh [decode|avi|all] [SECONDS] [-- extra libFuzzer options]
 #   scripts/fuzz.sh repro decode|avi FILE...    run inputs once (reproducers)
+#   scripts/fuzz.sh coverage decode|avi         line coverage of the corpus so far
 #
 # SECONDS is per harness (default 600). The working corpora live under
 # build/fuzz/corpus/ (not committed) and start from seeds written by
@@ -60,6 +61,30 @@ if [ "$what" = repro ]; then
     shift
     configure_and_build
     exec "$build/fuzz/${name}_fuzzer" -runs=1 "$@"
+fi
+
+if [ "$what" = coverage ]; then
+    # A separate build with Clang's source-based coverage: the corpus is run
+    # once and llvm-cov reports the codec's (or the AVI reader's) lines.
+    name=${1:?coverage needs decode or avi}
+    cov="$root/build/fuzz-cov"
+    if [ ! -f "$cov/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$cov" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+            -DWEMB_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_CXX_FLAGS="-fprofile-instr-generate -fcoverage-mapping" \
+            -DCMAKE_EXE_LINKER_FLAGS="-fprofile-instr-generate" >/dev/null
+    fi
+    cmake --build "$cov" -j2 --target "${name}_fuzzer"
+    rm -f "$cov"/*.profraw
+    LLVM_PROFILE_FILE="$cov/$name-%p.profraw" "$cov/fuzz/${name}_fuzzer" -runs=0 \
+        -rss_limit_mb="${WEMB_FUZZ_RSS_MB:-2048}" "$build/corpus/$name" "$build/seeds/$name"
+    llvm-profdata merge -sparse "$cov"/$name-*.profraw -o "$cov/$name.profdata"
+    case $name in
+        decode) sources="$root/jpeg $root/primitives $root/driver" ;;
+        avi) sources="$root/tools/avi_reader.cpp $root/tools/avi_index.cpp $root/tools/riff_file.cpp" ;;
+    esac
+    # shellcheck disable=SC2086
+    exec llvm-cov report "$cov/fuzz/${name}_fuzzer" -instr-profile="$cov/$name.profdata" $sources
 fi
 
 seconds=600
