@@ -2,12 +2,17 @@
 // as a host sends it, and CJPEGDecoder called directly with any destination
 // colour model.
 //
-// Input layout: byte 0 is a selector, the rest is the JPEG stream.
-//   bits 0-2  destination colour model of the direct decode (table below)
-//   bits 3-4  destination smaller than the frame: 0 no, 1 narrower, 2 shorter, 3 both
-//   bits 5-6  extra bytes at the end of each destination row: 0, 1, 3 or 17
-//   bit  7    inject an allocation failure into the direct decode, after
-//             1 + bits 3-6 allocations
+// Input layout: byte 0 is a selector, byte 1 picks the instruction sets,
+// the rest is the JPEG stream.
+//   byte 0, bits 0-2  destination colour model of the direct decode (table below)
+//           bits 3-4  destination smaller than the frame: 0 no, 1 narrower,
+//                     2 shorter, 3 both
+//           bits 5-6  extra bytes at the end of each destination row: 0, 1, 3 or 17
+//           bit  7    inject an allocation failure into the direct decode,
+//                     after 1 + bits 3-6 allocations
+//   byte 1 modulo 5   the highest instruction set the primitives may use for
+//                     both decodes: AVX2 (the default), AVX, SSSE3, SSE2 or
+//                     none, so that every vector path meets the same streams
 //
 // Every buffer the codec sees is exactly as large as the caller promises, so
 // that AddressSanitizer reports the first byte read or written beyond it.
@@ -24,34 +29,24 @@
 #include "jpeg/decoder.h"
 #include "platform/vfw.h"
 #include "primitives/memory.h"
+#include "primitives/simd.h"
 #include "tools/jpeg_probe.h"
 
 namespace {
 
 // Frames larger than this are not decoded, so that the output buffer and the
-// decoder's working buffers stay small: a progressive frame reserves 2560
-// bytes of coefficients per MCU, 168 MB for a 2048 x 2048 grey picture, which
-// alone costs a second to zero under AddressSanitizer.
+// decoder's working buffers stay small enough for many runs a second.
 #ifndef WEMB_FUZZ_MAX_PIXELS
-#define WEMB_FUZZ_MAX_PIXELS (1024 * 1024)
+#define WEMB_FUZZ_MAX_PIXELS (2048 * 2048)
 #endif
 constexpr int64_t kMaxPixels = WEMB_FUZZ_MAX_PIXELS;
-
-// A progressive frame is rebuilt in full after every scan once it is complete
-// and after every scan that fails, so a stream of many tiny scans costs
-// scans x pixels (a known finding, see fuzz/README.md). Inputs above this
-// budget are skipped so that the run can look for other faults; the number
-// of 0xFF 0xDA pairs bounds the number of scans.
-#ifndef WEMB_FUZZ_SCAN_PIXEL_BUDGET
-#define WEMB_FUZZ_SCAN_PIXEL_BUDGET (int64_t{1} << 25)
-#endif
-constexpr int64_t kScanPixelBudget = WEMB_FUZZ_SCAN_PIXEL_BUDGET;
 
 constexpr uint8_t kCanary = 0xA5;
 
 const int32_t kModels[8] = {ColorGrey, ColorRGB,     ColorBGR, ColorYCbCr,
                             ColorCMYK, ColorUnknown, ColorBGR, ColorYCbCr};
 const int32_t kRowPadding[4] = {0, 1, 3, 17};
+const int32_t kSimdLevels[5] = {SimdAvx2, SimdAvx, SimdSsse3, SimdSse2, SimdScalar};
 
 struct FrameHeader {
     int32_t width = 0;
@@ -68,18 +63,9 @@ bool ReadFrameHeader(const uint8_t* stream, int32_t size, FrameHeader* header) {
                                 &colorModel, &samplingMode) == DecOk;
 }
 
-int64_t CountScanMarkers(const uint8_t* stream, int32_t size) {
-    int64_t count = 0;
-    for (int32_t i = 0; i + 1 < size; ++i) {
-        if (stream[i] == 0xFF && stream[i + 1] == 0xDA) ++count;
-    }
-    return count;
-}
-
-bool SmallEnough(const FrameHeader& header, const uint8_t* stream, int32_t size) {
-    if (header.width <= 0 || header.height <= 0) return false;
-    const int64_t pixels = int64_t{header.width} * header.height;
-    return pixels <= kMaxPixels && pixels * CountScanMarkers(stream, size) <= kScanPixelBudget;
+bool SmallEnough(const FrameHeader& header) {
+    return header.width > 0 && header.height > 0 &&
+           int64_t{header.width} * header.height <= kMaxPixels;
 }
 
 // One ICM_DECOMPRESS with an input format of the frame's own size and a
@@ -167,21 +153,24 @@ void DecodeDirectly(const uint8_t* stream, int32_t size, const FrameHeader& head
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1 || size - 1 > static_cast<size_t>(INT32_MAX)) {
+    if (size < 2 || size - 2 > static_cast<size_t>(INT32_MAX)) {
         return 0;
     }
     const uint8_t selector = data[0];
-    const uint8_t* stream = data + 1;
-    const int32_t streamSize = static_cast<int32_t>(size - 1);
+    const int32_t simdLevel = kSimdLevels[data[1] % 5];
+    const uint8_t* stream = data + 2;
+    const int32_t streamSize = static_cast<int32_t>(size - 2);
 
     int32_t probedWidth = 0, probedHeight = 0;
     ProbeJpegSize(stream, static_cast<size_t>(streamSize), &probedWidth, &probedHeight);
 
     FrameHeader header;
-    if (!ReadFrameHeader(stream, streamSize, &header) || !SmallEnough(header, stream, streamSize)) {
+    if (!ReadFrameHeader(stream, streamSize, &header) || !SmallEnough(header)) {
         return 0;
     }
+    LimitSimdLevel(simdLevel);
     DecodeThroughDriver(stream, streamSize, header);
     DecodeDirectly(stream, streamSize, header, selector);
+    LimitSimdLevel(SimdAvx2);
     return 0;
 }

@@ -2,9 +2,9 @@
 //
 //   wemb_fuzz_seeds TESTDATA_DIR SAMPLE_AVI DECODE_DIR AVI_DIR
 //
-// DECODE_DIR receives every TESTDATA_DIR/*.jpg behind a selector byte (see
-// decode_fuzzer.cpp), the selectors cycling through the destination models,
-// sizes and row paddings, and a few hand-made streams of layouts testdata/
+// DECODE_DIR receives every TESTDATA_DIR/*.jpg behind a selector byte and an
+// instruction-set byte (see decode_fuzzer.cpp), cycling through the
+// destination models, sizes, row paddings and instruction sets, and a few hand-made streams of layouts testdata/
 // lacks (two components; restart intervals in a refinement scan). AVI_DIR receives small AVI files of each layout
 // the tests' AVI builder makes, with tiny JPEG frames, and the first 16 KiB
 // of SAMPLE_AVI (its headers and first frames; the index at its end is cut
@@ -102,14 +102,15 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < names.size(); ++i) {
         std::vector<uint8_t> jpeg;
         if (!ReadFile(testdata + "/" + names[i], &jpeg)) return 1;
-        std::vector<uint8_t> seed(1, static_cast<uint8_t>((i * 37) & 0x7F));
+        std::vector<uint8_t> seed = {static_cast<uint8_t>((i * 37) & 0x7F),
+                                     static_cast<uint8_t>(i % 5)};
         seed.insert(seed.end(), jpeg.begin(), jpeg.end());
         if (!WriteFile(decodeDir + "/" + names[i], seed)) return 1;
         if (smallest.empty() || jpeg.size() < smallest.size()) smallest = jpeg;
     }
     const std::vector<std::vector<uint8_t>> handMade = HandMadeStreams();
     for (size_t i = 0; i < handMade.size(); ++i) {
-        std::vector<uint8_t> seed(1, static_cast<uint8_t>(i * 3 + 1));
+        std::vector<uint8_t> seed = {static_cast<uint8_t>(i * 3 + 1), static_cast<uint8_t>(i)};
         seed.insert(seed.end(), handMade[i].begin(), handMade[i].end());
         if (!WriteFile(decodeDir + "/hand_made_" + std::to_string(i) + ".jpg", seed)) return 1;
     }

@@ -2,8 +2,8 @@
 // their size should allow. The originals are in fuzz/regressions/; the
 // streams here are hand-made equivalents small enough to read.
 //
-// The bounds are on work and memory the decoder asks of the primitives
-// (support/primitive_counters.h), never on time.
+// The bounds are on the work the decoder asks of the primitives
+// (support/primitive_counters.h) and on the heap it takes, never on time.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "jpeg/decoder.h"
+#include "primitives/memory.h"
 #include "support/jpeg_stream.h"
 #include "support/primitive_counters.h"
 
@@ -63,13 +64,13 @@ std::vector<uint8_t> ProgressiveWithFailingScans(int failingScans) {
     return s.Eoi().Bytes();
 }
 
-// Finding: every scan of a progressive frame that fails, and every scan after
-// the frame is complete, rebuilds the whole picture (dequantisation, inverse
+// Finding: every scan of a progressive frame that failed, and every scan after
+// the frame was complete, rebuilt the whole picture (dequantisation, inverse
 // DCT, up-sampling, conversion). A scan header is 10 bytes, so a stream of a
-// few kilobytes costs thousands of full-frame rebuilds: 50 KB of such scans on
+// few kilobytes cost thousands of full-frame rebuilds: 50 KB of such scans on
 // a 2048 x 2048 frame took 24 s in a release build (fuzz/regressions/
-// progressive_rebuild_per_scan.bin). The picture only needs building once,
-// when the data pass ends.
+// progressive_rebuild_per_scan.jpg). The picture only needs building once,
+// when the frame ends.
 TEST(FuzzRegression, ProgressiveRebuildsDoNotGrowWithTheNumberOfScans) {
     const Decoded few = DecodeGrey(ProgressiveWithFailingScans(2));
     const Decoded many = DecodeGrey(ProgressiveWithFailingScans(200));
@@ -87,7 +88,7 @@ TEST(FuzzRegression, ProgressiveRebuildsDoNotGrowWithTheNumberOfScans) {
 
 // Finding: every AC scan visits every block of its component, also when one
 // EOB run of up to 32767 blocks covers them all in two bytes; with no scan
-// failing and no AC scan at Al = 0 the frame is never rebuilt, yet 4000 such
+// failing and no AC scan at Al = 0 the frame was never rebuilt, yet 4000 such
 // scans of 12 bytes on a 1920 x 1080 grey frame took 4.5 s in a release build
 // (fuzz/regressions/progressive_ac_scan_flood.jpg). No frame needs that many
 // scans: each of at most 4 components has one DC and 63 AC coefficients,
@@ -112,45 +113,59 @@ TEST(FuzzRegression, ProgressiveScansBeyondAnyUsefulNumberAreNotDecoded) {
     EXPECT_LE(d.counts.progressiveAcBlockCalls, int64_t{kMeaningfulScans} * kBlocks);
 }
 
-// Finding: a progressive frame reserves 20 blocks (2560 bytes) of
+// Finding: a progressive frame reserved 20 blocks (2560 bytes) of
 // coefficients per MCU whatever its layout, where it uses N = the sum of
 // H x V over its components: 20 times too much for a grey frame, more than 3
-// times for 4:2:0. A 140-byte stream declaring a 2048 x 2048 grey frame makes
-// the decoder allocate and zero 168 MB (a second of page faults before any
-// data is read); a 3840 x 2160 grey frame needs 332 MB instead of 16.6 MB,
-// which a 32-bit host may well not have in one piece.
+// times for 4:2:0. A 140-byte stream declaring a 2048 x 2048 grey frame made
+// the decoder allocate and zero 168 MB before reading any data
+// (fuzz/regressions/progressive_coefficient_reserve.jpg).
+//
+// Per pixel of the frame, the coefficients take 2 bytes (64 of 16 bits per
+// 64 pixels) for each full-resolution component and a quarter of that for
+// each 4:2:0 chroma component; every component of a progressive frame keeps
+// two full-size planes of a byte per pixel (its samples, and the plane it is
+// reconstructed into). The heap a frame takes grows with its height by that
+// much per pixel, plus a little for the planes' border columns.
 struct CoefficientCase {
     const char* name;
     std::vector<FrameComponent> components;
-    int64_t mcus;           // of a 1024 x 1024 frame
-    int64_t blocksPerMcu;   // N
+    double coefficientBytesPerPixel;
 };
 
 void PrintTo(const CoefficientCase& c, std::ostream* os) { *os << c.name; }
 
-class ProgressiveCoefficientMemory : public ::testing::TestWithParam<CoefficientCase> {};
+class ProgressiveMemory : public ::testing::TestWithParam<CoefficientCase> {};
 
-TEST_P(ProgressiveCoefficientMemory, IsSizedFromTheFramesBlocks) {
-    const CoefficientCase& c = GetParam();
+// Heap bytes at the peak of decoding a 1024-pixel-wide progressive frame of
+// `height` rows whose one DC scan has no data (its buffers are allocated,
+// then the scan fails and the picture is built from zero coefficients).
+int64_t PeakOfProgressiveFrame(const std::vector<FrameComponent>& components, int height) {
     JpegStream s;
-    s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, kOneCode).Sof2(1024, 1024, c.components);
+    s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, kOneCode).Sof2(1024, height, components);
     std::vector<ScanComponent> scan;
-    for (const FrameComponent& f : c.components) scan.push_back({f.id, 0, 0});
-    s.Sos(scan, 0, 0).Eoi();  // a DC scan without data: buffers allocated, then it fails
-    const Decoded d = DecodeGrey(s.Bytes());
-    const int64_t coefficientBytes = c.mcus * c.blocksPerMcu * 64 * 2;
-    // The largest buffer of such a frame is its coefficients; the sample
-    // planes, 1024 x 1024 bytes with a border, are smaller.
-    EXPECT_LE(d.counts.largestAlignedAlloc, coefficientBytes);
+    for (const FrameComponent& f : components) scan.push_back({f.id, 0, 0});
+    s.Sos(scan, 0, 0).Eoi();
+    const int64_t before = ReadHeapStatistics().bytesInUse;
+    ResetHeapPeak();
+    EXPECT_EQ(DecodeGrey(s.Bytes()).status, DecOk);
+    return ReadHeapStatistics().peakBytes - before;
+}
+
+TEST_P(ProgressiveMemory, GrowsWithTheFrameByItsCoefficientsAndPlanes) {
+    const CoefficientCase& c = GetParam();
+    const int64_t extraPixels = int64_t{1024} * 1024;
+    const int64_t growth = PeakOfProgressiveFrame(c.components, 1024 + 64) -
+                          PeakOfProgressiveFrame(c.components, 64);
+    const double planeBytesPerPixel = 2.0 * static_cast<double>(c.components.size());
+    const double borderSlack = 0.05;  // border columns of the planes
+    EXPECT_LE(static_cast<double>(growth) / static_cast<double>(extraPixels),
+              c.coefficientBytesPerPixel + planeBytesPerPixel + borderSlack);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    FuzzRegression, ProgressiveCoefficientMemory,
-    ::testing::Values(
-        // 8 x 8 MCUs, one block each.
-        CoefficientCase{"Grey", {{1, 1, 1, 0}}, 128 * 128, 1},
-        // 16 x 16 MCUs of 4 + 1 + 1 blocks.
-        CoefficientCase{"Ycc420", {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 64 * 64, 6}),
+    FuzzRegression, ProgressiveMemory,
+    ::testing::Values(CoefficientCase{"Grey", {{1, 1, 1, 0}}, 2.0},
+                      CoefficientCase{"Ycc420", {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 3.0}),
     [](const ::testing::TestParamInfo<CoefficientCase>& info) { return info.param.name; });
 
 }  // namespace

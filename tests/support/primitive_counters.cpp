@@ -1,7 +1,6 @@
 #include "support/primitive_counters.h"
 
 #include "primitives/idct.h"
-#include "primitives/memory.h"
 #include "primitives/progressive_huffman.h"
 
 namespace wemb_test {
@@ -17,12 +16,10 @@ void ResetPrimitiveCounts() { t_counts = PrimitiveCounts{}; }
 
 // The linker's --wrap=SYMBOL sends every undefined reference to SYMBOL to
 // __wrap_SYMBOL and lets __real_SYMBOL name the original. The symbols are the
-// mangled names of ReconstructBlock, DecodeProgressiveAcBlock and
-// AlignedAlloc.
+// mangled names of ReconstructBlock and DecodeProgressiveAcBlock.
 extern "C" {
 PrimitiveStatus __real__Z16ReconstructBlockPKsPhiPKt(const int16_t* block, uint8_t* dst,
                                                     int32_t dstStep, const uint16_t* quantTable);
-void* __real__Z12AlignedAlloci(int32_t size);
 PrimitiveStatus __real__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
     const uint8_t* src, int32_t srcLength, int32_t* position, int16_t* block, int32_t* marker,
     int32_t ss, int32_t se, int32_t al, const HuffmanDecodeTable* acTable, HuffmanState* state);
@@ -39,11 +36,5 @@ PrimitiveStatus __wrap__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDeco
     ++wemb_test::t_counts.progressiveAcBlockCalls;
     return __real__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
         src, srcLength, position, block, marker, ss, se, al, acTable, state);
-}
-
-void* __wrap__Z12AlignedAlloci(int32_t size) {
-    int64_t& largest = wemb_test::t_counts.largestAlignedAlloc;
-    if (size > largest) largest = size;
-    return __real__Z12AlignedAlloci(size);
 }
 }
