@@ -207,8 +207,8 @@ TEST(ReceiveExtend, ReturnsTheSignedValuesOfTableF1AndFailsShortBeforeAMarker) {
 }
 
 // Every argument check of the sequential primitives, in its fixed order;
-// a refused call changes nothing.
-TEST(HuffmanPrimitives, RefuseBadArgumentsInOrderAndChangeNothing) {
+// a refused call changes nothing. And the reset of the decoder state.
+TEST(HuffmanPrimitives, RefuseBadArgumentsInOrderAndResetTheState) {
     const uint8_t counts[16] = {1}, values[1] = {0};
     HuffmanDecodeTable sentinel;
     HuffmanDecodeTable* table = &sentinel;
@@ -241,57 +241,50 @@ TEST(HuffmanPrimitives, RefuseBadArgumentsInOrderAndChangeNothing) {
     EXPECT_EQ(value, 7);
     EXPECT_EQ(s.position, 0);
     EXPECT_EQ(s.state.bitCount, 0);
+
+    EXPECT_EQ(ResetHuffmanState(nullptr), PrimErrNullPointer);
+    s.state = HuffmanState{0xABCD, 13, 7};
+    ASSERT_EQ(ResetHuffmanState(&s.state), PrimOk);
+    EXPECT_EQ(std::vector<int64_t>({s.state.bitBuffer, s.state.bitCount, s.state.eobRun}), std::vector<int64_t>(3, 0));
 }
 
-TEST_F(SequentialDecoding, RunsZrlAndEob) {
-    const std::vector<std::pair<int, int>> blocks[4] = {
+TEST_F(SequentialDecoding, RunsZrlEobAndDcPrediction) {
+    const std::vector<std::pair<int, int>> blocks[5] = {
         // 1 at zig-zag 55, then run 15 carries the index to 71, the last
         // padded entry: natural position 63; the block ends without EOB.
         {{0xF0, 0}, {0xF0, 0}, {0xF0, 0}, {0x61, 1}, {0xF1, -1}},
         // 1 at zig-zag 50, then a ZRL to index 67 ends the block.
         {{0xF0, 0}, {0xF0, 0}, {0xF0, 0}, {0x11, 1}, {0xF0, 0}},
-        // A ZRL right before EOB is legal.
+        // A ZRL right before EOB is legal; EOB first leaves 1..63 zero.
         {{0x01, 1}, {0xF0, 0}, {0x00, 0}},
+        {{0x00, 0}},
         // 1 at zig-zag 56, then run 15 reaches index 72: no such entry.
         {{0xF0, 0}, {0xF0, 0}, {0xF0, 0}, {0x71, 1}, {0xF1, 1}}};
-    for (const auto& symbols : blocks) {
-        dc_.PutDc(writer_, 0);
-        for (const auto& [symbol, value] : symbols) ac_.Put(writer_, symbol, value);
+    // {DC difference, predictor after, status, zeros among 1..63, zig-zag
+    // index (64: natural 63) and value of the last coefficient}: differences
+    // wrap in 16 bits, and symbol 0 copies the predictor.
+    const int expected[5][6] = {{1, -32768, PrimOk, 61, 64, -1}, {-2047, 30721, PrimOk, 62, 50, 1},
+                                {0, 30721, PrimOk, 62, 1, 1}, {0, 30721, PrimOk, 63, 0, 30721},
+                                {5, 30726, PrimErrBadCode, 62, 56, 1}};
+    for (int b = 0; b < 5; ++b) {
+        dc_.PutDc(writer_, expected[b][0]);
+        for (const auto& [symbol, value] : blocks[b]) ac_.Put(writer_, symbol, value);
     }
     writer_.PutRawBytes({0xFF, 0xD9});
     Stream s{writer_.bytes()};
-    // {status, zig-zag index or 64 for natural 63, value}
-    const int expected[4][3] = {{PrimOk, 64, -1}, {PrimOk, 50, 1}, {PrimOk, 1, 1}, {PrimErrBadCode, 56, 1}};
-    int16_t block[64], predictor = 0;
+    int16_t block[64], predictor = 32767;
+    std::fill(block, block + 64, int16_t{0x5555});
     for (const auto& e : expected) {
-        ASSERT_EQ(Decode(s, block, &predictor), e[0]);
-        EXPECT_EQ(block[e[1] == 64 ? 63 : kZigzagToNatural[e[1]]], e[2]);
-        EXPECT_EQ(std::count(block, block + 64, 0), e[1] == 64 ? 62 : 63);
+        ASSERT_EQ(Decode(s, block, &predictor), e[2]);
+        EXPECT_EQ(predictor, e[1]);
+        EXPECT_EQ(block[0], e[1]);
+        EXPECT_EQ(std::count(block + 1, block + 64, 0), e[3]);
+        EXPECT_EQ(block[e[4] == 64 ? 63 : kZigzagToNatural[e[4]]], e[5]);
     }
     RefillModel model{Stream{s.bytes}};  // the failing value's bit was taken too
     model.Replay(writer_.reads(), 0, writer_.reads().size());
     EXPECT_EQ(s.state.bitCount, model.s.state.bitCount);
     EXPECT_EQ(s.position, model.s.position);
-}
-
-TEST_F(SequentialDecoding, DcPredictionCopiesAndWraps) {
-    // {difference, predictor before, predictor after}
-    const int cases[3][3] = {{0, 77, 77}, {1, 32767, -32768}, {-2047, -32768, 30721}};
-    for (const auto& c : cases) {
-        dc_.PutDc(writer_, c[0]);
-        ac_.Put(writer_, 0x00);  // EOB first: coefficients 1..63 zero
-    }
-    writer_.PutRawBytes({});
-    Stream s{writer_.bytes()};
-    int16_t block[64];
-    std::fill(block, block + 64, int16_t{0x5555});
-    for (const auto& c : cases) {
-        int16_t predictor = static_cast<int16_t>(c[1]);
-        ASSERT_EQ(Decode(s, block, &predictor), PrimOk);
-        EXPECT_EQ(predictor, c[2]);
-        EXPECT_EQ(block[0], c[2]);
-        EXPECT_EQ(std::count(block + 1, block + 64, 0), 63);
-    }
 }
 
 TEST_F(SequentialDecoding, StuffingMarkersAndTheEndOfTheData) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -97,8 +96,8 @@ TEST_F(ProgressiveDecoding, AcFirstScanEobRunsCoverLaterBlocksWithoutReading) {
     acCoder_.Put(writer_, 0x01, 1);
     acCoder_.Put(writer_, 0x00);           // EOB0: this block only
     acCoder_.Put(writer_, 0x20, 0b01, 2);  // EOB2 + 1: a run of 5 blocks
-    acCoder_.Put(writer_, 0x02, -3);       // the block after the run
-    acCoder_.Put(writer_, 0x00);
+    acCoder_.Put(writer_, 0x02, -3);       // the block after the run ...
+    acCoder_.Put(writer_, 0x10, 0b1, 1);   // ... ends with EOB1 + 1: a run of 3
     int16_t block[64] = {};
     ASSERT_EQ(Ac(block, 1, 63, 0), PrimOk);
     EXPECT_EQ(At(block, 1), 1);
@@ -118,6 +117,7 @@ TEST_F(ProgressiveDecoding, AcFirstScanEobRunsCoverLaterBlocksWithoutReading) {
     std::fill(block, block + 64, int16_t{0});
     ASSERT_EQ(Ac(block, 1, 63, 0), PrimOk);
     EXPECT_EQ(At(block, 1), -3);
+    EXPECT_EQ(state_.eobRun, 2);
 }
 
 TEST_F(ProgressiveDecoding, AcFirstScanStoresShiftedAndGuardsTheIndex) {
@@ -305,19 +305,18 @@ TEST(EntropyScans, MatchLibjpegCoefficients) {
 // Whatever the bytes, every block primitive stays inside the source and the
 // block (the sanitizer build checks the memory) and ends with a known status.
 TEST(EntropyPrimitives, RandomBytesStayInBoundsAndFailCleanly) {
-    const uint8_t threeOfLengthOne[16] = {3};
-    const uint8_t values[3] = {0x01, 0xF1, 0x2E};
+    const uint8_t threeOfLengthOne[16] = {3}, values[3] = {0x01, 0xF1, 0x2E};
     HuffmanDecodeTable* oversubscribed = nullptr;
     ASSERT_EQ(BuildHuffmanDecodeTable(threeOfLengthOne, values, &oversubscribed), PrimErrBadHuffmanTable);
-    const DecodeTablePtr owner(oversubscribed);
-    const DecodeTablePtr dc = BuildTable(wemb_test::AnnexKLuminanceDc()), ac = BuildTable(wemb_test::AnnexKLuminanceAc());
-    const DecodeTablePtr progressiveAc = BuildTable(ProgressiveAcTable());
+    const DecodeTablePtr owner(oversubscribed), dc = BuildTable(wemb_test::AnnexKLuminanceDc());
+    const DecodeTablePtr ac = BuildTable(wemb_test::AnnexKLuminanceAc()), progressiveAc = BuildTable(ProgressiveAcTable());
     const HuffmanDecodeTable* acTables[] = {ac.get(), progressiveAc.get(), oversubscribed};
     std::mt19937 rng(5);
     for (int trial = 0; trial < 3000; ++trial) {
-        const int32_t length = 1 + static_cast<int32_t>(rng() % 48);
-        std::unique_ptr<uint8_t[]> src(new uint8_t[length]);  // exact size for the address sanitizer
-        for (int32_t i = 0; i < length; ++i) src[i] = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
+        std::vector<uint8_t> bytes(1 + rng() % 48);  // allocated to the byte, for the address sanitizer
+        for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
+        const uint8_t* src = bytes.data();
+        const int32_t length = static_cast<int32_t>(bytes.size());
         const HuffmanDecodeTable* acTable = acTables[trial % 3];
         const int kind = static_cast<int>(rng() % 5);
         const int32_t ss = 1 + static_cast<int32_t>(rng() % 63), al = static_cast<int32_t>(rng() % 14);
@@ -325,16 +324,15 @@ TEST(EntropyPrimitives, RandomBytesStayInBoundsAndFailCleanly) {
         int32_t position = 0, marker = 0;
         HuffmanState state{};
         int16_t predictor = static_cast<int16_t>(rng());
-        std::unique_ptr<int16_t[]> out(new int16_t[64]());
+        std::vector<int16_t> out(64);
+        int16_t* block = out.data();
         PrimitiveStatus status = PrimOk;
         for (int b = 0; b < 64 && status == PrimOk; ++b) {
-            const uint8_t* bytes = src.get();
-            int16_t* block = out.get();
-            status = kind == 0   ? DecodeSequentialBlock(bytes, length, &position, block, &predictor, &marker, dc.get(), acTable, &state)
-                     : kind == 1 ? DecodeProgressiveDcBlock(bytes, length, &position, block, &predictor, &marker, al, acTable, &state)
-                     : kind == 2 ? RefineProgressiveDcBlock(bytes, length, &position, block, &marker, al, &state)
-                     : kind == 3 ? DecodeProgressiveAcBlock(bytes, length, &position, block, &marker, ss, se, al, acTable, &state)
-                                 : RefineProgressiveAcBlock(bytes, length, &position, block, &marker, ss, se, al, acTable, &state);
+            status = kind == 0   ? DecodeSequentialBlock(src, length, &position, block, &predictor, &marker, dc.get(), acTable, &state)
+                     : kind == 1 ? DecodeProgressiveDcBlock(src, length, &position, block, &predictor, &marker, al, acTable, &state)
+                     : kind == 2 ? RefineProgressiveDcBlock(src, length, &position, block, &marker, al, &state)
+                     : kind == 3 ? DecodeProgressiveAcBlock(src, length, &position, block, &marker, ss, se, al, acTable, &state)
+                                 : RefineProgressiveAcBlock(src, length, &position, block, &marker, ss, se, al, acTable, &state);
             ASSERT_LE(position, length);
             ASSERT_GE(state.bitCount, 0);
             ASSERT_LE(state.bitCount, 32);
