@@ -14,7 +14,11 @@ using wemb_test::ForEachSimdLevel;
 
 using PlaneSetPrimitive = PrimitiveStatus (*)(const uint8_t* const*, int32_t, uint8_t*, int32_t,
                                               int32_t, int32_t);
+const PlaneSetPrimitive kAll[] = {InterleavePlanes3, InterleavePlanes4, YCbCrToBGR, YCbCrToRGB,
+                                  YCCKToCMYK};
 const uint8_t kSentinel = 0xEE;
+
+int Channels(PlaneSetPrimitive f) { return f == InterleavePlanes4 || f == YCCKToCMYK ? 4 : 3; }
 
 // The JFIF rule with 64-bit floor division, independent of the codec's tables.
 int64_t FloorDiv65536(int64_t v) { return (v - (((v % 65536) + 65536) % 65536)) / 65536; }
@@ -22,8 +26,7 @@ int Clamp(int64_t v) { return static_cast<int>(v < 0 ? 0 : (v > 255 ? 255 : v));
 
 // Expected bytes of one pixel from the samples s[0..3] of its planes.
 std::vector<int> ExpectedPixel(PlaneSetPrimitive f, const int* s) {
-    if (f == InterleavePlanes3) return {s[0], s[1], s[2]};
-    if (f == InterleavePlanes4) return {s[0], s[1], s[2], s[3]};
+    if (f == InterleavePlanes3 || f == InterleavePlanes4) return std::vector<int>(s, s + Channels(f));
     const int r = Clamp(s[0] + FloorDiv65536(91881ll * (s[2] - 128) + 32768));
     const int g = Clamp(s[0] + FloorDiv65536(-22554ll * (s[1] - 128) + 32768 - 46802ll * (s[2] - 128)));
     const int b = Clamp(s[0] + FloorDiv65536(116130ll * (s[1] - 128) + 32768));
@@ -32,8 +35,8 @@ std::vector<int> ExpectedPixel(PlaneSetPrimitive f, const int* s) {
     return {255 - r, 255 - g, 255 - b, s[3]};
 }
 
-// Four random planes sharing a step, and a destination with `pad` sentinel
-// bytes after each row.
+// Four random planes sharing a step of width + extraSrc; a destination with
+// `pad` sentinel bytes after each row.
 struct Case {
     int32_t width, height, srcStep, pad;
     std::vector<uint8_t> planes[4];
@@ -48,17 +51,17 @@ struct Case {
             pointers[k] = planes[k].data();
         }
     }
-    int Sample(int k, int32_t i, int32_t j) const { return planes[k][i * srcStep + j]; }
 
     // Runs f and checks every pixel and that the padding is untouched.
     void Check(PlaneSetPrimitive f) const {
-        const int channels = f == InterleavePlanes4 || f == YCCKToCMYK ? 4 : 3;
+        const int channels = Channels(f);
         const int32_t dstStep = width * channels + pad;
         std::vector<uint8_t> dst(static_cast<size_t>(dstStep) * height, kSentinel);
         ASSERT_EQ(f(pointers, srcStep, dst.data(), dstStep, width, height), PrimOk);
         for (int32_t i = 0; i < height; ++i)
             for (int32_t j = 0; j < width; ++j) {
-                const int s[4] = {Sample(0, i, j), Sample(1, i, j), Sample(2, i, j), Sample(3, i, j)};
+                int s[4];
+                for (int k = 0; k < 4; ++k) s[k] = planes[k][i * srcStep + j];
                 const std::vector<int> expected = ExpectedPixel(f, s);
                 for (int c = 0; c < channels; ++c)
                     ASSERT_EQ(dst[i * dstStep + j * channels + c], expected[c])
@@ -70,9 +73,6 @@ struct Case {
     }
 };
 
-const PlaneSetPrimitive kAll[] = {InterleavePlanes3, InterleavePlanes4, YCbCrToBGR, YCbCrToRGB,
-                                  YCCKToCMYK};
-
 TEST(ColorTables, FollowTheRuleAndItsStatedRanges) {
     for (int i = 0; i < 256; ++i) {
         EXPECT_EQ(CrToR[i], FloorDiv65536(91881ll * (i - 128) + 32768)) << i;
@@ -80,8 +80,7 @@ TEST(ColorTables, FollowTheRuleAndItsStatedRanges) {
         EXPECT_EQ(CrToG[i], -46802ll * (i - 128)) << i;
         EXPECT_EQ(CbToG[i], -22554ll * (i - 128) + 32768) << i;
     }
-    const int32_t ends[8] = {CrToR[0], CrToR[255], CbToB[0], CbToB[255],
-                             CrToG[0], CrToG[255], CbToG[0], CbToG[255]};
+    const int32_t ends[8] = {CrToR[0], CrToR[255], CbToB[0], CbToB[255], CrToG[0], CrToG[255], CbToG[0], CbToG[255]};
     const int32_t stated[8] = {-179, 178, -227, 225, 5990656, -5943854, 2919680, -2831590};
     for (int k = 0; k < 8; ++k) EXPECT_EQ(ends[k], stated[k]) << k;
 }
@@ -112,12 +111,11 @@ TEST(ColorConversion, EveryChromaPairMatchesTheRule) {
     ForEachSimdLevel([&] {
         for (int pass = 0; pass < 3; ++pass) {
             Case c(256, 256, 0, 0, 17 + pass);
-            for (int32_t i = 0; i < 256; ++i)
-                for (int32_t j = 0; j < 256; ++j) {
-                    c.planes[1][i * 256 + j] = static_cast<uint8_t>(j);
-                    c.planes[2][i * 256 + j] = static_cast<uint8_t>(i);
-                    if (pass > 0) c.planes[0][i * 256 + j] = pass == 1 ? 0 : 255;
-                }
+            for (int32_t i = 0; i < 256 * 256; ++i) {
+                c.planes[1][i] = static_cast<uint8_t>(i % 256);
+                c.planes[2][i] = static_cast<uint8_t>(i / 256);
+                if (pass > 0) c.planes[0][i] = pass == 1 ? 0 : 255;
+            }
             for (PlaneSetPrimitive f : {YCbCrToBGR, YCbCrToRGB, YCCKToCMYK}) c.Check(f);
         }
     });
@@ -136,39 +134,21 @@ TEST(ColorConversion, EveryPrimitiveCoversItsRowsAndNoMore) {
             ASSERT_EQ(CopyPlane8u(c.pointers[0], c.srcStep, grey.data(), dstStep, s[0], s[1]), PrimOk);
             for (int32_t i = 0; i < s[1]; ++i)
                 for (int32_t j = 0; j < dstStep; ++j)
-                    EXPECT_EQ(grey[i * dstStep + j], j < s[0] ? c.Sample(0, i, j) : kSentinel);
+                    EXPECT_EQ(grey[i * dstStep + j], j < s[0] ? c.planes[0][i * c.srcStep + j] : kSentinel);
         }
     });
 }
 
-TEST(ColorConversion, InterleavingRepeatsAndReordersPlanesAsGiven) {
-    const Case c(20, 2, 0, 0, 5);
-    const uint8_t* grey[3] = {c.pointers[0], c.pointers[0], c.pointers[0]};
-    const uint8_t* swapped[3] = {c.pointers[2], c.pointers[1], c.pointers[0]};
-    uint8_t dst[120], repeated[120];
-    ASSERT_EQ(InterleavePlanes3(grey, 20, dst, 60, 20, 2), PrimOk);
-    ASSERT_EQ(InterleavePlanes3(swapped, 20, repeated, 60, 20, 2), PrimOk);
-    for (int32_t j = 0; j < 20; ++j)
-        for (int k = 0; k < 3; ++k) {
-            EXPECT_EQ(dst[60 + 3 * j + k], c.Sample(0, 1, j));
-            EXPECT_EQ(repeated[60 + 3 * j + k], c.Sample(2 - k, 1, j));
-        }
-    // A zero source step is accepted by interleaving: every row repeats row 0.
-    ASSERT_EQ(InterleavePlanes3(swapped, 0, repeated, 60, 20, 2), PrimOk);
-    for (int32_t j = 0; j < 20; ++j) EXPECT_EQ(repeated[60 + 3 * j], c.Sample(2, 0, j));
-}
-
 TEST(ColorConversion, ChecksArgumentsInOrderAndWritesNothingOnFailure) {
-    Case c(4, 2, 0, 0, 9);
+    Case c(20, 2, 0, 0, 9);
     const uint8_t* const* p = c.pointers;
-    std::vector<uint8_t> dst(32, kSentinel);
+    std::vector<uint8_t> dst(120, kSentinel);
     uint8_t* d = dst.data();
     for (PlaneSetPrimitive f : kAll) {
         const bool transform = f == YCbCrToBGR || f == YCbCrToRGB || f == YCCKToCMYK;
-        const int planeCount = f == InterleavePlanes4 || f == YCCKToCMYK ? 4 : 3;
         EXPECT_EQ(f(nullptr, 0, d, 0, 0, 0), PrimErrNullPointer);
         EXPECT_EQ(f(p, 0, nullptr, 0, 0, 0), PrimErrNullPointer);
-        for (int k = 0; k < planeCount; ++k) {  // a null plane outranks steps and size
+        for (int k = 0; k < Channels(f); ++k) {  // a null plane outranks steps and size
             const uint8_t* holed[4] = {p[0], p[1], p[2], p[3]};
             holed[k] = nullptr;
             EXPECT_EQ(f(holed, 0, d, 0, 0, 0), PrimErrNullPointer) << k;
@@ -179,13 +159,17 @@ TEST(ColorConversion, ChecksArgumentsInOrderAndWritesNothingOnFailure) {
         if (transform) {
             EXPECT_EQ(f(p, 0, d, 16, 4, 2), PrimErrBadStep);
         }
-        EXPECT_EQ(dst, std::vector<uint8_t>(32, kSentinel));
+        EXPECT_EQ(dst, std::vector<uint8_t>(120, kSentinel));
     }
     EXPECT_EQ(CopyPlane8u(nullptr, 4, d, 4, 4, 2), PrimErrNullPointer);
     EXPECT_EQ(CopyPlane8u(p[0], 4, nullptr, 4, 4, 2), PrimErrNullPointer);
     EXPECT_EQ(CopyPlane8u(p[0], 4, d, 4, 0, 2), PrimErrBadSize);
     EXPECT_EQ(CopyPlane8u(p[0], 4, d, 4, 4, 0), PrimErrBadSize);
-    EXPECT_EQ(dst, std::vector<uint8_t>(32, kSentinel));
+    EXPECT_EQ(dst, std::vector<uint8_t>(120, kSentinel));
+
+    // Interleaving accepts a zero source step: every row repeats row 0.
+    ASSERT_EQ(InterleavePlanes3(p, 0, d, 60, 20, 2), PrimOk);
+    for (int32_t j = 0; j < 120; ++j) EXPECT_EQ(dst[j], p[j % 3][j % 60 / 3]) << j;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "support/jpeg_stream.h"
 #include "support/simd_levels.h"
 
 namespace {
@@ -50,14 +51,12 @@ void ReferenceStep(const int64_t x[8], int64_t round, int shift, int64_t y[8]) {
     for (int n = 0; n < 8; ++n) y[n] = Wrap16(FloorShift(A(v[n], round), shift));
 }
 
-// Dequantize, both passes, level shift and clamp, as the steps read.
+// Dequantize, both passes, level shift and clamp, as the steps read; the
+// transform's own output goes to idctOut when asked for.
 void ReferenceReconstruct(const int16_t* block, const uint16_t* quant, uint8_t out[64],
                           int16_t idctOut[64] = nullptr) {
     int64_t d[64], pass1[64], o[64];
-    for (int i = 0; i < 64; ++i) {
-        const int64_t prod = int64_t{block[i]} * int64_t{static_cast<int16_t>(quant[i])};
-        d[i] = prod < -32768 ? -32768 : (prod > 32767 ? 32767 : prod);
-    }
+    for (int i = 0; i < 64; ++i) d[i] = std::clamp<int64_t>(int64_t{block[i]} * static_cast<int16_t>(quant[i]), -32768, 32767);
     for (int c = 0; c < 8; ++c) {
         int64_t x[8], y[8];
         for (int k = 0; k < 8; ++k) x[k] = d[8 * k + c];
@@ -66,41 +65,30 @@ void ReferenceReconstruct(const int16_t* block, const uint16_t* quant, uint8_t o
     }
     for (int r = 0; r < 8; ++r) ReferenceStep(&pass1[8 * r], 1 << 20, 21, &o[8 * r]);
     for (int i = 0; i < 64; ++i) {
-        const int64_t v = o[i] + 128;
-        out[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+        out[i] = static_cast<uint8_t>(std::clamp<int64_t>(o[i] + 128, 0, 255));
         if (idctOut) idctOut[i] = static_cast<int16_t>(o[i]);
     }
 }
 
-std::vector<uint16_t> Flat(uint16_t q) { return std::vector<uint16_t>(64, q); }
+const std::vector<uint16_t> kFlat(64, 1);
 
 // Reconstructs into a tight 8x8 buffer.
-std::vector<uint8_t> Reconstruct(const std::vector<int16_t>& block, const std::vector<uint16_t>& q) {
+std::vector<uint8_t> Reconstruct(const std::vector<int16_t>& block, const std::vector<uint16_t>& q = kFlat) {
     std::vector<uint8_t> out(64, 0xEE);
     EXPECT_EQ(ReconstructBlock(block.data(), out.data(), 8, q.data()), PrimOk);
     return out;
 }
 
-std::vector<int16_t> Single(int position, int16_t value) {
+std::vector<int16_t> Single(int position, int value) {
     std::vector<int16_t> block(64, 0);
-    block[position] = value;
+    block[position] = static_cast<int16_t>(value);
     return block;
 }
 
 // ---------------------------------------------------------------------------
 
 TEST(PrepareQuantTable, ReordersZigZagIntoNaturalOrder) {
-    // Walk the anti-diagonals of T.81 Figure A.6, alternating direction.
-    int natural[64], index = 0;
-    for (int diagonal = 0; diagonal < 15; ++diagonal)
-        for (int k = 0; k <= diagonal; ++k) {
-            const int row = diagonal % 2 == 0 ? diagonal - k : k, col = diagonal - row;
-            if (row < 8 && col < 8) natural[index++] = 8 * row + col;
-        }
-    for (int z = 0; z < 64; ++z) EXPECT_EQ(NaturalToZigZag[natural[z]], z) << z;
-    EXPECT_EQ(NaturalToZigZag[7], 28);
-    EXPECT_EQ(NaturalToZigZag[56], 35);
-
+    for (int z = 0; z < 64; ++z) EXPECT_EQ(NaturalToZigZag[wemb_test::kZigzagToNatural[z]], z) << z;
     uint8_t raw[64];
     for (int i = 0; i < 64; ++i) raw[i] = static_cast<uint8_t>(i == 0 ? 255 : i);
     uint16_t prepared[64];
@@ -112,43 +100,35 @@ TEST(PrepareQuantTable, ReordersZigZagIntoNaturalOrder) {
     std::memset(untouched, 0x5A, sizeof(untouched));
     EXPECT_EQ(PrepareQuantTable(nullptr, untouched), PrimErrNullPointer);
     EXPECT_EQ(PrepareQuantTable(raw, nullptr), PrimErrNullPointer);
-    for (uint16_t v : untouched) EXPECT_EQ(v, 0x5A5A);
+    EXPECT_EQ(std::count(untouched, untouched + 64, 0x5A5A), 64);
 }
 
 TEST(ReconstructBlock, WorkedValues) {
-    EXPECT_EQ(Reconstruct(std::vector<int16_t>(64, 0), Flat(1)), std::vector<uint8_t>(64, 128));
-
-    const int dcCases[6][2] = {{8, 129}, {-8, 127}, {4, 129}, {-4, 128}, {1020, 255}, {-1024, 0}};
-    for (const auto& c : dcCases)
-        EXPECT_EQ(Reconstruct(Single(0, static_cast<int16_t>(c[0])), Flat(1)),
-                  std::vector<uint8_t>(64, static_cast<uint8_t>(c[1])))
-            << "DC " << c[0];
-
+    // {DC, sample}; 1000 x 255 saturates to 32767, and 8 x 32767 wraps to -8
+    // in the 16-bit array between the passes: (-8 + 32) >> 6 is 0.
+    const int dcCases[8][3] = {{0, 1, 128}, {8, 1, 129}, {-8, 1, 127}, {4, 1, 129}, {-4, 1, 128},
+                               {1020, 1, 255}, {-1024, 1, 0}, {1000, 255, 128}};
+    for (const auto& c : dcCases) {
+        const std::vector<uint16_t> q(64, static_cast<uint16_t>(c[1]));
+        EXPECT_EQ(Reconstruct(Single(0, c[0]), q), std::vector<uint8_t>(64, static_cast<uint8_t>(c[2]))) << c[0];
+    }
     // Horizontal frequency 1 gives the same row everywhere; vertical
     // frequency 1 the same column.
     const uint8_t ramp[8] = {145, 143, 138, 131, 125, 118, 113, 111};
-    const std::vector<uint8_t> horizontal = Reconstruct(Single(1, 100), Flat(1));
-    const std::vector<uint8_t> vertical = Reconstruct(Single(8, 100), Flat(1));
-    for (int r = 0; r < 8; ++r) {
-        for (int c = 0; c < 8; ++c) {
-            EXPECT_EQ(horizontal[8 * r + c], ramp[c]) << r << "," << c;
-            EXPECT_EQ(vertical[8 * r + c], ramp[r]) << r << "," << c;
-        }
+    const std::vector<uint8_t> horizontal = Reconstruct(Single(1, 100)), vertical = Reconstruct(Single(8, 100));
+    for (int i = 0; i < 64; ++i) {
+        EXPECT_EQ(horizontal[i], ramp[i % 8]) << i;
+        EXPECT_EQ(vertical[i], ramp[i / 8]) << i;
     }
-
-    // 1000 x 255 saturates to 32767; 8 x 32767 wraps to -8 in the 16-bit
-    // array between the passes, and (-8 + 32) >> 6 is 0.
-    EXPECT_EQ(Reconstruct(Single(0, 1000), Flat(255)), std::vector<uint8_t>(64, 128));
 }
 
 TEST(ReconstructBlock, ChecksArgumentsFirstAndWritesOnlyEightBytesPerRow) {
     const std::vector<int16_t> block = Single(0, 80);
-    const std::vector<uint16_t> q = Flat(1);
     std::vector<uint8_t> dst(64, 0xEE);
     EXPECT_EQ(ReconstructBlock(nullptr, nullptr, 0, nullptr), PrimErrNullPointer);
     EXPECT_EQ(ReconstructBlock(block.data(), nullptr, 0, nullptr), PrimErrNullPointer);
     EXPECT_EQ(ReconstructBlock(block.data(), dst.data(), 0, nullptr), PrimErrBadStep);
-    EXPECT_EQ(ReconstructBlock(block.data(), dst.data(), -8, q.data()), PrimErrBadStep);
+    EXPECT_EQ(ReconstructBlock(block.data(), dst.data(), -8, kFlat.data()), PrimErrBadStep);
     EXPECT_EQ(ReconstructBlock(block.data(), dst.data(), 8, nullptr), PrimErrNullPointer);
     EXPECT_EQ(dst, std::vector<uint8_t>(64, 0xEE));
 
@@ -156,8 +136,8 @@ TEST(ReconstructBlock, ChecksArgumentsFirstAndWritesOnlyEightBytesPerRow) {
     for (const std::vector<int16_t>& b : {Single(1, 100), block}) {
         const int32_t step = 13;
         std::vector<uint8_t> wide(7 * step + 8 + 5, 0xEE);
-        ASSERT_EQ(ReconstructBlock(b.data(), wide.data(), step, q.data()), PrimOk);
-        const std::vector<uint8_t> tight = Reconstruct(b, q);
+        ASSERT_EQ(ReconstructBlock(b.data(), wide.data(), step, kFlat.data()), PrimOk);
+        const std::vector<uint8_t> tight = Reconstruct(b);
         for (size_t i = 0; i < wide.size(); ++i) {
             const size_t r = i / step, c = i % step;
             EXPECT_EQ(wide[i], r < 8 && c < 8 ? tight[8 * r + c] : 0xEE) << i;
@@ -171,10 +151,9 @@ TEST(ReconstructBlock, MatchesTheIntegerStepsBitForBit) {
     ForEachSimdLevel([&] {
         uint8_t expected[64];
         for (int dc = -32768; dc <= 32767; ++dc) {
-            const std::vector<int16_t> block = Single(0, static_cast<int16_t>(dc));
-            ReferenceReconstruct(block.data(), Flat(1).data(), expected);
-            const std::vector<uint8_t> got = Reconstruct(block, Flat(1));
-            ASSERT_EQ(std::memcmp(got.data(), expected, 64), 0) << "DC " << dc;
+            const std::vector<int16_t> block = Single(0, dc);
+            ReferenceReconstruct(block.data(), kFlat.data(), expected);
+            ASSERT_EQ(std::memcmp(Reconstruct(block).data(), expected, 64), 0) << "DC " << dc;
         }
 
         std::mt19937 rng(1234);
@@ -192,12 +171,10 @@ TEST(ReconstructBlock, MatchesTheIntegerStepsBitForBit) {
                 for (int n = count(rng); n > 0; --n)
                     block[position(rng)] = static_cast<int16_t>(choice(rng) < 2 ? -32768 : 32767);
             } else {  // realistic magnitudes
-                for (int n = count(rng) * 4; n > 0; --n)
-                    block[position(rng)] = static_cast<int16_t>(small(rng));
+                for (int n = count(rng) * 4; n > 0; --n) block[position(rng)] = static_cast<int16_t>(small(rng));
             }
             ReferenceReconstruct(block.data(), q.data(), expected);
-            const std::vector<uint8_t> got = Reconstruct(block, q);
-            ASSERT_EQ(std::memcmp(got.data(), expected, 64), 0) << "trial " << trial;
+            ASSERT_EQ(std::memcmp(Reconstruct(block, q).data(), expected, 64), 0) << "trial " << trial;
         }
     });
 }
@@ -209,7 +186,7 @@ TEST(InverseDct8x8, MatchesTheIntegerStepsAndDequantizationSaturates) {
         int16_t in[64], out[64], expected[64];
         uint8_t samples[64];
         for (int16_t& v : in) v = static_cast<int16_t>(any16(rng));
-        ReferenceReconstruct(in, Flat(1).data(), samples, expected);
+        ReferenceReconstruct(in, kFlat.data(), samples, expected);
         InverseDct8x8(in, out);
         ASSERT_EQ(std::memcmp(out, expected, sizeof(out)), 0) << "trial " << trial;
     }
@@ -222,68 +199,55 @@ TEST(InverseDct8x8, MatchesTheIntegerStepsAndDequantizationSaturates) {
     EXPECT_EQ(out[6], 99);
 }
 
-// An independent check of the transform: a double-precision IDCT of the
-// same dequantized coefficients, rounded and clamped. Blocks are made as an
-// encoder would: a gradient plus noise of varying strength, forward DCT,
-// quantized by the usual luminance table scaled from near-lossless
+// An independent check of the integer steps themselves: a double-precision
+// IDCT of the same dequantized coefficients, rounded and clamped. Blocks are
+// made as an encoder would: a gradient plus noise of varying strength,
+// forward DCT, quantized by the K.1 table scaled from near-lossless
 // (quantizers down to 1) to coarse.
 //
-// Bound asserted: every sample within 1 of the ideal, and at least 95% equal
-// to it. The 15-bit constants are within 2^-16 relative of the ideal and the
-// four roundings (each pass, and the odd part's >> 12 before each sqrt(2)
-// scaling) cost fractions of an output unit, so the result differs only
-// where the ideal value lies near a half; with these blocks the worst case
-// measured over 2.5 million samples was 1 (the IEEE 1180 peak-error limit).
+// Bound asserted: every sample within 1 of the ideal (the IEEE 1180 peak
+// error), and at least 95% equal to it. The 15-bit constants are within
+// 2^-16 relative of the ideal and the four roundings (each pass, and the odd
+// part's >> 12 before each sqrt(2) scaling) cost fractions of an output
+// unit, so the result differs only where the ideal value lies near a half.
 TEST(ReconstructBlock, StaysWithinOneOfTheIdealTransform) {
-    static const uint16_t kLuma[64] = {
-        16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-        14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-        18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-        49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-    const double pi = std::acos(-1.0);
-    double basis[8][8];  // [x][u]
+    double basis[8][8];  // [x][u]: C(u) / 2 cos((2x + 1) u pi / 16)
     for (int x = 0; x < 8; ++x)
-        for (int u = 0; u < 8; ++u)
-            basis[x][u] = (u == 0 ? std::sqrt(0.5) : 1.0) * std::cos((2 * x + 1) * u * pi / 16);
+        for (int u = 0; u < 8; ++u) basis[x][u] = (u == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * x + 1) * u * std::acos(-1.0) / 16);
+    // The 2-D transform of `in`, forward (samples to coefficients) or inverse.
+    const auto transform = [&](const double* in, double* out, bool inverse) {
+        for (int i = 0; i < 64; ++i) {
+            out[i] = 0;
+            for (int k = 0; k < 64; ++k)
+                out[i] += in[k] * (inverse ? basis[i % 8][k % 8] * basis[i / 8][k / 8] : basis[k % 8][i % 8] * basis[k / 8][i / 8]);
+        }
+    };
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> pixel(0, 255), slope(-10, 10), pick(0, 3), unit(-1000, 1000);
     long total = 0, exact = 0;
     int worst = 0;
     for (int trial = 0; trial < 6000; ++trial) {
-        const int noise = (pick(rng) + 1) * 30;
-        const int base = pixel(rng), dx = slope(rng), dy = slope(rng);
-        double picture[64];
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) {
-                const int v = base + dx * x + dy * y + unit(rng) * noise / 1000;
-                picture[8 * y + x] = std::max(0, std::min(255, v)) - 128.0;
-            }
+        const int noise = (pick(rng) + 1) * 30, base = pixel(rng), dx = slope(rng), dy = slope(rng);
         const int scale = 1 << pick(rng);
+        double picture[64], coefficients[64], dequantized[64], ideal[64];
+        for (int i = 0; i < 64; ++i)
+            picture[i] = std::clamp(base + dx * (i % 8) + dy * (i / 8) + unit(rng) * noise / 1000, 0, 255) - 128.0;
+        transform(picture, coefficients, false);
         std::vector<int16_t> block(64);
         std::vector<uint16_t> q(64);
-        double dequantized[64];
-        for (int v = 0; v < 8; ++v)
-            for (int u = 0; u < 8; ++u) {
-                double sum = 0;
-                for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x) sum += picture[8 * y + x] * basis[x][u] * basis[y][v];
-                const int i = 8 * v + u;
-                q[i] = static_cast<uint16_t>(std::max(1, std::min(255, kLuma[i] * scale / 16)));
-                block[i] = static_cast<int16_t>(std::lround(sum / 4 / q[i]));
-                dequantized[i] = block[i] * q[i];
-            }
+        for (int i = 0; i < 64; ++i) {
+            q[i] = static_cast<uint16_t>(std::clamp(wemb_test::kAnnexKLuminanceQuant[i] * scale / 16, 1, 255));
+            block[i] = static_cast<int16_t>(std::lround(coefficients[i] / q[i]));
+            dequantized[i] = block[i] * q[i];
+        }
+        transform(dequantized, ideal, true);
         const std::vector<uint8_t> got = Reconstruct(block, q);
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 8; ++x) {
-                double sum = 0;
-                for (int v = 0; v < 8; ++v)
-                    for (int u = 0; u < 8; ++u) sum += dequantized[8 * v + u] * basis[x][u] * basis[y][v];
-                const long ideal = std::lround(std::max(0.0, std::min(255.0, sum / 4 + 128)));
-                const int diff = std::abs(static_cast<int>(got[8 * y + x] - ideal));
-                worst = std::max(worst, diff);
-                exact += diff == 0;
-                ++total;
-            }
+        for (int i = 0; i < 64; ++i) {
+            const int diff = std::abs(got[i] - static_cast<int>(std::lround(std::clamp(ideal[i] + 128, 0.0, 255.0))));
+            worst = std::max(worst, diff);
+            exact += diff == 0;
+            ++total;
+        }
     }
     EXPECT_LE(worst, 1);
     EXPECT_GE(exact * 100, total * 95) << exact << " of " << total;

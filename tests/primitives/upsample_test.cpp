@@ -51,22 +51,18 @@ int ExpectedH2V2(const Source& s, int32_t i, int32_t j) {
 using Filter = PrimitiveStatus (*)(const uint8_t*, int32_t, int32_t, int32_t, uint8_t*, int32_t,
                                    int32_t, int32_t);
 
-TEST(UpsampleH2V1, WorkedRow) {
+// The worked row of the filter's description, and a constant plane, which
+// both rounding terms of H2V2 reproduce (16c + 8 and 16c + 7 both shift to c).
+TEST(Upsample, WorkedRowAndConstantPlanes) {
     const uint8_t src[4] = {10, 10, 20, 20};  // border, 10, 20, border
     uint8_t dst[5] = {0, 0, 0, 0, kSentinel};
     ASSERT_EQ(UpsampleH2V1(src + 1, 4, 2, 1, dst, 5, 4, 1), PrimOk);
-    const uint8_t expected[5] = {10, 13, 17, 20, kSentinel};
-    for (int j = 0; j < 5; ++j) EXPECT_EQ(dst[j], expected[j]) << j;
-}
-
-TEST(UpsampleH2V2, ConstantPlaneStaysConstant) {
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 5), (std::vector<uint8_t>{10, 13, 17, 20, kSentinel}));
     for (int value : {0, 1, 7, 128, 254, 255}) {
-        const std::vector<uint8_t> src(40 * 6, static_cast<uint8_t>(value));
-        std::vector<uint8_t> dst(70 * 8, kSentinel);
-        ASSERT_EQ(UpsampleH2V2(src.data() + 40 + 1, 40, 33, 4, dst.data(), 70, 66, 8), PrimOk);
-        for (int32_t i = 0; i < 8; ++i)
-            for (int32_t j = 0; j < 70; ++j)
-                EXPECT_EQ(dst[i * 70 + j], j < 66 ? value : kSentinel) << i << "," << j;
+        const std::vector<uint8_t> plane(40 * 6, static_cast<uint8_t>(value));
+        std::vector<uint8_t> out(70 * 8, kSentinel);
+        ASSERT_EQ(UpsampleH2V2(plane.data() + 40 + 1, 40, 33, 4, out.data(), 70, 66, 8), PrimOk);
+        for (int32_t i = 0; i < 70 * 8; ++i) EXPECT_EQ(out[i], i % 70 < 66 ? value : kSentinel) << i;
     }
 }
 
@@ -118,7 +114,7 @@ TEST(Upsample, ChecksArgumentsInOrderAndWritesNothingOnFailure) {
     EXPECT_EQ(dst, std::vector<uint8_t>(64, kSentinel));
 }
 
-TEST(CopyBytes, CopiesExactlyTheRangeAtAnyAlignment) {
+TEST(CopyBytes, CopiesExactlyTheRangeAtAnyAlignmentAndChecksPointersFirst) {
     std::vector<uint8_t> src(200);
     for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
     for (int32_t offset = 0; offset < 5; ++offset) {
@@ -132,16 +128,12 @@ TEST(CopyBytes, CopiesExactlyTheRangeAtAnyAlignment) {
             }
         }
     }
-}
-
-TEST(CopyBytes, ChecksPointersBeforeLength) {
-    const uint8_t src[4] = {1, 2, 3, 4};
     uint8_t dst[4] = {9, 9, 9, 9};
-    EXPECT_EQ(CopyBytes(src, nullptr, 0), PrimErrNullPointer);
+    EXPECT_EQ(CopyBytes(src.data(), nullptr, 0), PrimErrNullPointer);
     EXPECT_EQ(CopyBytes(nullptr, dst, 4), PrimErrNullPointer);
-    EXPECT_EQ(CopyBytes(src, dst, 0), PrimErrBadSize);
-    EXPECT_EQ(CopyBytes(src, dst, -4), PrimErrBadSize);
-    for (uint8_t v : dst) EXPECT_EQ(v, 9);
+    EXPECT_EQ(CopyBytes(src.data(), dst, 0), PrimErrBadSize);
+    EXPECT_EQ(CopyBytes(src.data(), dst, -4), PrimErrBadSize);
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 4), std::vector<uint8_t>(4, 9));
 }
 
 }  // namespace
