@@ -21,64 +21,46 @@ constexpr uint32_t kAviifList = 0x01;
 constexpr uint32_t kAviifKeyframe = 0x10;
 constexpr uint32_t kNotKeyframe = 0x80000000u;  // in the size of an 'ix##' entry
 
-// Appends bytes and holes to an AviImage and patches chunk sizes on closing.
-class Writer {
-public:
-    explicit Writer(AviImage* image) : m_image(image) {}
-    uint64_t Position() const { return m_image->size; }
+// Little-endian 32-bit fields; two 16-bit fields go in one as low | high << 16.
+std::vector<uint8_t> Le32(std::initializer_list<uint32_t> fields) {
+    std::vector<uint8_t> bytes;
+    for (uint32_t v : fields) {
+        bytes.insert(bytes.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+    }
+    return bytes;
+}
 
-    void Bytes(const std::vector<uint8_t>& data) {
-        auto& pieces = m_image->pieces;
-        if (data.empty()) return;
-        if (pieces.empty() || pieces.back().first + pieces.back().second.size() != Position()) {
-            pieces.push_back({Position(), {}});
-        }
-        pieces.back().second.insert(pieces.back().second.end(), data.begin(), data.end());
-        m_image->size += data.size();
+// Appends bytes at the end of the image; a hole before them starts a new piece.
+void Append(AviImage& image, const std::vector<uint8_t>& data) {
+    auto& pieces = image.pieces;
+    if (pieces.empty() || pieces.back().first + pieces.back().second.size() != image.size) {
+        pieces.push_back({image.size, {}});
     }
-    // Little-endian 32-bit fields; two 16-bit fields go in one as low | high << 16.
-    void Put(std::initializer_list<uint32_t> fields) {
-        for (uint32_t v : fields) Bytes({uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
-    }
-    void Zeros(size_t count) { Bytes(std::vector<uint8_t>(count)); }
+    pieces.back().second.insert(pieces.back().second.end(), data.begin(), data.end());
+    image.size += data.size();
+}
 
-    uint64_t Begin(const std::string& id) {
-        const uint64_t at = Position();
-        Put({Fcc(id), 0});
-        return at;
-    }
-    uint64_t BeginList(const char* kind, const char* type) {
-        const uint64_t at = Begin(kind);
-        Put({Fcc(type)});
-        return at;
-    }
-    // Writes the chunk's size and the pad byte that keeps the next chunk even.
-    void End(uint64_t at) {
-        const uint64_t size = Position() - at - 8;
-        m_image->Patch32(at + 4, static_cast<uint32_t>(size));
-        if (size & 1) Zeros(1);
-    }
-    uint64_t Chunk(const std::string& id, const std::vector<uint8_t>& payload) {
-        const uint64_t at = Begin(id);
-        Bytes(payload);
-        End(at);
-        return at;
-    }
-    uint64_t Fields(const std::string& id, std::initializer_list<uint32_t> fields) {
-        const uint64_t at = Begin(id);
-        Put(fields);
-        End(at);
-        return at;
-    }
-    void Junk(uint64_t holeBytes) {
-        const uint64_t at = Begin("JUNK");
-        m_image->size += holeBytes;
-        End(at);
-    }
+// Starts a chunk, or a list of `type`; End writes its size once it is known.
+uint64_t Begin(AviImage& image, const std::string& id, const char* type = nullptr) {
+    const uint64_t at = image.size;
+    Append(image, Le32({Fcc(id), 0}));
+    if (type != nullptr) Append(image, Le32({Fcc(type)}));
+    return at;
+}
 
-private:
-    AviImage* m_image;
-};
+// Writes the chunk's size and the pad byte that keeps the next chunk even.
+void End(AviImage& image, uint64_t at) {
+    const uint64_t size = image.size - at - 8;
+    image.Patch32(at + 4, static_cast<uint32_t>(size));
+    if (size & 1) Append(image, {0});
+}
+
+uint64_t Chunk(AviImage& image, const std::string& id, const std::vector<uint8_t>& payload) {
+    const uint64_t at = Begin(image, id);
+    Append(image, payload);
+    End(image, at);
+    return at;
+}
 
 struct Idx1Entry {
     uint32_t id, flags;
@@ -108,7 +90,6 @@ std::vector<uint8_t> AviImage::Bytes() const {
 
 AviImage BuildAvi(const AviOptions& o) {
     AviImage image;
-    Writer w(&image);
     const size_t count = o.frames.size();
     const std::string stream = o.audio ? "01" : "00";
     const uint32_t frameId = Fcc(stream + "dc"), audioId = Fcc("00wb");
@@ -119,100 +100,105 @@ AviImage BuildAvi(const AviOptions& o) {
     const uint32_t width = static_cast<uint32_t>(o.width), height = static_cast<uint32_t>(o.height);
     const std::vector<uint8_t> junk(5, 7);
 
-    image.riffs.push_back(w.BeginList("RIFF", "AVI "));
-    image.hdrl = w.BeginList("LIST", "hdrl");
+    image.riffs.push_back(Begin(image, "RIFF", "AVI "));
+    image.hdrl = Begin(image, "LIST", "hdrl");
     // avih: 40000 us per frame, flags (AVIF_HASINDEX), dwTotalFrames of this
     // RIFF, streams, buffer size, size, reserved.
-    image.avih = w.Fields("avih", {40000, 0, 0, o.index != IndexKind::None ? 0x10u : 0u,
-                                   static_cast<uint32_t>(std::min(count, perRiff)), 0,
-                                   o.audio ? 2u : 1u, largest, width, height, 0, 0, 0, 0});
-    if (o.junk) w.Chunk("JUNK", junk);
+    image.avih = Chunk(image, "avih", Le32({40000, 0, 0, o.index != IndexKind::None ? 0x10u : 0u,
+                                            static_cast<uint32_t>(std::min(count, perRiff)), 0,
+                                            o.audio ? 2u : 1u, largest, width, height, 0, 0, 0, 0}));
+    if (o.junk) Chunk(image, "JUNK", junk);
     if (o.audio) {  // 8-bit mono PCM at 8000 samples per second
-        const uint64_t strl = w.BeginList("LIST", "strl");
-        w.Fields("strh", {Fcc("auds"), 0, 0, 0, 0, 1, 8000, 0, static_cast<uint32_t>(count * 3), 3, 0, 1, 0, 0});
-        w.Fields("strf", {1 | 1 << 16, 8000, 8000, 1 | 8 << 16});
-        w.End(strl);
+        const uint64_t strl = Begin(image, "LIST", "strl");
+        Chunk(image, "strh",
+              Le32({Fcc("auds"), 0, 0, 0, 0, 1, 8000, 0, static_cast<uint32_t>(count * 3), 3, 0, 1, 0, 0}));
+        Chunk(image, "strf", Le32({1 | 1 << 16, 8000, 8000, 1 | 8 << 16}));
+        End(image, strl);
     }
-    image.videoStrl = w.BeginList("LIST", "strl");
+    image.videoStrl = Begin(image, "LIST", "strl");
     // strh: type, handler, flags, priority and language, initial frames,
     // scale, rate, start, length, buffer size, quality, sample size, rcFrame.
-    image.videoStrh = w.Fields("strh", {Fcc("vids"), o.compression, 0, 0, 0, 1, 25, 0,
-                                        static_cast<uint32_t>(count), largest, 0xFFFFFFFFu, 0, 0,
-                                        width | height << 16});
+    image.videoStrh = Chunk(image, "strh", Le32({Fcc("vids"), o.compression, 0, 0, 0, 1, 25, 0,
+                                                 static_cast<uint32_t>(count), largest, 0xFFFFFFFFu, 0, 0,
+                                                 width | height << 16}));
     // strf: a BITMAPINFOHEADER of 24 bits (planes 1).
-    image.videoStrf = w.Fields("strf", {40, width, height, 1 | 24 << 16, o.compression,
-                                        width * height * 3, 0, 0, 0, 0});
+    image.videoStrf = Chunk(image, "strf", Le32({40, width, height, 1 | 24 << 16, o.compression,
+                                                 width * height * 3, 0, 0, 0, 0}));
     if (o.index == IndexKind::OpenDml) {
         // Super index (4 longs per entry, AVI_INDEX_OF_INDEXES); its entries
         // are filled in once the 'ix##' chunks exist.
-        image.indx = w.Begin("indx");
-        w.Put({4, static_cast<uint32_t>(riffCount), frameId, 0, 0, 0});
-        w.Zeros(16 * riffCount);
-        w.End(image.indx);
+        std::vector<uint8_t> indx = Le32({4, static_cast<uint32_t>(riffCount), frameId, 0, 0, 0});
+        indx.resize(indx.size() + 16 * riffCount);
+        image.indx = Chunk(image, "indx", indx);
     }
-    w.End(image.videoStrl);
+    End(image, image.videoStrl);
     if (o.index == IndexKind::OpenDml) {
-        const uint64_t odml = w.BeginList("LIST", "odml");
-        const uint64_t dmlh = w.Begin("dmlh");
-        w.Put({static_cast<uint32_t>(count)});
-        w.Zeros(244);
-        w.End(dmlh);
-        w.End(odml);
+        const uint64_t odml = Begin(image, "LIST", "odml");
+        std::vector<uint8_t> dmlh = Le32({static_cast<uint32_t>(count)});  // dwTotalFrames
+        dmlh.resize(248);
+        Chunk(image, "dmlh", dmlh);
+        End(image, odml);
     }
-    w.End(image.hdrl);
-    if (o.junk) w.Chunk("JUNK", junk);
+    End(image, image.hdrl);
+    if (o.junk) Chunk(image, "JUNK", junk);
 
     for (size_t riff = 0; riff < riffCount; ++riff) {
-        if (riff > 0) image.riffs.push_back(w.BeginList("RIFF", "AVIX"));
-        const uint64_t movi = w.BeginList("LIST", "movi");
+        if (riff > 0) image.riffs.push_back(Begin(image, "RIFF", "AVIX"));
+        const uint64_t movi = Begin(image, "LIST", "movi");
         image.movis.push_back(movi);
-        if (o.moviHoleBytes != 0) w.Junk(o.moviHoleBytes);
+        if (o.moviHoleBytes != 0) {
+            const uint64_t hole = Begin(image, "JUNK");
+            image.size += o.moviHoleBytes;
+            End(image, hole);
+        }
         std::vector<Idx1Entry> entries;
         const size_t first = riff * perRiff, last = std::min(first + perRiff, count);
         for (size_t i = first; i < last; ++i) {
             std::vector<uint64_t> recs;
-            for (int depth = 0; depth < o.recDepth; ++depth) recs.push_back(w.BeginList("LIST", "rec "));
-            if (o.audio) entries.push_back({audioId, kAviifKeyframe, w.Chunk("00wb", {0x80, 0x81, 0x82}), 3});
-            const uint64_t chunk = w.Chunk(stream + "dc", o.frames[i]);
+            for (int depth = 0; depth < o.recDepth; ++depth) recs.push_back(Begin(image, "LIST", "rec "));
+            if (o.audio) {
+                entries.push_back({audioId, kAviifKeyframe, Chunk(image, "00wb", {0x80, 0x81, 0x82}), 3});
+            }
+            const uint64_t chunk = Chunk(image, stream + "dc", o.frames[i]);
             image.frameChunks.push_back(chunk);
             entries.push_back({frameId, i % 2 == 0 ? kAviifKeyframe : 0, chunk,
                                static_cast<uint32_t>(o.frames[i].size())});
-            for (auto rec = recs.rbegin(); rec != recs.rend(); ++rec) w.End(*rec);
+            for (auto rec = recs.rbegin(); rec != recs.rend(); ++rec) End(image, *rec);
             if (!recs.empty()) {
                 entries.insert(entries.end() - (o.audio ? 2 : 1),
                                {Fcc("rec "), kAviifList, recs.front(),
-                                static_cast<uint32_t>(w.Position() - recs.front() - 8)});
+                                static_cast<uint32_t>(image.size - recs.front() - 8)});
             }
-            if (o.junk) w.Chunk("JUNK", junk);
+            if (o.junk) Chunk(image, "JUNK", junk);
         }
         if (o.index == IndexKind::OpenDml) {
             // Standard index: 2 longs per entry, AVI_INDEX_OF_CHUNKS, the
             // movi list as qwBaseOffset.
-            const uint64_t ix = w.Begin("ix" + stream);
+            const uint64_t ix = Begin(image, "ix" + stream);
             image.stdIndexes.push_back(ix);
-            w.Put({0x01000002, static_cast<uint32_t>(last - first), frameId, static_cast<uint32_t>(movi),
-                   static_cast<uint32_t>(movi >> 32), 0});
+            Append(image, Le32({0x01000002, static_cast<uint32_t>(last - first), frameId,
+                                static_cast<uint32_t>(movi), static_cast<uint32_t>(movi >> 32), 0}));
             for (size_t i = first; i < last; ++i) {
-                w.Put({static_cast<uint32_t>(image.frameChunks[i] + 8 - movi),
-                       static_cast<uint32_t>(o.frames[i].size()) | (i % 2 == 0 ? 0 : kNotKeyframe)});
+                const uint32_t size = static_cast<uint32_t>(o.frames[i].size());
+                Append(image, Le32({static_cast<uint32_t>(image.frameChunks[i] + 8 - movi),
+                                    size | (i % 2 == 0 ? 0 : kNotKeyframe)}));
             }
-            w.End(ix);
+            End(image, ix);
             const uint64_t entry = image.indx + 8 + 24 + 16 * riff;  // qwOffset, dwSize, dwDuration
-            const uint32_t fields[] = {static_cast<uint32_t>(ix), static_cast<uint32_t>(ix >> 32),
-                                       static_cast<uint32_t>(w.Position() - ix),
-                                       static_cast<uint32_t>(last - first)};
+            const uint32_t fields[] = {uint32_t(ix), uint32_t(ix >> 32), uint32_t(image.size - ix),
+                                       uint32_t(last - first)};
             for (int k = 0; k < 4; ++k) image.Patch32(entry + 4 * k, fields[k]);
         }
-        w.End(movi);
+        End(image, movi);
         if (riff == 0 && o.index != IndexKind::None) {
-            image.idx1 = w.Begin("idx1");
+            image.idx1 = Begin(image, "idx1");
             const uint64_t base = o.index == IndexKind::Idx1Absolute ? 0 : movi + 8;
             for (const Idx1Entry& e : entries) {
-                w.Put({e.id, e.flags, static_cast<uint32_t>(e.at - base), e.size});
+                Append(image, Le32({e.id, e.flags, static_cast<uint32_t>(e.at - base), e.size}));
             }
-            w.End(image.idx1);
+            End(image, image.idx1);
         }
-        w.End(image.riffs.back());
+        End(image, image.riffs.back());
     }
     return image;
 }
