@@ -348,18 +348,16 @@ TEST_F(AviReaderLargeFiles, FramesBeyondFourGigabytesAreFoundAndRead) {
     for (const auto& [index, source] : {std::make_pair(kOdml, kByOdml), std::make_pair(kIdx1, kByIdx1),
                                         std::make_pair(kNoIndex, kByScan)}) {
         SCOPED_TRACE(static_cast<int>(index));
-        AviOptions options;
-        options.frames = {avi_test::FramePayload(0, 33), avi_test::FramePayload(1, 40)};
-        options.index = index;
-        options.framesPerRiff = 1;
-        options.moviHoleBytes = 0x80000000u;  // a 2 GB JUNK hole opens each movi list
+        // A 2 GB JUNK hole opens each movi list: frames 3 and 4 lie past 4 GB.
+        AviOptions options = SampleOptions(index);
+        options.framesPerRiff = 3, options.moviHoleBytes = 0x80000000u;
         const AviImage image = BuildAvi(options);
-        ASSERT_GT(image.frameChunks[1], uint64_t{1} << 32);
+        ASSERT_GT(image.frameChunks[3], uint64_t{1} << 32);
         if (!avi_test::WriteImage(path, image)) GTEST_SKIP() << "no sparse file of " << image.size << " B";
         ASSERT_TRUE(reader.Open(path, &error)) << error;
         EXPECT_EQ(reader.FrameSource(), source);
-        ASSERT_NO_FATAL_FAILURE(ExpectFrames(options.frames, 2));
-        EXPECT_EQ(reader.Frame(1).offset, image.frameChunks[1] + 8);
+        ASSERT_NO_FATAL_FAILURE(ExpectFrames(options.frames, 5));
+        EXPECT_EQ(reader.Frame(4).offset, image.frameChunks[4] + 8);
     }
 }
 

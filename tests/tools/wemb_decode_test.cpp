@@ -94,10 +94,7 @@ std::vector<Bytes> ClipFrames() {
 std::string WriteAvi(const wemb_test::TempDir& dir, const std::string& name, const std::vector<Bytes>& frames,
                      uint32_t compression = 0x626D6577, int32_t width = 64, int32_t height = 48) {
     avi_test::AviOptions options;
-    options.frames = frames;
-    options.compression = compression;
-    options.width = width;
-    options.height = height;
+    options.frames = frames, options.compression = compression, options.width = width, options.height = height;
     WriteFile(dir / name, avi_test::BuildAvi(options).Bytes());
     return dir / name;
 }
@@ -126,26 +123,6 @@ TEST(WembDecode, WritesEveryFrameAsTheCodecDecodesItAndReportsTheDamagedOne) {
     }
 }
 
-TEST(WembDecode, SingleJpegFileAndStandardInput) {
-    wemb_test::TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string jpeg = std::string(WEMB_TESTDATA_DIR) + "/ycc420_227x149_q85.jpg";  // rows padded
-    const Bytes expected = ExpectedBmp(ReadFile(jpeg));
-    // The long-standing form: one frame, one file of exactly that name.
-    HostRun run = RunHost(dir, {jpeg, "-o", dir / "out.bmp"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir / "out.bmp"), expected);
-    EXPECT_TRUE(Has(run.err, "1 frame decoded, 0 failed")) << run.err;
-
-    run = RunHost(dir, {"-", "-o", dir / "stdin.bmp"}, jpeg);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir / "stdin.bmp"), expected);
-
-    run = RunHost(dir, {"-", "-o", dir / "none.bmp"});  // empty standard input
-    EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_TRUE(Has(run.err, "standard input: ")) << run.err;
-}
-
 TEST(WembDecode, RawOutputIsEveryFramesRowsWithoutPadding) {
     wemb_test::TempDir dir;
     ASSERT_TRUE(dir.ok());
@@ -167,37 +144,18 @@ TEST(WembDecode, RawOutputIsEveryFramesRowsWithoutPadding) {
     }
 }
 
-TEST(WembDecode, InfoAndStreamsOfAnotherCompression) {
-    wemb_test::TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::vector<Bytes> sound = {Testdata("ycc420_64x48_q85.jpg"), Testdata("grey_64x48_q75.jpg")};
-    const std::string wemb = WriteAvi(dir, "wemb.avi", sound);
-    const std::string mjpg = WriteAvi(dir, "mjpg.avi", sound, 0x47504A4D);  // 'MJPG'
-
-    HostRun run = RunHost(dir, {"--info", wemb});
-    EXPECT_EQ(run.status, 0) << run.err;
-    for (const char* part : {"Wemb codec", "Torvane Wemb Video Codec", "64 x 48", "'wemb'", "frames:   2",
-                             "25.000 frames/s", "accepts the stream"}) {
-        EXPECT_TRUE(Has(run.out, part)) << part << " in\n" << run.out;
-    }
-    run = RunHost(dir, {mjpg});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Has(run.err, "'MJPG'") && Has(run.err, "--force-wemb")) << run.err;
-    run = RunHost(dir, {"--info", mjpg});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Has(run.out, "refuses the stream")) << run.out;
-    run = RunHost(dir, {"--force-wemb", mjpg, "-o", dir / "forced/"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir / "forced/frame-000001.bmp"), ExpectedBmp(sound[1]));
-}
-
-TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
+// Runs judged by their exit status and what they print; the pictures some of
+// them write are compared after.
+TEST(WembDecode, ExitStatusesMessagesAndSingleFrames) {
     wemb_test::TempDir dir;
     ASSERT_TRUE(dir.ok());
     const std::string clip = WriteAvi(dir, "clip.avi", ClipFrames());
-    Bytes cut = Testdata("ycc420_64x48_q85.jpg");
-    cut.resize(300);
+    const std::vector<Bytes> sound = {Testdata("ycc420_64x48_q85.jpg"), Testdata("grey_64x48_q75.jpg")};
+    const std::string wemb = WriteAvi(dir, "wemb.avi", sound);
+    const std::string mjpg = WriteAvi(dir, "mjpg.avi", sound, 0x47504A4D);  // 'MJPG'
+    const Bytes cut(sound[0].begin(), sound[0].begin() + 300);
     const std::string broken = WriteAvi(dir, "broken.avi", {cut, cut, cut});
+    const std::string jpeg = std::string(WEMB_TESTDATA_DIR) + "/ycc420_227x149_q85.jpg";  // rows padded
     mkdir((dir / "a").c_str(), 0700);
     mkdir((dir / "b").c_str(), 0700);
     WriteFile(dir / "a/x.jpg", Testdata("grey_8x8_q90.jpg"));
@@ -210,26 +168,39 @@ TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
     ASSERT_LT(sof + 9, huge.size());
     for (size_t at : {sof + 5, sof + 7}) huge[at] = 40000 >> 8, huge[at + 1] = 40000 & 0xFF;
     WriteFile(dir / "huge.jpg", huge);
-
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* message;
+        std::vector<const char*> printed;  // parts of standard error, or of standard output for --info
+        std::string input = "/dev/null";   // standard input
     };
     const Case cases[] = {
-        {{clip, "-f", "7-"}, 2, "no frame in the range 7-; its frames are 0-6"},
-        {{broken}, 1, "none of its 3 frames decoded"},
-        {{dir / "missing.jpg", clip, "-f", "0"}, 2, "missing.jpg: cannot open"},
-        {{dir / "huge.jpg"}, 1, "a 40000 x 40000 picture needs 4800000000 bytes"},
-        {{dir / "a/x.jpg", dir / "b/x.jpg", "-o", dir / "same/"}, 2, "would both be written to"},
-        {{clip, clip, "-f", "0", "-o", dir / "same.bmp"}, 2, "would both be written to"},
+        // One JPEG frame: one file of exactly the name given; from standard input too.
+        {{jpeg, "-o", dir / "out.bmp"}, 0, {"1 frame decoded, 0 failed"}},
+        {{"-", "-o", dir / "stdin.bmp"}, 0, {}, jpeg},
+        {{"-", "-o", dir / "none.bmp"}, 1, {"standard input: "}},  // empty standard input
+        {{"--info", wemb}, 0, {"Wemb codec", "Torvane Wemb Video Codec", "64 x 48", "'wemb'", "frames:   2",
+                               "25.000 frames/s", "accepts the stream"}},
+        {{mjpg}, 2, {"'MJPG'", "--force-wemb"}},
+        {{"--info", mjpg}, 2, {"refuses the stream"}},
+        {{"--force-wemb", mjpg, "-o", dir / "forced/"}, 0, {}},
+        {{clip, "-f", "7-"}, 2, {"no frame in the range 7-; its frames are 0-6"}},
+        {{broken}, 1, {"none of its 3 frames decoded"}},
+        {{dir / "missing.jpg", clip, "-f", "0"}, 2, {"missing.jpg: cannot open"}},
+        {{dir / "huge.jpg"}, 1, {"a 40000 x 40000 picture needs 4800000000 bytes"}},
+        {{dir / "a/x.jpg", dir / "b/x.jpg", "-o", dir / "same/"}, 2, {"would both be written to"}},
+        {{clip, clip, "-f", "0", "-o", dir / "same.bmp"}, 2, {"would both be written to"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0]);
-        const HostRun run = RunHost(dir, c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const HostRun run = RunHost(dir, c.args, c.input);
         EXPECT_EQ(run.status, c.status) << run.err;
-        EXPECT_TRUE(Has(run.err, c.message)) << run.err;
+        for (const char* part : c.printed) EXPECT_TRUE(Has(c.args[0] == "--info" ? run.out : run.err, part)) << part;
     }
+    const Bytes expected = ExpectedBmp(ReadFile(jpeg));
+    EXPECT_EQ(ReadFile(dir / "out.bmp"), expected);
+    EXPECT_EQ(ReadFile(dir / "stdin.bmp"), expected);
+    EXPECT_EQ(ReadFile(dir / "forced/frame-000001.bmp"), ExpectedBmp(sound[1]));
     EXPECT_FALSE(Exists(dir / "same"));  // refused before anything was written
     EXPECT_FALSE(Exists(dir / "same-000000.bmp"));
 
