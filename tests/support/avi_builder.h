@@ -18,22 +18,20 @@ namespace avi_test {
 
 enum class IndexKind { None, Idx1Relative, Idx1Absolute, OpenDml };
 
+// The stream runs at 25 frames per second; even-numbered frames are keyframes.
 struct AviOptions {
     std::vector<std::vector<uint8_t>> frames;  // video payloads; empty = dropped frame
     IndexKind index = IndexKind::Idx1Relative;
-    int keyframeInterval = 1;   // frame i is a keyframe when i % keyframeInterval == 0
     bool audio = false;         // stream 0 is audio with a 3-byte '00wb' chunk before each
                                 // frame; the video becomes stream 1
     int recDepth = 0;           // each frame and its audio inside this many nested
                                 // LIST 'rec ' (idx1 lists the outermost)
     bool junk = false;          // a 5-byte JUNK in hdrl, before movi and after each frame
-    size_t framesPerRiff = 0;   // OpenDML: a new RIFF 'AVIX' after this many frames
+    size_t framesPerRiff = 0;   // a new RIFF 'AVIX' after this many frames
     uint32_t moviHoleBytes = 0; // a JUNK chunk of this size opens every movi list
     uint32_t compression = 0x626D6577;  // 'wemb'
     int32_t width = 64;
     int32_t height = 48;
-    uint32_t rate = 25;
-    uint32_t scale = 1;
 };
 
 // An AVI file as written pieces; the gaps between them read as zeros.
@@ -42,8 +40,7 @@ struct AviImage {
     std::vector<std::pair<uint64_t, std::vector<uint8_t>>> pieces;
 
     // Header offsets of the parts tests poke at (0 when absent).
-    uint64_t avih = 0, videoStrh = 0, videoStrf = 0, videoStrl = 0, indx = 0, idx1 = 0;
-    uint64_t hdrl = 0;
+    uint64_t hdrl = 0, avih = 0, videoStrl = 0, videoStrh = 0, videoStrf = 0, indx = 0, idx1 = 0;
     std::vector<uint64_t> riffs;        // each RIFF chunk
     std::vector<uint64_t> movis;        // each LIST 'movi'
     std::vector<uint64_t> frameChunks;  // each video chunk, in frame order
@@ -57,25 +54,9 @@ struct AviImage {
 
 AviImage BuildAvi(const AviOptions& options);
 
-// A file in a fresh temporary directory, removed with the directory when the
-// object goes away.
-class TempFile {
-public:
-    explicit TempFile(const std::string& name);
-    ~TempFile();
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return m_path; }
-
-    bool Write(const std::vector<uint8_t>& bytes) const;
-    // Writes a (possibly sparse) image; false when the file system refuses
-    // its size or a write fails.
-    bool Write(const AviImage& image) const;
-
-private:
-    std::string m_dir;
-    std::string m_path;
-};
+// Writes the image to `path`, its holes as a sparse file. False when the
+// file system refuses its size or a write fails.
+bool WriteImage(const std::string& path, const AviImage& image);
 
 // Distinct, recognisable payload bytes for frame `index` of `size` bytes.
 std::vector<uint8_t> FramePayload(int index, size_t size);

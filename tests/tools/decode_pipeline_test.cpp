@@ -7,36 +7,28 @@
 #include <string>
 #include <vector>
 
-#include "support/codec_decode.h"
+#include "support/host_picture.h"
 #include "tools/codec_session.h"
 #include "tools/jpeg_probe.h"
 
 namespace {
 
-std::vector<uint8_t> ReadTestdata(const std::string& name) {
-    std::ifstream in(std::string(WEMB_TESTDATA_DIR) + "/" + name, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // Frames held in memory, each with a format of its own size, as the JPEG
-// file source gives them; an empty frame is dropped, a frame without bytes
-// on record is unreadable.
+// file source gives them; an empty frame is dropped, frame `unreadable`
+// cannot be loaded.
 class MemorySource : public FrameSource {
 public:
-    struct Frame {
-        std::vector<uint8_t> bytes;
-        bool readable = true;
-    };
-    std::vector<Frame> frames;
+    std::vector<std::vector<uint8_t>> frames;
+    size_t unreadable = SIZE_MAX;
 
     size_t Count() const override { return frames.size(); }
     bool Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
               std::string* error) const override {
-        if (!frames[index].readable) {
+        if (index == unreadable) {
             *error = "unreadable frame";
             return false;
         }
-        *bytes = frames[index].bytes;
+        *bytes = frames[index];
         int32_t width = 16, height = 16;  // any size for a frame without a header
         ProbeJpegSize(bytes->data(), bytes->size(), &width, &height);
         *format = WembFormat(width, height);
@@ -45,77 +37,59 @@ public:
     std::string Label(size_t index) const override { return "memory " + std::to_string(index); }
 };
 
-// Eighteen frames of five sizes and four sampling modes, among them one
-// damaged (cut in half: no EOI), one dropped and one unreadable.
+// Eighteen frames of six kinds (sizes, sampling, progressive), among them
+// frame 7 damaged (cut in half: no EOI), 10 dropped and 13 unreadable.
 MemorySource MixedSource() {
-    const char* names[] = {"ycc420_64x48_q85.jpg", "rgb_33x17_q90.jpg", "ycc422_227x149_q85.jpg",
-                           "grey_17x9_q90.jpg",     "ycc444_64x48_q85.jpg", "ycc420_prog_33x17_q85.jpg"};
     MemorySource source;
     for (int round = 0; round < 3; ++round) {
-        for (const char* name : names) source.frames.push_back({ReadTestdata(name)});
-    }
-    std::vector<uint8_t>& damaged = source.frames[7].bytes;
-    damaged.resize(damaged.size() / 2);
-    source.frames[10].bytes.clear();
-    source.frames[13].readable = false;
-    return source;
-}
-
-bool RowsEqual(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int32_t width,
-               int32_t height) {
-    const size_t step = (size_t(width) * 3 + 3) & ~size_t(3);
-    if (a.size() < step * height || b.size() < step * height) return false;
-    for (int32_t row = 0; row < height; ++row) {
-        if (!std::equal(a.begin() + step * row, a.begin() + step * row + width * 3, b.begin() + step * row)) {
-            return false;
+        for (const char* name : {"ycc420_64x48_q85.jpg", "rgb_33x17_q90.jpg", "ycc422_227x149_q85.jpg",
+                                 "grey_17x9_q90.jpg", "ycc444_64x48_q85.jpg", "ycc420_prog_33x17_q85.jpg"}) {
+            std::ifstream in(std::string(WEMB_TESTDATA_DIR) + "/" + name, std::ios::binary);
+            source.frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         }
     }
-    return true;
+    source.frames[7].resize(source.frames[7].size() / 2);
+    source.frames[10].clear();
+    source.unreadable = 13;
+    return source;
 }
 
 TEST(RunDecodePipeline, DeliversInOrderWithTheCodecsPicturesOnAnyThreadCount) {
     const MemorySource source = MixedSource();
-    ASSERT_GT(source.frames[0].bytes.size(), 100u);
+    ASSERT_GT(source.frames[0].size(), 100u);
+    std::vector<wemb_test::CodecResult> expected;
+    for (const auto& bytes : source.frames) expected.push_back(wemb_test::HostPicture(bytes));
+    const std::vector<size_t> all = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
     for (int threads : {1, 2, 8}) {
-        for (const std::vector<size_t>& indices :
-             {std::vector<size_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17},
-              std::vector<size_t>{17, 7, 3, 10, 3, 0}}) {
-            SCOPED_TRACE("threads " + std::to_string(threads) + ", " + std::to_string(indices.size()) +
-                         " frames");
+        for (const std::vector<size_t>& indices : {all, std::vector<size_t>{17, 7, 3, 10, 3, 0}}) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(indices.size()) + " frames");
             std::vector<size_t> seen;
-            size_t ok = 0, failed = 0, dropped = 0;
-            double megapixels = 0;
+            PipelineStats counted;
             const PipelineStats stats = RunDecodePipeline(source, indices, threads, [&](DecodedFrame& frame) {
-                seen.push_back(frame.index);
-                const std::vector<uint8_t>& bytes = source.frames[frame.index].bytes;
-                if (frame.index == 10) {
-                    EXPECT_TRUE(frame.dropped);
-                    ++dropped;
-                } else if (frame.index == 7 || frame.index == 13) {
-                    EXPECT_FALSE(frame.ok);
-                    EXPECT_FALSE(frame.error.empty());
-                    if (frame.index == 13) {
-                        EXPECT_EQ(frame.error, "unreadable frame");
-                    }
-                    ++failed;
-                } else {
-                    const wemb_test::CodecResult expected = wemb_test::DecodeWithCodec(bytes);
-                    EXPECT_EQ(expected.status, ICERR_OK);
-                    EXPECT_TRUE(frame.ok) << frame.index << ": " << frame.error;
-                    EXPECT_EQ(frame.format.biWidth, expected.width);
-                    EXPECT_EQ(frame.format.biHeight, expected.height);
-                    EXPECT_TRUE(RowsEqual(frame.pixels, expected.pixels, expected.width, expected.height))
-                        << "frame " << frame.index;
-                    ++ok;
-                    megapixels += expected.width * expected.height / 1e6;
+                const size_t i = frame.index;
+                const bool damaged = i == 7 || i == 13, sound = !damaged && i != 10;
+                seen.push_back(i);
+                EXPECT_EQ(frame.dropped, i == 10) << i;
+                EXPECT_EQ(frame.ok, sound) << i << ": " << frame.error;
+                EXPECT_EQ(frame.error.empty(), !damaged) << i;
+                EXPECT_TRUE(i != 13 || frame.error == "unreadable frame") << frame.error;
+                counted.dropped += i == 10;
+                counted.failed += damaged;
+                if (sound) {
+                    EXPECT_EQ(expected[i].status, ICERR_OK);
+                    EXPECT_EQ(frame.format.biWidth, expected[i].width);
+                    EXPECT_EQ(frame.format.biHeight, expected[i].height);
+                    EXPECT_EQ(frame.pixels, expected[i].pixels) << "frame " << i;
+                    ++counted.decoded;
+                    counted.megapixels += expected[i].width * expected[i].height / 1e6;
                 }
                 return true;
             });
             EXPECT_EQ(seen, indices);
-            EXPECT_EQ(stats.decoded, ok);
-            EXPECT_EQ(stats.failed, failed);
-            EXPECT_EQ(stats.dropped, dropped);
-            EXPECT_NEAR(stats.megapixels, megapixels, 1e-9);
+            EXPECT_EQ(stats.decoded, counted.decoded);
+            EXPECT_EQ(stats.failed, counted.failed);
+            EXPECT_EQ(stats.dropped, counted.dropped);
+            EXPECT_NEAR(stats.megapixels, counted.megapixels, 1e-9);
             EXPECT_FALSE(stats.stopped);
         }
     }
@@ -123,13 +97,10 @@ TEST(RunDecodePipeline, DeliversInOrderWithTheCodecsPicturesOnAnyThreadCount) {
 
 TEST(RunDecodePipeline, StopsWhenTheSinkRefusesAndHandlesEmptyRuns) {
     const MemorySource source = MixedSource();
-    std::vector<size_t> all(source.frames.size());
-    for (size_t i = 0; i < all.size(); ++i) all[i] = i;
     for (int threads : {1, 8}) {
         size_t delivered = 0;
-        const PipelineStats stats = RunDecodePipeline(source, all, threads, [&](DecodedFrame&) {
-            return ++delivered < 3;
-        });
+        const PipelineStats stats = RunDecodePipeline(source, {0, 1, 2, 3, 4, 5, 6, 7, 8}, threads,
+                                                      [&](DecodedFrame&) { return ++delivered < 3; });
         EXPECT_EQ(delivered, 3u);
         EXPECT_TRUE(stats.stopped);
         EXPECT_EQ(stats.decoded, 3u);  // frames 0, 1 and 2 are sound

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/avi_builder.h"
-#include "support/codec_decode.h"
+#include "support/host_picture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -30,12 +30,18 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
-}
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 Bytes Testdata(const std::string& name) { return ReadFile(std::string(WEMB_TESTDATA_DIR) + "/" + name); }
+
+// The BMP file the host should write for a frame: the codec's own picture.
+Bytes ExpectedBmp(const Bytes& jpeg) {
+    const wemb_test::CodecResult picture = wemb_test::HostPicture(jpeg);
+    EXPECT_EQ(picture.status, ICERR_OK);
+    return wemb_test::Bmp24File(picture.width, picture.height, picture.pixels);
+}
 
 struct HostRun {
     int status = -1;  // the exit status, or 128 + the signal that ended the program
@@ -45,7 +51,7 @@ struct HostRun {
 // Runs wemb-decode with `args`; standard input from `input` (or /dev/null),
 // standard output to a file, or to a pipe nobody reads when `closedOutput`.
 HostRun RunHost(const wemb_test::TempDir& dir, const std::vector<std::string>& args,
-            const std::string& input = "/dev/null", bool closedOutput = false) {
+                const std::string& input = "/dev/null", bool closedOutput = false) {
     const std::string outPath = dir / "stdout", errPath = dir / "stderr";
     int ends[2] = {-1, -1};
     if (closedOutput && pipe(ends) != 0) return HostRun();
@@ -74,37 +80,6 @@ HostRun RunHost(const wemb_test::TempDir& dir, const std::vector<std::string>& a
     return run;
 }
 
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-void PutLE32(Bytes* bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// The BMP file of a frame: the two headers written out by hand from the BMP
-// layout, then the codec's own bottom-up rows, whose padding (which the
-// codec leaves alone) the host must zero.
-Bytes ExpectedBmp(const Bytes& jpeg) {
-    wemb_test::CodecResult decoded = wemb_test::DecodeWithCodec(jpeg);
-    EXPECT_EQ(decoded.status, ICERR_OK);
-    const uint32_t image = static_cast<uint32_t>(decoded.pixels.size());
-    const size_t step = image / decoded.height;
-    for (size_t at = 0; at < image; ++at) {
-        if (at % step >= size_t(decoded.width) * 3) decoded.pixels[at] = 0;
-    }
-    Bytes bmp(54 + image, 0);
-    bmp[0] = 'B', bmp[1] = 'M';
-    PutLE32(&bmp, 2, 54 + image);
-    PutLE32(&bmp, 10, 54);
-    PutLE32(&bmp, 14, 40);
-    PutLE32(&bmp, 18, decoded.width);
-    PutLE32(&bmp, 22, decoded.height);
-    bmp[26] = 1;   // planes
-    bmp[28] = 24;  // bits per pixel; compression BI_RGB is 0
-    PutLE32(&bmp, 34, image);
-    std::copy(decoded.pixels.begin(), decoded.pixels.end(), bmp.begin() + 54);
-    return bmp;
-}
-
 // A 64 x 48 clip: four sampling modes, a progressive frame, a frame cut
 // short (frame 2) and a dropped frame (frame 3).
 std::vector<Bytes> ClipFrames() {
@@ -116,14 +91,10 @@ std::vector<Bytes> ClipFrames() {
     return frames;
 }
 
-std::string WriteAvi(const wemb_test::TempDir& dir, const std::string& name,
-                     const std::vector<Bytes>& frames, uint32_t compression = 0x626D6577,
-                     int32_t width = 64, int32_t height = 48) {
+std::string WriteAvi(const wemb_test::TempDir& dir, const std::string& name, const std::vector<Bytes>& frames,
+                     uint32_t compression = 0x626D6577, int32_t width = 64, int32_t height = 48) {
     avi_test::AviOptions options;
-    options.frames = frames;
-    options.compression = compression;
-    options.width = width;
-    options.height = height;
+    options.frames = frames, options.compression = compression, options.width = width, options.height = height;
     WriteFile(dir / name, avi_test::BuildAvi(options).Bytes());
     return dir / name;
 }
@@ -143,91 +114,48 @@ TEST(WembDecode, WritesEveryFrameAsTheCodecDecodesItAndReportsTheDamagedOne) {
         EXPECT_TRUE(Has(run.err, "5 frames decoded, 1 failed, 1 dropped")) << run.err;
         EXPECT_FALSE(Has(run.err, "\r")) << "a progress bar on a file";
         EXPECT_TRUE(run.out.empty());
-        for (size_t i : {0, 1, 4, 5, 6}) {
-            EXPECT_EQ(ReadFile(out + "frame-00000" + std::to_string(i) + ".bmp"), ExpectedBmp(frames[i]))
-                << "frame " << i;
+        // The dropped frame 3 repeats the last picture shown: frame 1's.
+        for (size_t i : {0, 1, 3, 4, 5, 6}) {
+            const std::string name = out + "frame-00000" + std::to_string(i) + ".bmp";
+            EXPECT_EQ(ReadFile(name), ExpectedBmp(frames[i == 3 ? 1 : i])) << name;
         }
         EXPECT_FALSE(Exists(out + "frame-000002.bmp"));
-        // The dropped frame repeats the last picture shown: frame 1's.
-        EXPECT_EQ(ReadFile(out + "frame-000003.bmp"), ExpectedBmp(frames[1]));
     }
-}
-
-TEST(WembDecode, SingleJpegFileAndStandardInput) {
-    wemb_test::TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::string jpeg = std::string(WEMB_TESTDATA_DIR) + "/ycc420_227x149_q85.jpg";
-    const Bytes expected = ExpectedBmp(ReadFile(jpeg));
-
-    // The long-standing form: one frame, one file of exactly that name.
-    HostRun run = RunHost(dir, {jpeg, "-o", dir / "out.bmp"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir / "out.bmp"), expected);
-    EXPECT_TRUE(Has(run.err, "1 frame decoded, 0 failed")) << run.err;
-
-    run = RunHost(dir, {"-", "-o", dir / "stdin.bmp"}, jpeg);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir / "stdin.bmp"), expected);
-
-    run = RunHost(dir, {"-", "-o", dir / "none.bmp"});  // empty standard input
-    EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_TRUE(Has(run.err, "standard input: ")) << run.err;
 }
 
 TEST(WembDecode, RawOutputIsEveryFramesRowsWithoutPadding) {
     wemb_test::TempDir dir;
     ASSERT_TRUE(dir.ok());
-    // 33 pixels: rows of 99 bytes, padded to 100 by the codec.
+    // 33 pixels: rows of 99 bytes, padded to 100 by the codec. The dropped
+    // frame 2 repeats frame 1.
     const std::vector<Bytes> frames = {Testdata("rgb_33x17_q90.jpg"), Testdata("ycc420_33x17_q85.jpg"),
-                                       Testdata("ycc422_33x17_q85.jpg"), Testdata("grey_opt_33x17_q90.jpg")};
+                                       Bytes(), Testdata("ycc422_33x17_q85.jpg"),
+                                       Testdata("grey_opt_33x17_q90.jpg")};
     const std::string clip = WriteAvi(dir, "raw.avi", frames, 0x626D6577, 33, 17);
     const HostRun run = RunHost(dir, {"--raw", clip, "-j", "2"});
     EXPECT_EQ(run.status, 0) << run.err;
-    ASSERT_EQ(run.out.size(), 4u * 33 * 3 * 17);
+    ASSERT_EQ(run.out.size(), 5u * 33 * 3 * 17);
     for (size_t i = 0; i < frames.size(); ++i) {
-        const wemb_test::CodecResult decoded = wemb_test::DecodeWithCodec(frames[i]);
+        const wemb_test::CodecResult decoded = wemb_test::DecodeWithCodec(frames[i == 2 ? 1 : i]);
         for (size_t row = 0; row < 17; ++row) {
-            const std::string expected(decoded.pixels.begin() + row * 100, decoded.pixels.begin() + row * 100 + 99);
+            const std::string expected(&decoded.pixels[row * 100], &decoded.pixels[row * 100] + 99);
             EXPECT_EQ(run.out.substr((i * 17 + row) * 99, 99), expected) << "frame " << i << " row " << row;
         }
     }
 }
 
-TEST(WembDecode, InfoAndStreamsOfAnotherCompression) {
-    wemb_test::TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const std::vector<Bytes> sound = {Testdata("ycc420_64x48_q85.jpg"), Testdata("grey_64x48_q75.jpg")};
-    const std::string wemb = WriteAvi(dir, "wemb.avi", sound);
-    const std::string mjpg = WriteAvi(dir, "mjpg.avi", sound, 0x47504A4D);  // 'MJPG'
-
-    HostRun run = RunHost(dir, {"--info", wemb});
-    EXPECT_EQ(run.status, 0) << run.err;
-    for (const char* part : {"Wemb codec", "Torvane Wemb Video Codec", "64 x 48", "'wemb'", "frames:   2",
-                             "25.000 frames/s", "accepts the stream"}) {
-        EXPECT_TRUE(Has(run.out, part)) << part << " in\n" << run.out;
-    }
-
-    run = RunHost(dir, {mjpg});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Has(run.err, "'MJPG'") && Has(run.err, "--force-wemb")) << run.err;
-    run = RunHost(dir, {"--info", mjpg});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_TRUE(Has(run.out, "refuses the stream")) << run.out;
-
-    run = RunHost(dir, {"--force-wemb", mjpg, "-o", dir / "forced/"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir / "forced/frame-000001.bmp"), ExpectedBmp(sound[1]));
-}
-
-constexpr uint8_t kSof0[] = {0xFF, 0xC0};
-
-TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
+// Runs judged by their exit status and what they print; the pictures some of
+// them write are compared after.
+TEST(WembDecode, ExitStatusesMessagesAndSingleFrames) {
     wemb_test::TempDir dir;
     ASSERT_TRUE(dir.ok());
     const std::string clip = WriteAvi(dir, "clip.avi", ClipFrames());
-    Bytes cut = Testdata("ycc420_64x48_q85.jpg");
-    cut.resize(300);
+    const std::vector<Bytes> sound = {Testdata("ycc420_64x48_q85.jpg"), Testdata("grey_64x48_q75.jpg")};
+    const std::string wemb = WriteAvi(dir, "wemb.avi", sound);
+    const std::string mjpg = WriteAvi(dir, "mjpg.avi", sound, 0x47504A4D);  // 'MJPG'
+    const Bytes cut(sound[0].begin(), sound[0].begin() + 300);
     const std::string broken = WriteAvi(dir, "broken.avi", {cut, cut, cut});
+    const std::string jpeg = std::string(WEMB_TESTDATA_DIR) + "/ycc420_227x149_q85.jpg";  // rows padded
     mkdir((dir / "a").c_str(), 0700);
     mkdir((dir / "b").c_str(), 0700);
     WriteFile(dir / "a/x.jpg", Testdata("grey_8x8_q90.jpg"));
@@ -235,30 +163,44 @@ TEST(WembDecode, RunsThatCannotBeDoneAsAsked) {
     // A frame header claiming 40000 x 40000: the codec's 32-bit biSizeImage
     // says 505 MB for the 4.8 GB it would write.
     Bytes huge = Testdata("grey_8x8_q90.jpg");
-    const size_t sof = std::search(huge.begin(), huge.end(), kSof0, kSof0 + 2) - huge.begin();
+    const uint8_t sof0[] = {0xFF, 0xC0};
+    const size_t sof = std::search(huge.begin(), huge.end(), sof0, sof0 + 2) - huge.begin();
     ASSERT_LT(sof + 9, huge.size());
     for (size_t at : {sof + 5, sof + 7}) huge[at] = 40000 >> 8, huge[at + 1] = 40000 & 0xFF;
     WriteFile(dir / "huge.jpg", huge);
-
     struct Case {
         std::vector<std::string> args;
         int status;
-        const char* message;
+        std::vector<const char*> printed;  // parts of standard error, or of standard output for --info
+        std::string input = "/dev/null";   // standard input
     };
     const Case cases[] = {
-        {{clip, "-f", "7-"}, 2, "no frame in the range 7-; its frames are 0-6"},
-        {{broken}, 1, "none of its 3 frames decoded"},
-        {{dir / "missing.jpg", clip, "-f", "0"}, 2, "missing.jpg: cannot open"},
-        {{dir / "huge.jpg"}, 1, "a 40000 x 40000 picture needs 4800000000 bytes"},
-        {{dir / "a/x.jpg", dir / "b/x.jpg", "-o", dir / "same/"}, 2, "would both be written to"},
-        {{clip, clip, "-f", "0", "-o", dir / "same.bmp"}, 2, "would both be written to"},
+        // One JPEG frame: one file of exactly the name given; from standard input too.
+        {{jpeg, "-o", dir / "out.bmp"}, 0, {"1 frame decoded, 0 failed"}},
+        {{"-", "-o", dir / "stdin.bmp"}, 0, {}, jpeg},
+        {{"-", "-o", dir / "none.bmp"}, 1, {"standard input: "}},  // empty standard input
+        {{"--info", wemb}, 0, {"Wemb codec", "Torvane Wemb Video Codec", "64 x 48", "'wemb'", "frames:   2",
+                               "25.000 frames/s", "accepts the stream"}},
+        {{mjpg}, 2, {"'MJPG'", "--force-wemb"}},
+        {{"--info", mjpg}, 2, {"refuses the stream"}},
+        {{"--force-wemb", mjpg, "-o", dir / "forced/"}, 0, {}},
+        {{clip, "-f", "7-"}, 2, {"no frame in the range 7-; its frames are 0-6"}},
+        {{broken}, 1, {"none of its 3 frames decoded"}},
+        {{dir / "missing.jpg", clip, "-f", "0"}, 2, {"missing.jpg: cannot open"}},
+        {{dir / "huge.jpg"}, 1, {"a 40000 x 40000 picture needs 4800000000 bytes"}},
+        {{dir / "a/x.jpg", dir / "b/x.jpg", "-o", dir / "same/"}, 2, {"would both be written to"}},
+        {{clip, clip, "-f", "0", "-o", dir / "same.bmp"}, 2, {"would both be written to"}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0]);
-        const HostRun run = RunHost(dir, c.args);
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const HostRun run = RunHost(dir, c.args, c.input);
         EXPECT_EQ(run.status, c.status) << run.err;
-        EXPECT_TRUE(Has(run.err, c.message)) << run.err;
+        for (const char* part : c.printed) EXPECT_TRUE(Has(c.args[0] == "--info" ? run.out : run.err, part)) << part;
     }
+    const Bytes expected = ExpectedBmp(ReadFile(jpeg));
+    EXPECT_EQ(ReadFile(dir / "out.bmp"), expected);
+    EXPECT_EQ(ReadFile(dir / "stdin.bmp"), expected);
+    EXPECT_EQ(ReadFile(dir / "forced/frame-000001.bmp"), ExpectedBmp(sound[1]));
     EXPECT_FALSE(Exists(dir / "same"));  // refused before anything was written
     EXPECT_FALSE(Exists(dir / "same-000000.bmp"));
 
