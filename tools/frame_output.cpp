@@ -20,22 +20,22 @@ std::string Numbered(size_t frame, int digits) {
 }
 
 // Expands the one integer conversion of a pattern that IsFramePattern accepts.
-std::string ExpandPattern(const std::string& spec, size_t frame) {
+std::string ExpandPattern(const std::string& target, size_t frame) {
     std::string out;
-    for (size_t i = 0; i < spec.size(); ++i) {
-        if (spec[i] != '%') {
-            out += spec[i];
+    for (size_t i = 0; i < target.size(); ++i) {
+        if (target[i] != '%') {
+            out += target[i];
             continue;
         }
-        if (spec[i + 1] == '%') {
+        if (target[i + 1] == '%') {
             out += '%';
             ++i;
             continue;
         }
         size_t j = i + 1;
-        const bool zeros = spec[j] == '0';
+        const bool zeros = target[j] == '0';
         int width = 0;
-        while (spec[j] >= '0' && spec[j] <= '9') width = width * 10 + (spec[j++] - '0');
+        while (target[j] >= '0' && target[j] <= '9') width = width * 10 + (target[j++] - '0');
         const std::string number = Numbered(frame, zeros ? width : 0);
         if (!zeros && static_cast<int>(number.size()) < width) out.append(width - number.size(), ' ');
         out += number;
@@ -46,43 +46,43 @@ std::string ExpandPattern(const std::string& spec, size_t frame) {
 
 }  // namespace
 
-bool IsFramePattern(const std::string& spec) {
+bool IsFramePattern(const std::string& target) {
     int conversions = 0;
-    for (size_t i = 0; i < spec.size(); ++i) {
-        if (spec[i] != '%') continue;
-        if (i + 1 < spec.size() && spec[i + 1] == '%') {
+    for (size_t i = 0; i < target.size(); ++i) {
+        if (target[i] != '%') continue;
+        if (i + 1 < target.size() && target[i + 1] == '%') {
             ++i;
             continue;
         }
         size_t j = i + 1;
         int digits = 0;
-        while (j < spec.size() && spec[j] >= '0' && spec[j] <= '9') {
+        while (j < target.size() && target[j] >= '0' && target[j] <= '9') {
             ++j;
             if (++digits > 2) return false;
         }
-        if (j >= spec.size() || (spec[j] != 'd' && spec[j] != 'u')) return false;
+        if (j >= target.size() || (target[j] != 'd' && target[j] != 'u')) return false;
         ++conversions;
         i = j;
     }
     return conversions == 1;
 }
 
-std::string OutputPathFor(const std::string& spec, size_t frame, const std::string& stem,
+std::string OutputPathFor(const std::string& target, size_t frame, const std::string& stem,
                           bool several) {
-    if (IsFramePattern(spec)) return ExpandPattern(spec, frame);
-    const bool directory = (!spec.empty() && spec.back() == '/') || IsDirectory(spec);
+    if (IsFramePattern(target)) return ExpandPattern(target, frame);
+    const bool directory = (!target.empty() && target.back() == '/') || IsDirectory(target);
     if (directory) {
-        std::string dir = spec;
+        std::string dir = target;
         if (dir.back() != '/') dir += '/';
         return dir + (stem.empty() ? "frame-" + Numbered(frame, 6) : stem) + ".bmp";
     }
-    if (!several) return spec;
+    if (!several) return target;
     // One name for several frames: the frame number goes before the extension.
-    const size_t slash = spec.find_last_of('/');
-    const size_t dot = spec.find_last_of('.');
+    const size_t slash = target.find_last_of('/');
+    const size_t dot = target.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    const std::string base = hasExtension ? spec.substr(0, dot) : spec;
-    const std::string extension = hasExtension ? spec.substr(dot) : ".bmp";
+    const std::string base = hasExtension ? target.substr(0, dot) : target;
+    const std::string extension = hasExtension ? target.substr(dot) : ".bmp";
     return base + "-" + (stem.empty() ? Numbered(frame, 6) : stem) + extension;
 }
 

@@ -9,16 +9,16 @@
 
 #include "tools/decode_pipeline.h"
 
-// The BMP file name for a frame. `spec` is the -o value: a pattern with one
+// The BMP file name for a frame. `target` is the -o value: a pattern with one
 // printf integer conversion (%d, %05d, ...), a directory (ends with '/' or
 // exists), or a file name. `stem` is the JPEG input's name ("" for video
 // frames); `several` tells whether more than one frame is written.
-std::string OutputPathFor(const std::string& spec, size_t frame, const std::string& stem,
+std::string OutputPathFor(const std::string& target, size_t frame, const std::string& stem,
                           bool several);
 
-// Whether `spec` holds exactly one printf integer conversion and no other
+// Whether `target` holds exactly one printf integer conversion and no other
 // conversion, so that it can be used as a pattern safely.
-bool IsFramePattern(const std::string& spec);
+bool IsFramePattern(const std::string& target);
 
 // Creates every directory on the way to the file `path` that does not exist
 // yet, as mkdir -p would. False with a message when one cannot be made.

@@ -26,7 +26,7 @@ TEST(OutputPathFor, NamesFramesAfterPatternsDirectoriesAndFileNames) {
     wemb_test::TempDir existing;
     ASSERT_TRUE(existing.ok());
     struct Case {
-        std::string spec;
+        std::string target;
         size_t frame;
         const char* stem;
         bool several;
@@ -55,7 +55,7 @@ TEST(OutputPathFor, NamesFramesAfterPatternsDirectoriesAndFileNames) {
         {"%n.bmp", 3, "", false, "%n.bmp"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(OutputPathFor(c.spec, c.frame, c.stem, c.several), c.expected) << c.spec;
+        EXPECT_EQ(OutputPathFor(c.target, c.frame, c.stem, c.several), c.expected) << c.target;
     }
 }
 
