@@ -202,7 +202,7 @@ bool LoadReference(const char* size, const char* path, Reference* reference) {
                     !reference->raw.empty() && reference->raw.size() % reference->FrameBytes() == 0;
     if (ok) reference->count = static_cast<LONG>(reference->raw.size() / reference->FrameBytes());
     return Check(ok, "read the Linux host's pictures",
-                 Printf("%s: not whole %s frames", path, size));
+                 Printf("%s: unreadable, or not whole %s frames", path, size));
 }
 
 // Compares the bottom-up rows at `rows`, RowStep(width) bytes apart, with
