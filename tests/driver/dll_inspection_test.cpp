@@ -108,7 +108,7 @@ std::vector<Resource> Resources(const std::string& script) {
         if (StartsWith(line, "/*") || inComment) {
             if (!inComment) resources.push_back({language, {}});
             inComment = line.find("*/") == std::string::npos;
-        } else if (StartsWith(line, "LANGUAGE ")) {
+        } else if (StartsWith(line, "LANGUAGE ") && !resources.empty()) {
             language = resources.back().language = line.substr(9);
         } else if (!line.empty() && !resources.empty()) {
             resources.back().lines.push_back(line);
@@ -174,10 +174,11 @@ protected:
 };
 
 TEST_P(DllInspection, IsADllForItsMachine) {
-    EXPECT_EQ(Field(headers_, GetParam().path + std::string(":")), "file format " +
-              std::string(GetParam().format));
+    const std::string format = Field(headers_, GetParam().path + std::string(":"));
+    EXPECT_EQ(format, "file format " + std::string(GetParam().format));
     EXPECT_EQ(Hex(Field(headers_, "Magic")), GetParam().magic);
-    EXPECT_NE(Hex(Field(headers_, "Characteristics 0x")) & 0x2000, 0u) << "not marked as a DLL";
+    const unsigned long kImageFileDll = 0x2000;
+    EXPECT_NE(Hex(Field(headers_, "Characteristics 0x")) & kImageFileDll, 0u) << "not a DLL";
 }
 
 // Hosts find the driver entry by the plain name DriverProc; a 32-bit stdcall
