@@ -131,21 +131,19 @@ class DllInspection : public ::testing::TestWithParam<DllBuild> {
 protected:
     void SetUp() override {
         const DllBuild& build = GetParam();
-        std::string missing;
-        if (!std::ifstream(build.path).good()) {
-            missing = std::string(build.path) + " is not built: cmake --preset " + build.preset +
-                      " && cmake --build build/" + build.preset;
+        std::string missing;  // the tools are found by CMake, "...-NOTFOUND" if not
+        for (const char* file : {build.path, build.objdump, build.windres}) {
+            if (!std::ifstream(file).good()) missing += std::string(" ") + file;
         }
-        for (const char* tool : {build.objdump, build.windres}) {  // found by CMake
-            if (!std::ifstream(tool).good()) {
-                missing = std::string(tool) + ": the " + build.preset +
-                          " binutils are missing (scripts/install-deps.sh installs them)";
-            }
+        if (!missing.empty()) {
+            missing = "missing" + missing + " (build: cmake --preset " + build.preset +
+                      " && cmake --build build/" + build.preset +
+                      "; scripts/install-deps.sh installs the mingw-w64 binutils)";
         }
         // A run that means to check the Windows builds must not pass by skipping.
         const char* required = std::getenv("WEMB_REQUIRE_WINDOWS");
         if (!missing.empty() && required != nullptr && std::strcmp(required, "1") == 0) {
-            FAIL() << missing << " (WEMB_REQUIRE_WINDOWS=1)";
+            FAIL() << missing << "; WEMB_REQUIRE_WINDOWS=1 forbids skipping";
         }
         if (!missing.empty()) GTEST_SKIP() << missing;
         const std::string dll = std::string(" '") + build.path + "'";
