@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "jpeg/decoder.h"
-#include "support/baseline_encoder.h"
 #include "support/codec_decode.h"
+#include "support/libjpeg_reference.h"
 #include "support/reference_decoder.h"
 
 namespace {
 
 using namespace wemb_test;
+using testing_support::LibjpegCompress;
 
 struct Decoded {
     DecoderStatus status = DecErrFailed;
@@ -42,6 +43,16 @@ std::vector<uint8_t> Testdata(const std::string& name) {
     std::vector<uint8_t> bytes;
     EXPECT_TRUE(ReadFile(TestdataPath(name), &bytes)) << name;
     return bytes;
+}
+
+// Interleaved samples of `components` per pixel, sample(x, y, c) each.
+template <typename Sample>
+std::vector<uint8_t> Picture(int32_t width, int32_t height, int components, Sample sample) {
+    std::vector<uint8_t> pixels;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int c = 0; c < components; ++c) pixels.push_back(static_cast<uint8_t>(sample(x, y, c)));
+    return pixels;
 }
 
 bool PaddingUntouched(const Decoded& d, int32_t bytesPerPixel) {
@@ -126,13 +137,8 @@ TEST(DecoderOutput, FourComponentFramesIntoCmyk) {
 
 TEST(DecoderOutput, UnknownDataIntoAnUnknownDestinationIsInterleavedAsItIs) {
     // Four components without an Adobe segment: the data's model is unknown.
-    std::vector<SamplePlane> planes;
-    for (int c = 0; c < 4; ++c) {
-        planes.push_back(MakePlane(24, 16, 1, 1, [c](int32_t x, int32_t y) { return uint8_t(30 * c + 4 * x + y); }));
-    }
-    BaselineOptions options;
-    options.quantTables = {UniformQuant(2)};
-    const std::vector<uint8_t> bytes = EncodeBaseline(24, 16, planes, options);
+    const std::vector<uint8_t> bytes = LibjpegCompress(
+        Picture(24, 16, 4, [](int32_t x, int32_t y, int c) { return 30 * c + 4 * x + y; }), 24, 16, 4, 100, false);
     const Decoded raw = DecodeTo(bytes, ColorUnknown, 4);
     ASSERT_EQ(raw.status, DecOk);
     ReferenceImage ref;
@@ -151,14 +157,10 @@ TEST(DecoderOutput, UnknownDataIntoAnUnknownDestinationIsInterleavedAsItIs) {
 
 TEST(DecoderOutput, PackedYCbCrWritesWholeGroupsOfEightPixels) {
     // 20 pixels wide: 16 are written, as 8 pairs of Cb Y0 Cr Y1 with the
-    // chroma of the even pixel.
-    std::vector<SamplePlane> planes = {
-        MakePlane(20, 8, 1, 1, [](int32_t x, int32_t) { return uint8_t(40 + 8 * x); }),
-        MakePlane(20, 8, 1, 1, [](int32_t x, int32_t) { return uint8_t(x % 2 ? 200 : 60); }),
-        MakePlane(20, 8, 1, 1, [](int32_t, int32_t y) { return uint8_t(100 + y); })};
-    BaselineOptions options;
-    options.quantTables = {UniformQuant(1)};
-    const std::vector<uint8_t> bytes = EncodeBaseline(20, 8, planes, options);
+    // chroma of the even pixel; green alternates so that the chroma does too.
+    const std::vector<uint8_t> bytes = LibjpegCompress(Picture(20, 8, 3, [](int32_t x, int32_t y, int c) {
+        return c == 0 ? 40 + 8 * x : c == 1 ? (x % 2 ? 200 : 60) : 100 + y;
+    }), 20, 8, 3, 100, false, 0, true);
     const Decoded packed = DecodeTo(bytes, ColorYCbCr, 2);
     ASSERT_EQ(packed.status, DecOk);
     ReferenceImage ycc;
@@ -235,16 +237,13 @@ TEST(RestartMarkers, AMissingMarkerFailsTheFrameAfterTheRowsBeforeIt) {
 TEST(RestartMarkers, EveryIntervalLengthDecodesAlike) {
     // The same picture with Ri from 1 to 9 MCUs, including intervals that do
     // not divide the 5 MCUs of a row, and without restarts.
-    std::vector<SamplePlane> planes = {
-        MakePlane(80, 40, 2, 2, [](int32_t x, int32_t y) { return uint8_t(x * 3 + y * 5); }),
-        MakePlane(40, 20, 1, 1, [](int32_t x, int32_t y) { return uint8_t(128 + x - y); }),
-        MakePlane(40, 20, 1, 1, [](int32_t x, int32_t y) { return uint8_t(90 + x + y); })};
-    const CodecResult plain = DecodeWithCodec(EncodeBaseline(80, 40, planes));
+    const std::vector<uint8_t> pixels = Picture(80, 40, 3, [](int32_t x, int32_t y, int c) {
+        return c == 0 ? x * 3 + y * 5 : c == 1 ? 128 + x - y : 90 + x + y;
+    });
+    const CodecResult plain = DecodeWithCodec(LibjpegCompress(pixels, 80, 40, 3, 75, false));
     ASSERT_EQ(plain.status, ICERR_OK);
-    for (uint16_t interval = 1; interval <= 9; ++interval) {
-        BaselineOptions options;
-        options.restartInterval = interval;
-        const CodecResult withRestarts = DecodeWithCodec(EncodeBaseline(80, 40, planes, options));
+    for (int interval = 1; interval <= 9; ++interval) {
+        const CodecResult withRestarts = DecodeWithCodec(LibjpegCompress(pixels, 80, 40, 3, 75, false, interval));
         ASSERT_EQ(withRestarts.status, ICERR_OK) << "Ri " << interval;
         EXPECT_EQ(withRestarts.pixels, plain.pixels) << "Ri " << interval;
     }
