@@ -55,8 +55,7 @@ bool IsDecoderStatus(DecoderStatus status) { return status <= DecOk && status >=
 
 TEST(DamageSweep, EveryCutStreamFailsCleanly) {
     for (const std::string& name : ListTestdata()) {
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadFile(TestdataPath(name), &bytes));
+        std::vector<uint8_t> bytes = Testdata(name);
         int32_t width = 0, height = 0;
         ASSERT_TRUE(ProbeJpegSize(bytes.data(), bytes.size(), &width, &height)) << name;
         for (size_t cut : CutOffsets(bytes.size() - 1)) {
@@ -74,8 +73,7 @@ TEST(DamageSweep, ChangedBytesGiveAStatusNeverAFault) {
     std::mt19937 random(20261207);
     const int32_t models[] = {ColorUnknown, ColorGrey, ColorRGB, ColorBGR, ColorYCbCr, ColorCMYK};
     for (const std::string& name : ListTestdata()) {
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadFile(TestdataPath(name), &bytes));
+        std::vector<uint8_t> bytes = Testdata(name);
         int32_t width = 0, height = 0;
         ASSERT_TRUE(ProbeJpegSize(bytes.data(), bytes.size(), &width, &height));
         std::uniform_int_distribution<size_t> anywhere(0, bytes.size() - 1);
@@ -106,8 +104,7 @@ TEST(DamageSweep, GarbageAfterTheHeadersGivesAStatus) {
     std::uniform_int_distribution<int> anyByte(0, 255);
     for (const char* name : {"ycc420_227x149_q85.jpg", "ycc420_prog_227x149_q85.jpg",
                              "ycc422_rst2row_227x149_q85.jpg", "grey_prog_rst3mcu_33x17_q85.jpg"}) {
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadFile(TestdataPath(name), &bytes));
+        std::vector<uint8_t> bytes = Testdata(name);
         size_t scan = 0;
         for (size_t i = 0; i + 1 < bytes.size(); ++i) {
             if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {

@@ -100,7 +100,7 @@ std::vector<uint8_t> CutBeforeScan(const std::vector<uint8_t>& bytes, const std:
 void ExpectCloseToReference(const std::vector<uint8_t>& stream, const CodecResult& ours) {
     ReferenceImage ref;
     std::string error;
-    ASSERT_TRUE(DecodeReference(stream, {ReferenceLayout::kBgrBottomUp, false}, &ref, &error)) << error;
+    ASSERT_TRUE(DecodeReference(stream, ReferenceLayout::kBgrBottomUp, &ref, &error, false)) << error;
     const ImageDifference d = CompareImages(ours.pixels.data(), ref.pixels.data(), ours.width,
                                             ours.height, RowStep24(ours.width));
     EXPECT_LE(d.maxAbs, 3);
@@ -116,8 +116,7 @@ const char* const kProgressiveStreams[] = {
 
 TEST(Progressive, ThePictureAppearsOnceEveryCoefficientHasArrived) {
     for (const char* name : kProgressiveStreams) {
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadFile(TestdataPath(name), &bytes));
+        std::vector<uint8_t> bytes = Testdata(name);
         std::vector<int> ids;
         const std::vector<Scan> scans = FindScans(bytes, &ids);
         ASSERT_GE(scans.size(), 2u) << name;
@@ -149,8 +148,7 @@ std::vector<uint8_t> WithUndecodableScan(const std::vector<uint8_t>& bytes, cons
 }
 
 TEST(Progressive, AFailingScanStillYieldsAPictureAndLaterScansGoOn) {
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadFile(TestdataPath("ycc420_prog_227x149_q85.jpg"), &bytes));
+    std::vector<uint8_t> bytes = Testdata("ycc420_prog_227x149_q85.jpg");
     std::vector<int> ids;
     const std::vector<Scan> scans = FindScans(bytes, &ids);
     ASSERT_GE(scans.size(), 6u);
@@ -174,8 +172,7 @@ TEST(Progressive, AFailingScanStillYieldsAPictureAndLaterScansGoOn) {
 }
 
 TEST(Progressive, ALaterFrameHeaderMayRepeatTheGeometryButNotChangeIt) {
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadFile(TestdataPath("grey_prog_64x48_q85.jpg"), &bytes));
+    std::vector<uint8_t> bytes = Testdata("grey_prog_64x48_q85.jpg");
     std::vector<int> ids;
     const std::vector<Scan> scans = FindScans(bytes, &ids);
     ASSERT_GE(scans.size(), 3u);

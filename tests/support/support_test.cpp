@@ -65,8 +65,7 @@ TEST(CompareImages, CountsOnlyPictureBytesAndMeasuresPsnrByHand) {
 // The Annex K tables read from libjpeg's defaults are the ones cjpeg -quality 50
 // writes (the tables reach the primitives tests only, on both sides of them).
 TEST(AnnexKTables, EqualTheTablesThatCjpegWrites) {
-    Bytes cjpeg;
-    ASSERT_TRUE(ReadFile(TestdataPath("ycc420_64x48_q50.jpg"), &cjpeg));
+    const Bytes cjpeg = Testdata("ycc420_64x48_q50.jpg");
     JpegStream ours;
     ours.Dqt(0, AnnexKLuminanceQuant());
     ours.Dht(kDcClass, 0, AnnexKLuminanceDc()).Dht(kAcClass, 0, AnnexKLuminanceAc());
