@@ -54,9 +54,8 @@ const HuffmanCodeLengths& AnnexKChrominanceAc();
 
 // Marker codes (the byte after 0xFF).
 enum : uint8_t {
-    kSof0 = 0xC0, kSof1 = 0xC1, kSof2 = 0xC2, kSof3 = 0xC3, kDht = 0xC4,
-    kRst0 = 0xD0, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDri = 0xDD,
-    kApp0 = 0xE0, kApp14 = 0xEE, kCom = 0xFE,
+    kSof0 = 0xC0, kSof2 = 0xC2, kSof3 = 0xC3, kDht = 0xC4, kRst0 = 0xD0, kSoi = 0xD8,
+    kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDri = 0xDD, kApp0 = 0xE0, kCom = 0xFE,
 };
 
 // Table classes of DHT (Tc).
@@ -158,10 +157,6 @@ public:
     JpegStream& Dht(uint8_t tableClass, uint8_t id, const HuffmanCodeLengths& table) {
         return Dht({HuffmanTable{tableClass, id, table}});
     }
-    JpegStream& Dht(uint8_t tableClass, uint8_t id, const std::array<uint8_t, 16>& counts,
-                    const std::vector<uint8_t>& values) {
-        return Dht(tableClass, id, HuffmanCodeLengths{counts, values});
-    }
 
     // Frame header of any SOFn: P, Y, X, Nf and the components.
     JpegStream& Sof(uint8_t code, uint16_t width, uint16_t height,
@@ -180,9 +175,6 @@ public:
     }
     JpegStream& Sof0(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
         return Sof(kSof0, width, height, c);
-    }
-    JpegStream& Sof1(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
-        return Sof(kSof1, width, height, c);
     }
     JpegStream& Sof2(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
         return Sof(kSof2, width, height, c);
