@@ -40,19 +40,6 @@ void EmitMessage(j_common_ptr cinfo, int level) {
     if (level < 0 && err->warningsAreErrors) ErrorExit(cinfo);
 }
 
-J_COLOR_SPACE OutputSpaceOf(ReferenceLayout layout, J_COLOR_SPACE streamSpace) {
-    switch (layout) {
-        case ReferenceLayout::kBgrBottomUp:
-        case ReferenceLayout::kBgrTopDown:
-            return JCS_EXT_BGR;
-        case ReferenceLayout::kCmykTopDown:
-            return JCS_CMYK;
-        case ReferenceLayout::kNativeTopDown:
-            return streamSpace;
-    }
-    return JCS_UNKNOWN;
-}
-
 }  // namespace
 
 bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, ReferenceImage* image,
@@ -78,7 +65,9 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     jpeg_read_header(&cinfo, TRUE);
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
-    cinfo.out_color_space = OutputSpaceOf(layout, cinfo.jpeg_color_space);
+    cinfo.out_color_space = layout == ReferenceLayout::kCmykTopDown     ? JCS_CMYK
+                            : layout == ReferenceLayout::kNativeTopDown ? cinfo.jpeg_color_space
+                                                                        : JCS_EXT_BGR;
     jpeg_start_decompress(&cinfo);
 
     image->width = static_cast<int32_t>(cinfo.output_width);
