@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "jpeg/decoder.h"
 #include "support/codec_decode.h"
 #include "support/libjpeg_reference.h"
 #include "support/reference_decoder.h"
@@ -14,30 +13,6 @@ namespace {
 
 using namespace wemb_test;
 using testing_support::LibjpegCompress;
-
-struct Decoded {
-    DecoderStatus status = DecErrFailed;
-    int32_t width = 0, height = 0, step = 0;
-    std::vector<uint8_t> pixels;  // top-down
-};
-
-constexpr uint8_t kFill = 0xA7;
-
-// Decodes into a destination of `model` with `bytesPerPixel` bytes per pixel,
-// rows padded by 4 bytes that must stay untouched.
-Decoded DecodeTo(const std::vector<uint8_t>& bytes, int32_t model, int32_t bytesPerPixel) {
-    Decoded out;
-    CJPEGDecoder decoder;
-    decoder.AttachInput(bytes.data(), static_cast<int32_t>(bytes.size()));
-    int32_t components, colorModel, sampling;
-    out.status = decoder.ParseHeaders(&out.width, &out.height, &components, &colorModel, &sampling);
-    if (out.status != DecOk) return out;
-    out.step = out.width * bytesPerPixel + 4;
-    out.pixels.assign(static_cast<size_t>(out.step) * out.height, kFill);
-    decoder.AttachOutput(out.pixels.data(), out.width, out.step, out.height, bytesPerPixel, model);
-    out.status = decoder.DecodeImage();
-    return out;
-}
 
 // Interleaved samples of `components` per pixel, sample(x, y, c) each.
 template <typename Sample>
@@ -49,10 +24,10 @@ std::vector<uint8_t> Picture(int32_t width, int32_t height, int components, Samp
     return pixels;
 }
 
-bool PaddingUntouched(const Decoded& d, int32_t bytesPerPixel) {
+bool PaddingUntouched(const DecoderResult& d, int32_t bytesPerPixel) {
     for (int32_t y = 0; y < d.height; ++y) {
         for (int32_t x = d.width * bytesPerPixel; x < d.step; ++x) {
-            if (d.pixels[static_cast<size_t>(y) * d.step + x] != kFill) return false;
+            if (d.pixels[static_cast<size_t>(y) * d.step + x] != kUntouched) return false;
         }
     }
     return true;
@@ -60,7 +35,7 @@ bool PaddingUntouched(const Decoded& d, int32_t bytesPerPixel) {
 
 // Largest difference between our picture and a top-down reference with the
 // same bytes per pixel (and a row step of its own).
-int MaxDifference(const Decoded& d, const ReferenceImage& ref, int32_t bytesPerPixel) {
+int MaxDifference(const DecoderResult& d, const ReferenceImage& ref, int32_t bytesPerPixel) {
     int largest = 0;
     for (int32_t y = 0; y < d.height; ++y) {
         largest = std::max(largest, CompareImages(&d.pixels[y * d.step], ref.Row(y), d.width, 1, 0, bytesPerPixel).maxAbs);
@@ -73,8 +48,8 @@ TEST(DecoderOutput, RgbIsBgrWithEachPixelReversed) {
                              "grey_17x9_q90.jpg", "ycc420_prog_33x17_q85.jpg"}) {
         SCOPED_TRACE(name);
         const std::vector<uint8_t> bytes = Testdata(name);
-        const Decoded bgr = DecodeTo(bytes, ColorBGR, 3);
-        const Decoded rgb = DecodeTo(bytes, ColorRGB, 3);
+        const DecoderResult bgr = DecodeWithDecoder(bytes, ColorBGR, 3);
+        const DecoderResult rgb = DecodeWithDecoder(bytes, ColorRGB, 3);
         ASSERT_EQ(bgr.status, DecOk);
         ASSERT_EQ(rgb.status, DecOk);
         std::vector<uint8_t> reversed = rgb.pixels;
@@ -113,7 +88,7 @@ TEST(DecoderOutput, DestinationsMatchLibjpegInTheirColourSpace) {
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Decoded decoded = DecodeTo(c.bytes, c.model, c.bytesPerPixel);
+        const DecoderResult decoded = DecodeWithDecoder(c.bytes, c.model, c.bytesPerPixel);
         ASSERT_EQ(decoded.status, DecOk);
         ReferenceImage ref;
         ASSERT_TRUE(DecodeReference(c.bytes, c.layout, &ref));
@@ -124,8 +99,8 @@ TEST(DecoderOutput, DestinationsMatchLibjpegInTheirColourSpace) {
 
 TEST(DecoderOutput, GreyFramesAsColourRepeatTheGreyLevel) {
     const std::vector<uint8_t> bytes = Testdata("grey_64x48_q75.jpg");
-    const Decoded grey = DecodeTo(bytes, ColorGrey, 1);
-    const Decoded bgr = DecodeTo(bytes, ColorBGR, 3);
+    const DecoderResult grey = DecodeWithDecoder(bytes, ColorGrey, 1);
+    const DecoderResult bgr = DecodeWithDecoder(bytes, ColorBGR, 3);
     ASSERT_EQ(bgr.status, DecOk);
     for (int32_t y = 0; y < bgr.height; ++y) {
         for (int32_t x = 0; x < 3 * bgr.width; ++x) {
@@ -143,9 +118,9 @@ TEST(DecoderOutput, MissingConversionsWriteNothing) {
     };
     for (Case c : {Case{"ycc444_64x48_q85.jpg", ColorUnknown, 4}, Case{"ycc444_64x48_q85.jpg", ColorCMYK, 4},
                    Case{"ycc420_prog_33x17_q85.jpg", ColorYCbCr, 2}}) {
-        const Decoded none = DecodeTo(Testdata(c.name), c.model, c.bytesPerPixel);
+        const DecoderResult none = DecodeWithDecoder(Testdata(c.name), c.model, c.bytesPerPixel);
         EXPECT_EQ(none.status, DecOk) << c.name;
-        EXPECT_EQ(none.pixels, std::vector<uint8_t>(none.pixels.size(), kFill)) << c.name << " into " << c.model;
+        EXPECT_EQ(none.pixels, std::vector<uint8_t>(none.pixels.size(), kUntouched)) << c.name << " into " << c.model;
     }
 }
 
@@ -155,7 +130,7 @@ TEST(DecoderOutput, PackedYCbCrWritesWholeGroupsOfEightPixels) {
     const std::vector<uint8_t> bytes = LibjpegCompress(Picture(20, 8, 3, [](int32_t x, int32_t y, int c) {
         return c == 0 ? 40 + 8 * x : c == 1 ? (x % 2 ? 200 : 60) : 100 + y;
     }), 20, 8, 3, 100, false, 0, true);
-    const Decoded packed = DecodeTo(bytes, ColorYCbCr, 2);
+    const DecoderResult packed = DecodeWithDecoder(bytes, ColorYCbCr, 2);
     ASSERT_EQ(packed.status, DecOk);
     ReferenceImage ycc;
     ASSERT_TRUE(DecodeReference(bytes, ReferenceLayout::kNativeTopDown, &ycc));
@@ -168,15 +143,15 @@ TEST(DecoderOutput, PackedYCbCrWritesWholeGroupsOfEightPixels) {
             EXPECT_NEAR(out[2 * x + 2], in[3 * x + 2], 1) << "Cr of pixel " << x;
             EXPECT_NEAR(out[2 * x + 3], in[3 * (x + 1) + 0], 1);
         }
-        for (int32_t x = 32; x < packed.step; ++x) EXPECT_EQ(out[x], kFill) << "pixels 16..19";
+        for (int32_t x = 32; x < packed.step; ++x) EXPECT_EQ(out[x], kUntouched) << "pixels 16..19";
     }
     // Grey into packed: neutral chroma.
-    const Decoded grey = DecodeTo(Testdata("grey_17x9_q90.jpg"), ColorYCbCr, 2);
+    const DecoderResult grey = DecodeWithDecoder(Testdata("grey_17x9_q90.jpg"), ColorYCbCr, 2);
     ASSERT_EQ(grey.status, DecOk);
     EXPECT_EQ(grey.pixels[0], 128);
     EXPECT_EQ(grey.pixels[2], 128);
-    EXPECT_NE(grey.pixels[31], kFill) << "17 pixels: two groups of 8 written";
-    EXPECT_EQ(grey.pixels[32], kFill) << "the 17th pixel is not";
+    EXPECT_NE(grey.pixels[31], kUntouched) << "17 pixels: two groups of 8 written";
+    EXPECT_EQ(grey.pixels[32], kUntouched) << "the 17th pixel is not";
 }
 
 // Offsets of the RSTn markers of a stream.
@@ -211,10 +186,10 @@ TEST(RestartMarkers, AMissingMarkerFailsTheFrameAfterTheRowsBeforeIt) {
     ASSERT_GE(markers.size(), 5u);
     // Remove the fourth marker: its interval and the next run together.
     bytes.erase(bytes.begin() + markers[3], bytes.begin() + markers[3] + 2);
-    const Decoded d = DecodeTo(bytes, ColorBGR, 3);
+    const DecoderResult d = DecodeWithDecoder(bytes, ColorBGR, 3);
     EXPECT_EQ(d.status, DecErrFailed);
     // The first four MCU rows (64 lines) were written before the failure.
-    const Decoded intact = DecodeTo(Testdata("ycc420_rst1row_227x149_q85.jpg"), ColorBGR, 3);
+    const DecoderResult intact = DecodeWithDecoder(Testdata("ycc420_rst1row_227x149_q85.jpg"), ColorBGR, 3);
     ASSERT_EQ(intact.status, DecOk);
     EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + 64 * d.step, intact.pixels.begin()));
 }
@@ -236,17 +211,17 @@ TEST(RestartMarkers, EveryIntervalLengthDecodesAlike) {
 
 TEST(EntropyData, DataCutInsideTheScanKeepsTheRowsBeforeIt) {
     const std::vector<uint8_t> bytes = Testdata("ycc420_320x240_q90.jpg");
-    const Decoded intact = DecodeTo(bytes, ColorBGR, 3);
+    const DecoderResult intact = DecodeWithDecoder(bytes, ColorBGR, 3);
     ASSERT_EQ(intact.status, DecOk);
     const std::vector<uint8_t> half(bytes.begin(), bytes.begin() + bytes.size() / 2);
-    const Decoded cut = DecodeTo(half, ColorBGR, 3);
+    const DecoderResult cut = DecodeWithDecoder(half, ColorBGR, 3);
     EXPECT_EQ(cut.status, DecErrFailed);
     // At least the first MCU row is in the destination, as in the intact
     // picture; the last line stays as it was.
     const size_t firstBand = static_cast<size_t>(cut.step) * 15;
     EXPECT_TRUE(std::equal(cut.pixels.begin(), cut.pixels.begin() + firstBand, intact.pixels.begin()));
     const size_t lastLine = static_cast<size_t>(cut.step) * (cut.height - 1);
-    EXPECT_EQ(cut.pixels[lastLine], kFill);
+    EXPECT_EQ(cut.pixels[lastLine], kUntouched);
 }
 
 }  // namespace

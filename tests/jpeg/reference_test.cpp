@@ -127,19 +127,10 @@ TEST(ReferenceFrames, TheFormatAndTheByteCountDecideWhatIsRead) {
 }
 
 TEST(ReferenceFrames, HurryUpChangesNothing) {
-    std::vector<uint8_t> bytes = Testdata("ycc422_64x48_q85.jpg");
-    const CodecResult plain = DecodeWithCodec(bytes);
-    BITMAPINFOHEADER input = WembFormat(64, 48);
-    input.biSizeImage = static_cast<DWORD>(bytes.size());
-    std::vector<uint8_t> hurried(plain.pixels.size(), kUntouched);
-    ICDECOMPRESS job = {};
-    job.dwFlags = ICDECOMPRESS_HURRYUP;
-    job.lpbiInput = &input;
-    job.lpInput = bytes.data();
-    job.lpOutput = hurried.data();
-    ASSERT_EQ(DriverProc(1, nullptr, ICM_DECOMPRESS, reinterpret_cast<LPARAM>(&job), sizeof(job)),
-              ICERR_OK);
-    EXPECT_EQ(hurried, plain.pixels);
+    const Bytes bytes = Testdata("ycc422_64x48_q85.jpg");
+    const CodecResult hurried = DecodeWithCodec(bytes, 0, 0, ICDECOMPRESS_HURRYUP);
+    ASSERT_EQ(hurried.status, ICERR_OK);
+    EXPECT_EQ(hurried.pixels, DecodeWithCodec(bytes).pixels);
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 
 #include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -95,19 +94,12 @@ public:
     JpegStream& Rst(int n) { return Marker(static_cast<uint8_t>(kRst0 + (n & 7))); }
 
     // Bytes as they are: entropy-coded data, garbage, truncated segments.
-    JpegStream& Raw(std::initializer_list<uint8_t> bytes) {
-        bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-        return *this;
-    }
     JpegStream& Raw(const std::vector<uint8_t>& bytes) {
         bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
         return *this;
     }
     // `count` 0xFF fill bytes (T.81 B.1.1.2 allows them before any marker).
-    JpegStream& Fill(int count) {
-        bytes_.insert(bytes_.end(), static_cast<size_t>(count), 0xFF);
-        return *this;
-    }
+    JpegStream& Fill(int count) { return Raw(std::vector<uint8_t>(static_cast<size_t>(count), 0xFF)); }
 
     // The next segment gets this value in its length field instead of the true one.
     JpegStream& WithLength(uint16_t length) {
@@ -117,12 +109,9 @@ public:
 
     // Any segment: marker, length (payload size + 2 unless overridden), payload.
     JpegStream& Segment(uint8_t code, const std::vector<uint8_t>& payload) {
-        const size_t trueLength = payload.size() + 2;
-        const uint16_t length =
-            lengthOverride_ >= 0 ? static_cast<uint16_t>(lengthOverride_) : static_cast<uint16_t>(trueLength);
-        lengthOverride_ = -1;
         Marker(code);
-        PutWord(bytes_, length);
+        PutWord(bytes_, static_cast<uint16_t>(lengthOverride_ >= 0 ? lengthOverride_ : payload.size() + 2));
+        lengthOverride_ = -1;
         return Raw(payload);
     }
 
@@ -131,12 +120,8 @@ public:
         for (const QuantTable& t : tables) {
             p.push_back(static_cast<uint8_t>((t.precision << 4) | t.id));
             for (uint8_t natural : kZigzagToNatural) {
-                const uint16_t v = t.values[natural];
-                if (t.precision != 0) {
-                    PutWord(p, v);
-                } else {
-                    p.push_back(static_cast<uint8_t>(v));
-                }
+                if (t.precision != 0) p.push_back(static_cast<uint8_t>(t.values[natural] >> 8));
+                p.push_back(static_cast<uint8_t>(t.values[natural]));
             }
         }
         return Segment(kDqt, p);
@@ -161,64 +146,38 @@ public:
     // Frame header of any SOFn: P, Y, X, Nf and the components.
     JpegStream& Sof(uint8_t code, uint16_t width, uint16_t height,
                     const std::vector<FrameComponent>& components, uint8_t precision = 8) {
-        std::vector<uint8_t> p;
-        p.push_back(precision);
+        std::vector<uint8_t> p = {precision};
         PutWord(p, height);
         PutWord(p, width);
         p.push_back(static_cast<uint8_t>(components.size()));
-        for (const FrameComponent& c : components) {
-            p.push_back(c.id);
-            p.push_back(static_cast<uint8_t>((c.h << 4) | (c.v & 0x0F)));
-            p.push_back(c.tq);
-        }
+        for (const FrameComponent& c : components) p.insert(p.end(), {c.id, static_cast<uint8_t>((c.h << 4) | (c.v & 0x0F)), c.tq});
         return Segment(code, p);
     }
-    JpegStream& Sof0(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
-        return Sof(kSof0, width, height, c);
-    }
-    JpegStream& Sof2(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
-        return Sof(kSof2, width, height, c);
-    }
+    JpegStream& Sof0(uint16_t w, uint16_t h, const std::vector<FrameComponent>& c) { return Sof(kSof0, w, h, c); }
+    JpegStream& Sof2(uint16_t w, uint16_t h, const std::vector<FrameComponent>& c) { return Sof(kSof2, w, h, c); }
 
     JpegStream& Sos(const std::vector<ScanComponent>& components, uint8_t ss = 0, uint8_t se = 63,
                     uint8_t ah = 0, uint8_t al = 0) {
-        std::vector<uint8_t> p;
-        p.push_back(static_cast<uint8_t>(components.size()));
-        for (const ScanComponent& c : components) {
-            p.push_back(c.id);
-            p.push_back(static_cast<uint8_t>((c.td << 4) | (c.ta & 0x0F)));
-        }
-        p.push_back(ss);
-        p.push_back(se);
-        p.push_back(static_cast<uint8_t>((ah << 4) | (al & 0x0F)));
+        std::vector<uint8_t> p = {static_cast<uint8_t>(components.size())};
+        for (const ScanComponent& c : components) p.insert(p.end(), {c.id, static_cast<uint8_t>((c.td << 4) | (c.ta & 0x0F))});
+        p.insert(p.end(), {ss, se, static_cast<uint8_t>((ah << 4) | (al & 0x0F))});
         return Segment(kSos, p);
     }
 
-    JpegStream& Dri(uint16_t restartInterval) {
-        std::vector<uint8_t> p;
-        PutWord(p, restartInterval);
-        return Segment(kDri, p);
-    }
+    JpegStream& Dri(uint16_t ri) { return Segment(kDri, {static_cast<uint8_t>(ri >> 8), static_cast<uint8_t>(ri)}); }
 
     JpegStream& App(int n, const std::vector<uint8_t>& payload) {
         return Segment(static_cast<uint8_t>(kApp0 + (n & 15)), payload);
     }
     // APP0 "JFIF" version 1.01, no density, no thumbnail.
-    JpegStream& Jfif() {
-        return App(0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
-    }
+    JpegStream& Jfif() { return App(0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}); }
     // APP14 "Adobe": version 100, flags 0 and 0, then the colour transform
     // (0 none: RGB or CMYK, 1 YCbCr, 2 YCCK).
-    JpegStream& Adobe(uint8_t transform) {
-        return App(14, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, transform});
-    }
+    JpegStream& Adobe(uint8_t transform) { return App(14, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, transform}); }
     JpegStream& Com(const std::vector<uint8_t>& payload) { return Segment(kCom, payload); }
-    JpegStream& Com(const std::string& text) {
-        return Com(std::vector<uint8_t>(text.begin(), text.end()));
-    }
+    JpegStream& Com(const std::string& text) { return Com(std::vector<uint8_t>(text.begin(), text.end())); }
 
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
-    size_t Size() const { return bytes_.size(); }
 
 private:
     static void PutWord(std::vector<uint8_t>& out, uint16_t value) {

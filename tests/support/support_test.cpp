@@ -70,7 +70,7 @@ TEST(AnnexKTables, EqualTheTablesThatCjpegWrites) {
     ours.Dqt(0, AnnexKLuminanceQuant());
     ours.Dht(kDcClass, 0, AnnexKLuminanceDc()).Dht(kAcClass, 0, AnnexKLuminanceAc());
     ours.Dht(kDcClass, 1, AnnexKChrominanceDc()).Dht(kAcClass, 1, AnnexKChrominanceAc());
-    for (size_t at = 0; at + 4 < ours.Size();) {
+    for (size_t at = 0; at + 4 < ours.Bytes().size();) {
         const size_t length = 2 + (ours.Bytes()[at + 2] << 8 | ours.Bytes()[at + 3]);
         const Bytes segment(ours.Bytes().begin() + at, ours.Bytes().begin() + at + length);
         EXPECT_NE(std::search(cjpeg.begin(), cjpeg.end(), segment.begin(), segment.end()), cjpeg.end()) << at;
