@@ -30,9 +30,9 @@ struct Decoded : DecoderResult {
 // Decodes into a ColorGrey destination, counting the primitives' calls.
 Decoded DecodeGrey(const std::vector<uint8_t>& bytes) {
     Decoded decoded;
-    ResetPrimitiveCounts();
+    t_primitiveCounts = {};
     static_cast<DecoderResult&>(decoded) = DecodeWithDecoder(bytes, ColorGrey, 1);
-    decoded.counts = CurrentPrimitiveCounts();
+    decoded.counts = t_primitiveCounts;
     return decoded;
 }
 

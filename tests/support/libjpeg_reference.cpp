@@ -102,10 +102,8 @@ const AnnexKTables& LibjpegDefaults() {
         jpeg_set_defaults(&cinfo);
         jpeg_set_quality(&cinfo, 50, TRUE);
         AnnexKTables t;
-        for (int slot = 0; slot < 2; ++slot) {
-            t.dc[slot] = CodeLengthsOf(*cinfo.dc_huff_tbl_ptrs[slot]);
-            t.ac[slot] = CodeLengthsOf(*cinfo.ac_huff_tbl_ptrs[slot]);
-        }
+        for (int slot = 0; slot < 2; ++slot) t.dc[slot] = CodeLengthsOf(*cinfo.dc_huff_tbl_ptrs[slot]);
+        for (int slot = 0; slot < 2; ++slot) t.ac[slot] = CodeLengthsOf(*cinfo.ac_huff_tbl_ptrs[slot]);
         for (int i = 0; i < 64; ++i) t.luminanceQuant[i] = static_cast<uint16_t>(cinfo.quant_tbl_ptrs[0]->quantval[i]);
         jpeg_destroy_compress(&cinfo);
         return t;

@@ -16,8 +16,7 @@ struct PrimitiveCounts {
     int64_t progressiveAcBlockCalls = 0;  // DecodeProgressiveAcBlock
 };
 
-// Counts since the last ResetPrimitiveCounts on this thread.
-const PrimitiveCounts& CurrentPrimitiveCounts();
-void ResetPrimitiveCounts();
+// This thread's calls since the counts were last set to {}.
+extern thread_local PrimitiveCounts t_primitiveCounts;
 
 }  // namespace wemb_test
