@@ -2,6 +2,7 @@
 // markers, and entropy-coded data that stops or goes wrong part way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,8 @@ std::vector<uint8_t> Picture(int32_t width, int32_t height, int components, Samp
 
 bool PaddingUntouched(const DecoderResult& d, int32_t bytesPerPixel) {
     for (int32_t y = 0; y < d.height; ++y) {
-        for (int32_t x = d.width * bytesPerPixel; x < d.step; ++x) {
-            if (d.pixels[static_cast<size_t>(y) * d.step + x] != kUntouched) return false;
-        }
+        const auto row = d.pixels.begin() + y * d.step;
+        if (std::count(row + d.width * bytesPerPixel, row + d.step, kUntouched) != d.step - d.width * bytesPerPixel) return false;
     }
     return true;
 }

@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "support/codec_decode.h"
 #include "primitives/memory.h"
+#include "support/codec_decode.h"
 #include "support/jpeg_stream.h"
 #include "support/primitive_counters.h"
 
@@ -42,11 +42,7 @@ Decoded DecodeGrey(const std::vector<uint8_t>& bytes) {
 // block because the next marker follows at once.
 std::vector<uint8_t> ProgressiveWithFailingScans(int failingScans) {
     JpegStream s;
-    s.Soi()
-        .Dqt(0, UniformQuant(1))
-        .Dht(kDcClass, 0, kOneCode)
-        .Dht(kAcClass, 0, kOneCode)
-        .Sof2(64, 64, {{1, 1, 1, 0}});
+    s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, kOneCode).Dht(kAcClass, 0, kOneCode).Sof2(64, 64, {{1, 1, 1, 0}});
     const std::vector<uint8_t> zeroBits(8, 0x00);
     s.Sos({{1, 0, 0}}, 0, 0).Raw(zeroBits);
     s.Sos({{1, 0, 0}}, 1, 63).Raw(zeroBits);

@@ -6,7 +6,6 @@
 // reported instead of being patched up silently.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
