@@ -30,9 +30,9 @@ struct Decoded : DecoderResult {
 // Decodes into a ColorGrey destination, counting the primitives' calls.
 Decoded DecodeGrey(const std::vector<uint8_t>& bytes) {
     Decoded decoded;
-    t_primitiveCounts = {};
+    ResetPrimitiveCounts();
     static_cast<DecoderResult&>(decoded) = DecodeWithDecoder(bytes, ColorGrey, 1);
-    decoded.counts = t_primitiveCounts;
+    decoded.counts = CurrentPrimitiveCounts();
     return decoded;
 }
 

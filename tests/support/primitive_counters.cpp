@@ -4,7 +4,14 @@
 #include "primitives/progressive_huffman.h"
 
 namespace wemb_test {
-thread_local PrimitiveCounts t_primitiveCounts;
+namespace {
+thread_local PrimitiveCounts t_counts;
+}  // namespace
+
+const PrimitiveCounts& CurrentPrimitiveCounts() { return t_counts; }
+
+void ResetPrimitiveCounts() { t_counts = PrimitiveCounts{}; }
+
 }  // namespace wemb_test
 
 // The linker's --wrap=SYMBOL sends every undefined reference to SYMBOL to
@@ -19,14 +26,14 @@ PrimitiveStatus __real__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDeco
 
 PrimitiveStatus __wrap__Z16ReconstructBlockPKsPhiPKt(const int16_t* block, uint8_t* dst,
                                                     int32_t dstStep, const uint16_t* quantTable) {
-    ++wemb_test::t_primitiveCounts.reconstructBlockCalls;
+    ++wemb_test::t_counts.reconstructBlockCalls;
     return __real__Z16ReconstructBlockPKsPhiPKt(block, dst, dstStep, quantTable);
 }
 
 PrimitiveStatus __wrap__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
     const uint8_t* src, int32_t srcLength, int32_t* position, int16_t* block, int32_t* marker,
     int32_t ss, int32_t se, int32_t al, const HuffmanDecodeTable* acTable, HuffmanState* state) {
-    ++wemb_test::t_primitiveCounts.progressiveAcBlockCalls;
+    ++wemb_test::t_counts.progressiveAcBlockCalls;
     return __real__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
         src, srcLength, position, block, marker, ss, se, al, acTable, state);
 }

@@ -16,7 +16,8 @@ struct PrimitiveCounts {
     int64_t progressiveAcBlockCalls = 0;  // DecodeProgressiveAcBlock
 };
 
-// This thread's calls since the counts were last set to {}.
-extern thread_local PrimitiveCounts t_primitiveCounts;
+// Counts since the last ResetPrimitiveCounts on this thread.
+const PrimitiveCounts& CurrentPrimitiveCounts();
+void ResetPrimitiveCounts();
 
 }  // namespace wemb_test
