@@ -134,6 +134,7 @@ TEST(DecoderOutput, PackedYCbCrWritesWholeGroupsOfEightPixels) {
     ASSERT_EQ(packed.status, DecOk);
     ReferenceImage ycc;
     ASSERT_TRUE(DecodeReference(bytes, ReferenceLayout::kNativeTopDown, &ycc));
+    ASSERT_NE(ycc.Row(0)[1], ycc.Row(0)[3 + 1]) << "pixels 0 and 1 have chroma of their own";
     for (int32_t y = 0; y < 8; ++y) {
         const uint8_t* in = ycc.Row(y);
         const uint8_t* out = &packed.pixels[static_cast<size_t>(y) * packed.step];
@@ -203,7 +204,9 @@ TEST(RestartMarkers, EveryIntervalLengthDecodesAlike) {
     const CodecResult plain = DecodeWithCodec(LibjpegCompress(pixels, 80, 40, 3, 75, false));
     ASSERT_EQ(plain.status, ICERR_OK);
     for (int interval = 1; interval <= 9; ++interval) {
-        const CodecResult withRestarts = DecodeWithCodec(LibjpegCompress(pixels, 80, 40, 3, 75, false, interval));
+        const std::vector<uint8_t> stream = LibjpegCompress(pixels, 80, 40, 3, 75, false, interval);
+        ASSERT_EQ(RestartMarkers(stream).size(), static_cast<size_t>((15 - 1) / interval)) << "Ri " << interval;  // 5 x 3 MCUs
+        const CodecResult withRestarts = DecodeWithCodec(stream);
         ASSERT_EQ(withRestarts.status, ICERR_OK) << "Ri " << interval;
         EXPECT_EQ(withRestarts.pixels, plain.pixels) << "Ri " << interval;
     }
