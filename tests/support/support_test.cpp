@@ -1,6 +1,6 @@
 // Tests of the test helpers that no other test checks from outside: the
-// stream builder (its streams go to the codec only) and the picture
-// comparison (a comparison that never fails would pass every test).
+// stream builder (its streams go to the codec only), the picture comparison
+// (one that never failed would pass every test) and the Annex K tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -63,7 +63,8 @@ TEST(CompareImages, CountsOnlyPictureBytesAndMeasuresPsnrByHand) {
 }
 
 // The Annex K tables read from libjpeg's defaults are the ones cjpeg -quality 50
-// writes (the tables reach the primitives tests only, on both sides of them).
+// writes. Nothing else checks them: the primitives tests encode and decode
+// with the same tables, so a wrong one would go unnoticed there.
 TEST(AnnexKTables, EqualTheTablesThatCjpegWrites) {
     const Bytes cjpeg = Testdata("ycc420_64x48_q50.jpg");
     JpegStream ours;
