@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "primitives/memory.h"
-#include "support/baseline_encoder.h"
 #include "support/codec_decode.h"
 #include "support/libjpeg_reference.h"
 
@@ -20,13 +19,12 @@ uint8_t Texture(int32_t x, int32_t y) { return static_cast<uint8_t>((x * 7 + y *
 
 // A 4:2:0 baseline frame of the given size.
 std::vector<uint8_t> Sequential420(int32_t width, int32_t height) {
-    const SamplePlane y = MakePlane(width, height, 2, 2, Texture);
-    const SamplePlane full = MakePlane(width, height, 1, 1, [](int32_t x, int32_t row) {
-        return static_cast<uint8_t>(128 + ((x + row) % 64) - 32);
-    });
-    const SamplePlane cb = Downsample(full, 2, 2, 1, 1);
-    const SamplePlane cr = Downsample(full, 2, 2, 1, 1);
-    return EncodeBaseline(width, height, {y, cb, cr});
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const int32_t pixel = static_cast<int32_t>(i / 3);
+        pixels[i] = static_cast<uint8_t>(Texture(pixel % width, pixel / width) + 40 * (i % 3));
+    }
+    return testing_support::LibjpegCompress(pixels, width, height, 3, 75, false);
 }
 
 std::vector<uint8_t> ProgressiveRgb(int32_t width, int32_t height) {

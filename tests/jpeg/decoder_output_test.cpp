@@ -2,66 +2,43 @@
 // markers, and entropy-coded data that stops or goes wrong part way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "jpeg/decoder.h"
-#include "support/baseline_encoder.h"
 #include "support/codec_decode.h"
+#include "support/libjpeg_reference.h"
 #include "support/reference_decoder.h"
 
 namespace {
 
 using namespace wemb_test;
+using testing_support::LibjpegCompress;
 
-struct Decoded {
-    DecoderStatus status = DecErrFailed;
-    int32_t width = 0, height = 0, step = 0;
-    std::vector<uint8_t> pixels;  // top-down
-};
-
-constexpr uint8_t kFill = 0xA7;
-
-// Decodes into a destination of `model` with `bytesPerPixel` bytes per pixel,
-// rows padded by 4 bytes that must stay untouched.
-Decoded DecodeTo(const std::vector<uint8_t>& bytes, int32_t model, int32_t bytesPerPixel) {
-    Decoded out;
-    CJPEGDecoder decoder;
-    decoder.AttachInput(bytes.data(), static_cast<int32_t>(bytes.size()));
-    int32_t components, colorModel, sampling;
-    out.status = decoder.ParseHeaders(&out.width, &out.height, &components, &colorModel, &sampling);
-    if (out.status != DecOk) return out;
-    out.step = out.width * bytesPerPixel + 4;
-    out.pixels.assign(static_cast<size_t>(out.step) * out.height, kFill);
-    decoder.AttachOutput(out.pixels.data(), out.width, out.step, out.height, bytesPerPixel, model);
-    out.status = decoder.DecodeImage();
-    return out;
+// Interleaved samples of `components` per pixel, sample(x, y, c) each.
+template <typename Sample>
+std::vector<uint8_t> Picture(int32_t width, int32_t height, int components, Sample sample) {
+    std::vector<uint8_t> pixels;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int c = 0; c < components; ++c) pixels.push_back(static_cast<uint8_t>(sample(x, y, c)));
+    return pixels;
 }
 
-std::vector<uint8_t> Testdata(const std::string& name) {
-    std::vector<uint8_t> bytes;
-    EXPECT_TRUE(ReadFile(TestdataPath(name), &bytes)) << name;
-    return bytes;
-}
-
-bool PaddingUntouched(const Decoded& d, int32_t bytesPerPixel) {
+bool PaddingUntouched(const DecoderResult& d, int32_t bytesPerPixel) {
     for (int32_t y = 0; y < d.height; ++y) {
-        for (int32_t x = d.width * bytesPerPixel; x < d.step; ++x) {
-            if (d.pixels[static_cast<size_t>(y) * d.step + x] != kFill) return false;
-        }
+        const auto row = d.pixels.begin() + y * d.step;
+        if (std::count(row + d.width * bytesPerPixel, row + d.step, kUntouched) != d.step - d.width * bytesPerPixel) return false;
     }
     return true;
 }
 
 // Largest difference between our picture and a top-down reference with the
 // same bytes per pixel (and a row step of its own).
-int MaxDifference(const Decoded& d, const ReferenceImage& ref, int32_t bytesPerPixel) {
+int MaxDifference(const DecoderResult& d, const ReferenceImage& ref, int32_t bytesPerPixel) {
     int largest = 0;
     for (int32_t y = 0; y < d.height; ++y) {
-        for (int32_t x = 0; x < d.width * bytesPerPixel; ++x) {
-            const int a = d.pixels[static_cast<size_t>(y) * d.step + x];
-            largest = std::max(largest, std::abs(a - ref.Row(y)[x]));
-        }
+        largest = std::max(largest, CompareImages(&d.pixels[y * d.step], ref.Row(y), d.width, 1, 0, bytesPerPixel).maxAbs);
     }
     return largest;
 }
@@ -71,98 +48,93 @@ TEST(DecoderOutput, RgbIsBgrWithEachPixelReversed) {
                              "grey_17x9_q90.jpg", "ycc420_prog_33x17_q85.jpg"}) {
         SCOPED_TRACE(name);
         const std::vector<uint8_t> bytes = Testdata(name);
-        const Decoded bgr = DecodeTo(bytes, ColorBGR, 3);
-        const Decoded rgb = DecodeTo(bytes, ColorRGB, 3);
+        const DecoderResult bgr = DecodeWithDecoder(bytes, ColorBGR, 3);
+        const DecoderResult rgb = DecodeWithDecoder(bytes, ColorRGB, 3);
         ASSERT_EQ(bgr.status, DecOk);
         ASSERT_EQ(rgb.status, DecOk);
-        for (int32_t y = 0; y < bgr.height; ++y) {
-            for (int32_t x = 0; x < bgr.width; ++x) {
-                const uint8_t* b = &bgr.pixels[static_cast<size_t>(y) * bgr.step + 3 * x];
-                const uint8_t* r = &rgb.pixels[static_cast<size_t>(y) * rgb.step + 3 * x];
-                ASSERT_TRUE(b[0] == r[2] && b[1] == r[1] && b[2] == r[0]) << x << "," << y;
-            }
+        std::vector<uint8_t> reversed = rgb.pixels;
+        for (int32_t y = 0; y < rgb.height; ++y) {
+            for (int32_t x = 0; x < rgb.width; ++x) std::swap(reversed[y * rgb.step + 3 * x], reversed[y * rgb.step + 3 * x + 2]);
         }
+        EXPECT_EQ(reversed, bgr.pixels);
         EXPECT_TRUE(PaddingUntouched(rgb, 3));
     }
 }
 
-TEST(DecoderOutput, GreyDestinationsAndGreyFramesAsColour) {
-    const std::vector<uint8_t> bytes = Testdata("grey_64x48_q75.jpg");
-    const Decoded grey = DecodeTo(bytes, ColorGrey, 1);
-    ASSERT_EQ(grey.status, DecOk);
-    ReferenceImage ref;
-    ASSERT_TRUE(DecodeReference(bytes, {ReferenceLayout::kNativeTopDown, true}, &ref));
-    EXPECT_LE(MaxDifference(grey, ref, 1), 1);
-    EXPECT_TRUE(PaddingUntouched(grey, 1));
+// Destinations in the stream's own colour space (or CMYK) compared with
+// libjpeg's output in the same space.
+TEST(DecoderOutput, DestinationsMatchLibjpegInTheirColourSpace) {
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> bytes;
+        int32_t model, bytesPerPixel;
+        ReferenceLayout layout;
+        int tolerance;
+    };
+    std::vector<Case> cases = {
+        {"grey", Testdata("grey_64x48_q75.jpg"), ColorGrey, 1, ReferenceLayout::kNativeTopDown, 1},
+        // Four components without an Adobe segment: the data's model is
+        // unknown, and an unknown destination takes it as it is.
+        {"unknown", LibjpegCompress(Picture(24, 16, 4, [](int32_t x, int32_t y, int c) { return 30 * c + 4 * x + y; }),
+                                    24, 16, 4, 100, false),
+         ColorUnknown, 4, ReferenceLayout::kNativeTopDown, 1},
+    };
+    for (const char* name : {"cmyk_pil_64x48_q90.jpg", "cmyk420_64x48_q90.jpg", "ycck444_64x48_q90.jpg",
+                             "ycck420_64x48_q90.jpg", "ycck422_33x17_q90.jpg", "cmyk_pil_prog_64x48_q90.jpg",
+                             "ycck420_prog_64x48_q90.jpg"}) {
+        // Sequential 4:2:0 chroma differs at band boundaries, as for YCbCr.
+        const bool banded = std::string(name).find("420_64") != std::string::npos;
+        cases.push_back({name, Testdata(name), ColorCMYK, 4, ReferenceLayout::kCmykTopDown, banded ? 40 : 3});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecoderResult decoded = DecodeWithDecoder(c.bytes, c.model, c.bytesPerPixel);
+        ASSERT_EQ(decoded.status, DecOk);
+        ReferenceImage ref;
+        ASSERT_TRUE(DecodeReference(c.bytes, c.layout, &ref));
+        EXPECT_LE(MaxDifference(decoded, ref, c.bytesPerPixel), c.tolerance);
+        EXPECT_TRUE(PaddingUntouched(decoded, c.bytesPerPixel));
+    }
+}
 
-    const Decoded bgr = DecodeTo(bytes, ColorBGR, 3);
+TEST(DecoderOutput, GreyFramesAsColourRepeatTheGreyLevel) {
+    const std::vector<uint8_t> bytes = Testdata("grey_64x48_q75.jpg");
+    const DecoderResult grey = DecodeWithDecoder(bytes, ColorGrey, 1);
+    const DecoderResult bgr = DecodeWithDecoder(bytes, ColorBGR, 3);
     ASSERT_EQ(bgr.status, DecOk);
     for (int32_t y = 0; y < bgr.height; ++y) {
-        for (int32_t x = 0; x < bgr.width; ++x) {
-            const uint8_t* p = &bgr.pixels[static_cast<size_t>(y) * bgr.step + 3 * x];
-            const uint8_t g = grey.pixels[static_cast<size_t>(y) * grey.step + x];
-            ASSERT_TRUE(p[0] == g && p[1] == g && p[2] == g);
+        for (int32_t x = 0; x < 3 * bgr.width; ++x) {
+            ASSERT_EQ(bgr.pixels[y * bgr.step + x], grey.pixels[y * grey.step + x / 3]) << x / 3 << "," << y;
         }
     }
 }
 
-TEST(DecoderOutput, FourComponentFramesIntoCmyk) {
-    for (const char* name : {"cmyk_pil_64x48_q90.jpg", "cmyk420_64x48_q90.jpg", "ycck444_64x48_q90.jpg",
-                             "ycck420_64x48_q90.jpg", "ycck422_33x17_q90.jpg", "cmyk_pil_prog_64x48_q90.jpg",
-                             "ycck420_prog_64x48_q90.jpg"}) {
-        SCOPED_TRACE(name);
-        const std::vector<uint8_t> bytes = Testdata(name);
-        const Decoded cmyk = DecodeTo(bytes, ColorCMYK, 4);
-        ASSERT_EQ(cmyk.status, DecOk);
-        ReferenceImage ref;
-        ASSERT_TRUE(DecodeReference(bytes, {ReferenceLayout::kCmykTopDown, true}, &ref));
-        // Sequential 4:2:0 chroma differs at band boundaries, as for YCbCr.
-        const bool banded = std::string(name).find("420") != std::string::npos &&
-                            std::string(name).find("prog") == std::string::npos;
-        EXPECT_LE(MaxDifference(cmyk, ref, 4), banded ? 40 : 3);
-        EXPECT_TRUE(PaddingUntouched(cmyk, 4));
-    }
-}
-
-TEST(DecoderOutput, UnknownDataIntoAnUnknownDestinationIsInterleavedAsItIs) {
-    // Four components without an Adobe segment: the data's model is unknown.
-    std::vector<SamplePlane> planes;
-    for (int c = 0; c < 4; ++c) {
-        planes.push_back(MakePlane(24, 16, 1, 1, [c](int32_t x, int32_t y) { return uint8_t(30 * c + 4 * x + y); }));
-    }
-    BaselineOptions options;
-    options.quantTables = {UniformQuant(2)};
-    const std::vector<uint8_t> bytes = EncodeBaseline(24, 16, planes, options);
-    const Decoded raw = DecodeTo(bytes, ColorUnknown, 4);
-    ASSERT_EQ(raw.status, DecOk);
-    ReferenceImage ref;
-    ASSERT_TRUE(DecodeReference(bytes, {ReferenceLayout::kNativeTopDown, true}, &ref));
-    EXPECT_LE(MaxDifference(raw, ref, 4), 1);
-    EXPECT_TRUE(PaddingUntouched(raw, 4));
-
-    // A YCbCr frame has no conversion to an unknown destination, nor to CMYK:
-    // nothing is written, and that is no failure.
-    for (int32_t model : {ColorUnknown, ColorCMYK}) {
-        const Decoded none = DecodeTo(Testdata("ycc444_64x48_q85.jpg"), model, 4);
-        EXPECT_EQ(none.status, DecOk);
-        EXPECT_EQ(none.pixels, std::vector<uint8_t>(none.pixels.size(), kFill));
+// A frame without a conversion to the destination: nothing is written, and
+// that is no failure.
+TEST(DecoderOutput, MissingConversionsWriteNothing) {
+    struct Case {
+        const char* name;
+        int32_t model, bytesPerPixel;
+    };
+    for (Case c : {Case{"ycc444_64x48_q85.jpg", ColorUnknown, 4}, Case{"ycc444_64x48_q85.jpg", ColorCMYK, 4},
+                   Case{"ycc420_prog_33x17_q85.jpg", ColorYCbCr, 2}}) {
+        const DecoderResult none = DecodeWithDecoder(Testdata(c.name), c.model, c.bytesPerPixel);
+        EXPECT_EQ(none.status, DecOk) << c.name;
+        EXPECT_EQ(none.pixels, std::vector<uint8_t>(none.pixels.size(), kUntouched)) << c.name << " into " << c.model;
     }
 }
 
 TEST(DecoderOutput, PackedYCbCrWritesWholeGroupsOfEightPixels) {
     // 20 pixels wide: 16 are written, as 8 pairs of Cb Y0 Cr Y1 with the
-    // chroma of the even pixel.
-    std::vector<SamplePlane> planes = {
-        MakePlane(20, 8, 1, 1, [](int32_t x, int32_t) { return uint8_t(40 + 8 * x); }),
-        MakePlane(20, 8, 1, 1, [](int32_t x, int32_t) { return uint8_t(x % 2 ? 200 : 60); }),
-        MakePlane(20, 8, 1, 1, [](int32_t, int32_t y) { return uint8_t(100 + y); })};
-    BaselineOptions options;
-    options.quantTables = {UniformQuant(1)};
-    const std::vector<uint8_t> bytes = EncodeBaseline(20, 8, planes, options);
-    const Decoded packed = DecodeTo(bytes, ColorYCbCr, 2);
+    // chroma of the even pixel; green alternates so that the chroma does too.
+    const std::vector<uint8_t> bytes = LibjpegCompress(Picture(20, 8, 3, [](int32_t x, int32_t y, int c) {
+        return c == 0 ? 40 + 8 * x : c == 1 ? (x % 2 ? 200 : 60) : 100 + y;
+    }), 20, 8, 3, 100, false, 0, true);
+    const DecoderResult packed = DecodeWithDecoder(bytes, ColorYCbCr, 2);
     ASSERT_EQ(packed.status, DecOk);
     ReferenceImage ycc;
-    ASSERT_TRUE(DecodeReference(bytes, {ReferenceLayout::kNativeTopDown, true}, &ycc));
+    ASSERT_TRUE(DecodeReference(bytes, ReferenceLayout::kNativeTopDown, &ycc));
+    ASSERT_NE(ycc.Row(0)[1], ycc.Row(0)[3 + 1]) << "pixels 0 and 1 have chroma of their own";
     for (int32_t y = 0; y < 8; ++y) {
         const uint8_t* in = ycc.Row(y);
         const uint8_t* out = &packed.pixels[static_cast<size_t>(y) * packed.step];
@@ -172,19 +144,15 @@ TEST(DecoderOutput, PackedYCbCrWritesWholeGroupsOfEightPixels) {
             EXPECT_NEAR(out[2 * x + 2], in[3 * x + 2], 1) << "Cr of pixel " << x;
             EXPECT_NEAR(out[2 * x + 3], in[3 * (x + 1) + 0], 1);
         }
-        for (int32_t x = 32; x < packed.step; ++x) EXPECT_EQ(out[x], kFill) << "pixels 16..19";
+        for (int32_t x = 32; x < packed.step; ++x) EXPECT_EQ(out[x], kUntouched) << "pixels 16..19";
     }
     // Grey into packed: neutral chroma.
-    const Decoded grey = DecodeTo(Testdata("grey_17x9_q90.jpg"), ColorYCbCr, 2);
+    const DecoderResult grey = DecodeWithDecoder(Testdata("grey_17x9_q90.jpg"), ColorYCbCr, 2);
     ASSERT_EQ(grey.status, DecOk);
     EXPECT_EQ(grey.pixels[0], 128);
     EXPECT_EQ(grey.pixels[2], 128);
-    EXPECT_NE(grey.pixels[31], kFill) << "17 pixels: two groups of 8 written";
-    EXPECT_EQ(grey.pixels[32], kFill) << "the 17th pixel is not";
-    // A progressive frame has no packed output.
-    const Decoded progressive = DecodeTo(Testdata("ycc420_prog_33x17_q85.jpg"), ColorYCbCr, 2);
-    EXPECT_EQ(progressive.status, DecOk);
-    EXPECT_EQ(progressive.pixels, std::vector<uint8_t>(progressive.pixels.size(), kFill));
+    EXPECT_NE(grey.pixels[31], kUntouched) << "17 pixels: two groups of 8 written";
+    EXPECT_EQ(grey.pixels[32], kUntouched) << "the 17th pixel is not";
 }
 
 // Offsets of the RSTn markers of a stream.
@@ -219,32 +187,26 @@ TEST(RestartMarkers, AMissingMarkerFailsTheFrameAfterTheRowsBeforeIt) {
     ASSERT_GE(markers.size(), 5u);
     // Remove the fourth marker: its interval and the next run together.
     bytes.erase(bytes.begin() + markers[3], bytes.begin() + markers[3] + 2);
-    const Decoded d = DecodeTo(bytes, ColorBGR, 3);
+    const DecoderResult d = DecodeWithDecoder(bytes, ColorBGR, 3);
     EXPECT_EQ(d.status, DecErrFailed);
     // The first four MCU rows (64 lines) were written before the failure.
-    const Decoded intact = DecodeTo(Testdata("ycc420_rst1row_227x149_q85.jpg"), ColorBGR, 3);
+    const DecoderResult intact = DecodeWithDecoder(Testdata("ycc420_rst1row_227x149_q85.jpg"), ColorBGR, 3);
     ASSERT_EQ(intact.status, DecOk);
-    for (int32_t y = 0; y < 63; ++y) {
-        const size_t row = static_cast<size_t>(y) * d.step;
-        ASSERT_TRUE(std::equal(d.pixels.begin() + row, d.pixels.begin() + row + 3 * d.width,
-                               intact.pixels.begin() + row))
-            << "line " << y;
-    }
+    EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + 64 * d.step, intact.pixels.begin()));
 }
 
 TEST(RestartMarkers, EveryIntervalLengthDecodesAlike) {
     // The same picture with Ri from 1 to 9 MCUs, including intervals that do
     // not divide the 5 MCUs of a row, and without restarts.
-    std::vector<SamplePlane> planes = {
-        MakePlane(80, 40, 2, 2, [](int32_t x, int32_t y) { return uint8_t(x * 3 + y * 5); }),
-        MakePlane(40, 20, 1, 1, [](int32_t x, int32_t y) { return uint8_t(128 + x - y); }),
-        MakePlane(40, 20, 1, 1, [](int32_t x, int32_t y) { return uint8_t(90 + x + y); })};
-    const CodecResult plain = DecodeWithCodec(EncodeBaseline(80, 40, planes));
+    const std::vector<uint8_t> pixels = Picture(80, 40, 3, [](int32_t x, int32_t y, int c) {
+        return c == 0 ? x * 3 + y * 5 : c == 1 ? 128 + x - y : 90 + x + y;
+    });
+    const CodecResult plain = DecodeWithCodec(LibjpegCompress(pixels, 80, 40, 3, 75, false));
     ASSERT_EQ(plain.status, ICERR_OK);
-    for (uint16_t interval = 1; interval <= 9; ++interval) {
-        BaselineOptions options;
-        options.restartInterval = interval;
-        const CodecResult withRestarts = DecodeWithCodec(EncodeBaseline(80, 40, planes, options));
+    for (int interval = 1; interval <= 9; ++interval) {
+        const std::vector<uint8_t> stream = LibjpegCompress(pixels, 80, 40, 3, 75, false, interval);
+        ASSERT_EQ(RestartMarkers(stream).size(), static_cast<size_t>((15 - 1) / interval)) << "Ri " << interval;  // 5 x 3 MCUs
+        const CodecResult withRestarts = DecodeWithCodec(stream);
         ASSERT_EQ(withRestarts.status, ICERR_OK) << "Ri " << interval;
         EXPECT_EQ(withRestarts.pixels, plain.pixels) << "Ri " << interval;
     }
@@ -252,17 +214,17 @@ TEST(RestartMarkers, EveryIntervalLengthDecodesAlike) {
 
 TEST(EntropyData, DataCutInsideTheScanKeepsTheRowsBeforeIt) {
     const std::vector<uint8_t> bytes = Testdata("ycc420_320x240_q90.jpg");
-    const Decoded intact = DecodeTo(bytes, ColorBGR, 3);
+    const DecoderResult intact = DecodeWithDecoder(bytes, ColorBGR, 3);
     ASSERT_EQ(intact.status, DecOk);
     const std::vector<uint8_t> half(bytes.begin(), bytes.begin() + bytes.size() / 2);
-    const Decoded cut = DecodeTo(half, ColorBGR, 3);
+    const DecoderResult cut = DecodeWithDecoder(half, ColorBGR, 3);
     EXPECT_EQ(cut.status, DecErrFailed);
     // At least the first MCU row is in the destination, as in the intact
     // picture; the last line stays as it was.
     const size_t firstBand = static_cast<size_t>(cut.step) * 15;
     EXPECT_TRUE(std::equal(cut.pixels.begin(), cut.pixels.begin() + firstBand, intact.pixels.begin()));
     const size_t lastLine = static_cast<size_t>(cut.step) * (cut.height - 1);
-    EXPECT_EQ(cut.pixels[lastLine], kFill);
+    EXPECT_EQ(cut.pixels[lastLine], kUntouched);
 }
 
 }  // namespace

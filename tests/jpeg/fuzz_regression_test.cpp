@@ -6,12 +6,12 @@
 // (support/primitive_counters.h) and on the heap it takes, never on time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <ostream>
 #include <vector>
 
-#include "jpeg/decoder.h"
 #include "primitives/memory.h"
+#include "support/codec_decode.h"
 #include "support/jpeg_stream.h"
 #include "support/primitive_counters.h"
 
@@ -23,27 +23,17 @@ using namespace wemb_test;
 // AC EOB, so a block of all-zero coefficients costs one bit per table.
 const HuffmanCodeLengths kOneCode = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0x00}};
 
-struct Decoded {
-    DecoderStatus status = DecErrFailed;
-    std::vector<uint8_t> pixels;
+struct Decoded : DecoderResult {
     PrimitiveCounts counts;
 };
 
-// Decodes into a ColorGrey destination of the frame's size.
+// Decodes into a ColorGrey destination, counting the primitives' calls.
 Decoded DecodeGrey(const std::vector<uint8_t>& bytes) {
-    Decoded result;
+    Decoded decoded;
     ResetPrimitiveCounts();
-    CJPEGDecoder decoder;
-    decoder.AttachInput(bytes.data(), static_cast<int32_t>(bytes.size()));
-    int32_t width = 0, height = 0, components = 0, model = 0, sampling = 0;
-    result.status = decoder.ParseHeaders(&width, &height, &components, &model, &sampling);
-    if (result.status == DecOk) {
-        result.pixels.assign(static_cast<size_t>(width) * height, 0);
-        decoder.AttachOutput(result.pixels.data(), width, width, height, 1, ColorGrey);
-        result.status = decoder.DecodeImage();
-    }
-    result.counts = CurrentPrimitiveCounts();
-    return result;
+    static_cast<DecoderResult&>(decoded) = DecodeWithDecoder(bytes, ColorGrey, 1);
+    decoded.counts = CurrentPrimitiveCounts();
+    return decoded;
 }
 
 // A complete 64 x 64 grey progressive frame, every coefficient zero: a DC
@@ -52,11 +42,7 @@ Decoded DecodeGrey(const std::vector<uint8_t>& bytes) {
 // block because the next marker follows at once.
 std::vector<uint8_t> ProgressiveWithFailingScans(int failingScans) {
     JpegStream s;
-    s.Soi()
-        .Dqt(0, UniformQuant(1))
-        .Dht(kDcClass, 0, kOneCode)
-        .Dht(kAcClass, 0, kOneCode)
-        .Sof2(64, 64, {{1, 1, 1, 0}});
+    s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, kOneCode).Dht(kAcClass, 0, kOneCode).Sof2(64, 64, {{1, 1, 1, 0}});
     const std::vector<uint8_t> zeroBits(8, 0x00);
     s.Sos({{1, 0, 0}}, 0, 0).Raw(zeroBits);
     s.Sos({{1, 0, 0}}, 1, 63).Raw(zeroBits);
@@ -77,7 +63,7 @@ TEST(FuzzRegression, ProgressiveRebuildsDoNotGrowWithTheNumberOfScans) {
     ASSERT_EQ(few.status, DecOk);
     ASSERT_EQ(many.status, DecOk);
     // All coefficients zero: every sample is the level shift, 128.
-    EXPECT_EQ(many.pixels, std::vector<uint8_t>(64 * 64, 128));
+    EXPECT_EQ(std::count(many.pixels.begin(), many.pixels.end(), 128), 64 * 64);
     EXPECT_EQ(many.pixels, few.pixels);
     EXPECT_GE(few.counts.reconstructBlockCalls, 64) << "the picture is built at least once";
     EXPECT_EQ(many.counts.reconstructBlockCalls, few.counts.reconstructBlockCalls)
@@ -102,8 +88,7 @@ TEST(FuzzRegression, ProgressiveScansBeyondAnyUsefulNumberAreNotDecoded) {
     constexpr int kBlocks = 64;  // a 64 x 64 grey frame
     // AC table of one code, "0": EOBRUN with 6 extra bits (T.81 G.1.2.2), so
     // the byte 0x00 is an EOB run of 2^6 = 64 blocks, the whole component.
-    const HuffmanCodeLengths eobRun64 = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-                                         {0x60}};
+    const HuffmanCodeLengths eobRun64 = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0x60}};
     JpegStream s;
     s.Soi().Dqt(0, UniformQuant(1)).Dht(kAcClass, 0, eobRun64).Sof2(64, 64, {{1, 1, 1, 0}});
     for (int i = 0; i < kScans; ++i) {
@@ -112,29 +97,6 @@ TEST(FuzzRegression, ProgressiveScansBeyondAnyUsefulNumberAreNotDecoded) {
     const Decoded d = DecodeGrey(s.Eoi().Bytes());
     EXPECT_LE(d.counts.progressiveAcBlockCalls, int64_t{kMeaningfulScans} * kBlocks);
 }
-
-// Finding: a progressive frame reserved 20 blocks (2560 bytes) of
-// coefficients per MCU whatever its layout, where it uses N = the sum of
-// H x V over its components: 20 times too much for a grey frame, more than 3
-// times for 4:2:0. A 140-byte stream declaring a 2048 x 2048 grey frame made
-// the decoder allocate and zero 168 MB before reading any data
-// (fuzz/regressions/progressive_coefficient_reserve.jpg).
-//
-// Per pixel of the frame, the coefficients take 2 bytes (64 of 16 bits per
-// 64 pixels) for each full-resolution component and a quarter of that for
-// each 4:2:0 chroma component; every component of a progressive frame keeps
-// two full-size planes of a byte per pixel (its samples, and the plane it is
-// reconstructed into). The heap a frame takes grows with its height by that
-// much per pixel, plus a little for the planes' border columns.
-struct CoefficientCase {
-    const char* name;
-    std::vector<FrameComponent> components;
-    double coefficientBytesPerPixel;
-};
-
-void PrintTo(const CoefficientCase& c, std::ostream* os) { *os << c.name; }
-
-class ProgressiveMemory : public ::testing::TestWithParam<CoefficientCase> {};
 
 // Heap bytes at the peak of decoding a 1024-pixel-wide progressive frame of
 // `height` rows whose one DC scan has no data (its buffers are allocated,
@@ -151,21 +113,34 @@ int64_t PeakOfProgressiveFrame(const std::vector<FrameComponent>& components, in
     return ReadHeapStatistics().peakBytes - before;
 }
 
-TEST_P(ProgressiveMemory, GrowsWithTheFrameByItsCoefficientsAndPlanes) {
-    const CoefficientCase& c = GetParam();
-    const int64_t extraPixels = int64_t{1024} * 1024;
-    const int64_t growth = PeakOfProgressiveFrame(c.components, 1024 + 64) -
-                          PeakOfProgressiveFrame(c.components, 64);
-    const double planeBytesPerPixel = 2.0 * static_cast<double>(c.components.size());
-    const double borderSlack = 0.05;  // border columns of the planes
-    EXPECT_LE(static_cast<double>(growth) / static_cast<double>(extraPixels),
-              c.coefficientBytesPerPixel + planeBytesPerPixel + borderSlack);
+// Finding: a progressive frame reserved 20 blocks (2560 bytes) of
+// coefficients per MCU whatever its layout, where it uses N = the sum of
+// H x V over its components: 20 times too much for a grey frame, more than 3
+// times for 4:2:0. A 140-byte stream declaring a 2048 x 2048 grey frame made
+// the decoder allocate and zero 168 MB before reading any data
+// (fuzz/regressions/progressive_coefficient_reserve.jpg).
+//
+// Per pixel of the frame, the coefficients take 2 bytes (64 of 16 bits per
+// 64 pixels) for each full-resolution component and a quarter of that for
+// each 4:2:0 chroma component; every component of a progressive frame keeps
+// two full-size planes of a byte per pixel (its samples, and the plane it is
+// reconstructed into). The heap a frame takes grows with its height by that
+// much per pixel, plus a little for the planes' border columns.
+TEST(FuzzRegression, ProgressiveMemoryGrowsWithTheFrameByItsCoefficientsAndPlanes) {
+    struct Case {
+        const char* name;
+        std::vector<FrameComponent> components;
+        double coefficientBytesPerPixel;
+    };
+    const Case cases[] = {{"grey", {{1, 1, 1, 0}}, 2.0}, {"4:2:0", {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 3.0}};
+    for (const Case& c : cases) {
+        const double extraPixels = 1024.0 * 1024.0;
+        const int64_t growth = PeakOfProgressiveFrame(c.components, 1024 + 64) - PeakOfProgressiveFrame(c.components, 64);
+        const double planeBytesPerPixel = 2.0 * static_cast<double>(c.components.size());
+        const double borderSlack = 0.05;  // border columns of the planes
+        EXPECT_LE(static_cast<double>(growth) / extraPixels, c.coefficientBytesPerPixel + planeBytesPerPixel + borderSlack)
+            << c.name;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    FuzzRegression, ProgressiveMemory,
-    ::testing::Values(CoefficientCase{"Grey", {{1, 1, 1, 0}}, 2.0},
-                      CoefficientCase{"Ycc420", {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 3.0}),
-    [](const ::testing::TestParamInfo<CoefficientCase>& info) { return info.param.name; });
 
 }  // namespace

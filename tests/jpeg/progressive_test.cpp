@@ -1,6 +1,7 @@
 // Progressive frames: when the picture appears, and what a failing scan does.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,81 +13,55 @@ namespace {
 using namespace wemb_test;
 
 struct Scan {
-    size_t offset;              // of the SOS marker
-    size_t dataStart;           // first byte of the entropy-coded data
-    size_t dataEnd;             // the marker that ends it
-    std::vector<int> components;  // frame positions listed
-    int ss, se, ah, al;
+    size_t offset;               // of the SOS marker
+    size_t dataStart, dataEnd;   // the entropy-coded data, up to the marker that ends it
+    std::vector<uint8_t> ids;    // of the components listed
+    int ss, al;
 };
 
 // Walks the stream's segments (a reader of its own, independent of the
-// codec) and lists the scans.
-std::vector<Scan> FindScans(const std::vector<uint8_t>& bytes, std::vector<int>* frameIds) {
+// codec) and lists the scans; `components` gets the frame's count.
+std::vector<Scan> FindScans(const std::vector<uint8_t>& bytes, size_t* components) {
     std::vector<Scan> scans;
-    size_t at = 2;
-    while (at + 4 <= bytes.size()) {
-        if (bytes[at] != 0xFF) return {};
+    for (size_t at = 2; at + 4 <= bytes.size() && bytes[at] == 0xFF && bytes[at + 1] != 0xD9;) {
         const uint8_t code = bytes[at + 1];
-        if (code == 0xFF) {
-            ++at;
-            continue;
-        }
-        if (code == 0xD9) break;
         const size_t length = (bytes[at + 2] << 8) | bytes[at + 3];
-        if (code == 0xC2) {
-            for (int i = 0; i < bytes[at + 9]; ++i) frameIds->push_back(bytes[at + 10 + 3 * i]);
-        }
+        if (code == 0xC2) *components = bytes[at + 9];
         if (code != 0xDA) {
-            at += 2 + length;
+            at += code == 0xFF ? 1 : 2 + length;  // fill byte or segment
             continue;
         }
-        Scan scan;
-        scan.offset = at;
+        Scan scan{at, at + 2 + length, 0, {}, 0, 0};
         const int count = bytes[at + 4];
-        for (int j = 0; j < count; ++j) {
-            const uint8_t id = bytes[at + 5 + 2 * j];
-            for (size_t i = 0; i < frameIds->size(); ++i) {
-                if ((*frameIds)[i] == id) scan.components.push_back(static_cast<int>(i));
-            }
-        }
+        for (int j = 0; j < count; ++j) scan.ids.push_back(bytes[at + 5 + 2 * j]);
         const size_t tail = at + 5 + 2 * count;
         scan.ss = bytes[tail];
-        scan.se = bytes[tail + 1];
-        scan.ah = bytes[tail + 2] >> 4;
         scan.al = bytes[tail + 2] & 15;
-        scan.dataStart = at + 2 + length;
-        // The data runs to the first marker that is not a stuffed byte or RSTn.
+        // The data runs to the first marker that is not a stuffed byte, fill or RSTn.
         size_t end = scan.dataStart;
-        while (end + 1 < bytes.size() &&
-               !(bytes[end] == 0xFF && bytes[end + 1] != 0x00 && bytes[end + 1] != 0xFF &&
-                 (bytes[end + 1] < 0xD0 || bytes[end + 1] > 0xD7))) {
+        while (end + 1 < bytes.size() && !(bytes[end] == 0xFF && bytes[end + 1] != 0x00 && bytes[end + 1] != 0xFF &&
+                                           (bytes[end + 1] & 0xF8) != 0xD0)) {
             ++end;
         }
-        scan.dataEnd = end;
+        scan.dataEnd = at = end;
         scans.push_back(scan);
-        at = end;
     }
     return scans;
 }
 
-// Whether the scans up to `count` hold the DC coefficients at full precision
-// for every component and, for every component, an AC scan at full precision.
+// Whether the scans up to `count` hold, for every component, the DC
+// coefficients and an AC scan at full precision.
 bool PictureComplete(const std::vector<Scan>& scans, size_t count, size_t components) {
-    std::vector<bool> dc(components, false), ac(components, false);
+    std::set<uint8_t> dc, ac;
     for (size_t k = 0; k < count; ++k) {
-        const Scan& scan = scans[k];
-        if (scan.al != 0) continue;
-        const bool dcScan = scan.ss == 0 || scan.se == 0;
-        if (dcScan) {
-            for (int c : scan.components) dc[c] = true;
+        if (scans[k].al != 0) continue;
+        if (scans[k].ss == 0) {
+            dc.insert(scans[k].ids.begin(), scans[k].ids.end());
         } else {
-            ac[scan.components.back()] = true;
+            ac.insert(scans[k].ids.back());
         }
     }
-    for (size_t c = 0; c < components; ++c) {
-        if (!dc[c] || !ac[c]) return false;
-    }
-    return true;
+    return dc.size() == components && ac.size() == components;
 }
 
 std::vector<uint8_t> CutBeforeScan(const std::vector<uint8_t>& bytes, const std::vector<Scan>& scans,
@@ -100,7 +75,7 @@ std::vector<uint8_t> CutBeforeScan(const std::vector<uint8_t>& bytes, const std:
 void ExpectCloseToReference(const std::vector<uint8_t>& stream, const CodecResult& ours) {
     ReferenceImage ref;
     std::string error;
-    ASSERT_TRUE(DecodeReference(stream, {ReferenceLayout::kBgrBottomUp, false}, &ref, &error)) << error;
+    ASSERT_TRUE(DecodeReference(stream, ReferenceLayout::kBgrBottomUp, &ref, &error, false)) << error;
     const ImageDifference d = CompareImages(ours.pixels.data(), ref.pixels.data(), ours.width,
                                             ours.height, RowStep24(ours.width));
     EXPECT_LE(d.maxAbs, 3);
@@ -116,10 +91,9 @@ const char* const kProgressiveStreams[] = {
 
 TEST(Progressive, ThePictureAppearsOnceEveryCoefficientHasArrived) {
     for (const char* name : kProgressiveStreams) {
-        std::vector<uint8_t> bytes;
-        ASSERT_TRUE(ReadFile(TestdataPath(name), &bytes));
-        std::vector<int> ids;
-        const std::vector<Scan> scans = FindScans(bytes, &ids);
+        std::vector<uint8_t> bytes = Testdata(name);
+        size_t components = 0;
+        const std::vector<Scan> scans = FindScans(bytes, &components);
         ASSERT_GE(scans.size(), 2u) << name;
         bool appeared = false;
         for (size_t kept = 1; kept <= scans.size(); ++kept) {
@@ -127,7 +101,7 @@ TEST(Progressive, ThePictureAppearsOnceEveryCoefficientHasArrived) {
             const std::vector<uint8_t> stream = CutBeforeScan(bytes, scans, kept);
             const CodecResult ours = DecodeWithCodec(stream);
             ASSERT_EQ(ours.status, ICERR_OK);
-            const bool complete = PictureComplete(scans, kept, ids.size());
+            const bool complete = PictureComplete(scans, kept, components);
             EXPECT_EQ(!ours.Untouched(), complete);
             if (complete) ExpectCloseToReference(stream, ours);
             appeared = appeared || complete;
@@ -140,19 +114,16 @@ TEST(Progressive, ThePictureAppearsOnceEveryCoefficientHasArrived) {
 // which no Huffman code of 16 bits or fewer matches.
 std::vector<uint8_t> WithUndecodableScan(const std::vector<uint8_t>& bytes, const Scan& scan) {
     std::vector<uint8_t> damaged = bytes;
-    for (size_t i = scan.dataStart; i + 1 < scan.dataEnd; i += 2) {
-        damaged[i] = 0xFF;
-        damaged[i + 1] = 0x00;
+    for (size_t i = scan.dataStart; i < scan.dataEnd; ++i) {
+        damaged[i] = (i - scan.dataStart) % 2 == 0 && i + 1 < scan.dataEnd ? 0xFF : 0x00;
     }
-    if ((scan.dataEnd - scan.dataStart) % 2) damaged[scan.dataEnd - 1] = 0x00;
     return damaged;
 }
 
 TEST(Progressive, AFailingScanStillYieldsAPictureAndLaterScansGoOn) {
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadFile(TestdataPath("ycc420_prog_227x149_q85.jpg"), &bytes));
-    std::vector<int> ids;
-    const std::vector<Scan> scans = FindScans(bytes, &ids);
+    std::vector<uint8_t> bytes = Testdata("ycc420_prog_227x149_q85.jpg");
+    size_t components = 0;
+    const std::vector<Scan> scans = FindScans(bytes, &components);
     ASSERT_GE(scans.size(), 6u);
 
     // The second scan (an AC scan) cannot be decoded: the picture is made at
@@ -174,26 +145,21 @@ TEST(Progressive, AFailingScanStillYieldsAPictureAndLaterScansGoOn) {
 }
 
 TEST(Progressive, ALaterFrameHeaderMayRepeatTheGeometryButNotChangeIt) {
-    std::vector<uint8_t> bytes;
-    ASSERT_TRUE(ReadFile(TestdataPath("grey_prog_64x48_q85.jpg"), &bytes));
-    std::vector<int> ids;
-    const std::vector<Scan> scans = FindScans(bytes, &ids);
+    std::vector<uint8_t> bytes = Testdata("grey_prog_64x48_q85.jpg");
+    size_t components = 0;
+    const std::vector<Scan> scans = FindScans(bytes, &components);
     ASSERT_GE(scans.size(), 3u);
     // The frame header, found again by its marker.
     size_t sof = 0;
     while (!(bytes[sof] == 0xFF && bytes[sof + 1] == 0xC2)) ++sof;
     const size_t sofLength = 2 + ((bytes[sof + 2] << 8) | bytes[sof + 3]);
-    const std::vector<uint8_t> header(bytes.begin() + sof, bytes.begin() + sof + sofLength);
-
-    std::vector<uint8_t> repeated = bytes;
-    repeated.insert(repeated.begin() + scans[2].offset, header.begin(), header.end());
-    EXPECT_EQ(DecodeWithCodec(repeated).status, ICERR_OK);
-
-    std::vector<uint8_t> taller = header;
-    taller[6] += 1;  // Y, low byte
-    std::vector<uint8_t> changed = bytes;
-    changed.insert(changed.begin() + scans[2].offset, taller.begin(), taller.end());
-    EXPECT_EQ(DecodeWithCodec(changed).status, ICERR_BADFORMAT);
+    for (uint8_t taller : {0, 1}) {
+        std::vector<uint8_t> header(bytes.begin() + sof, bytes.begin() + sof + sofLength);
+        header[6] += taller;  // Y, low byte
+        std::vector<uint8_t> stream = bytes;
+        stream.insert(stream.begin() + scans[2].offset, header.begin(), header.end());
+        EXPECT_EQ(DecodeWithCodec(stream).status, taller ? ICERR_BADFORMAT : ICERR_OK);
+    }
 }
 
 }  // namespace

@@ -236,7 +236,7 @@ TEST(ReconstructBlock, StaysWithinOneOfTheIdealTransform) {
         std::vector<int16_t> block(64);
         std::vector<uint16_t> q(64);
         for (int i = 0; i < 64; ++i) {
-            q[i] = static_cast<uint16_t>(std::clamp(wemb_test::kAnnexKLuminanceQuant[i] * scale / 16, 1, 255));
+            q[i] = static_cast<uint16_t>(std::clamp(wemb_test::AnnexKLuminanceQuant()[i] * scale / 16, 1, 255));
             block[i] = static_cast<int16_t>(std::lround(coefficients[i] / q[i]));
             dequantized[i] = block[i] * q[i];
         }

@@ -1,11 +1,14 @@
-// Decoding a whole frame the way a host does: through DriverProc, into a
-// bottom-up 24-bit buffer that starts out filled with a known byte.
+// Decoding a whole frame the way a host does, through DriverProc into a
+// bottom-up 24-bit buffer, or through the decoder itself into a destination
+// of any colour model. Both buffers start out filled with a known byte.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "driver/driver.h"
+#include "jpeg/decoder.h"
 #include "platform/vfw.h"
 #include "tools/codec_session.h"
 #include "tools/jpeg_probe.h"
@@ -21,17 +24,14 @@ struct CodecResult {
     std::vector<uint8_t> pixels;  // RowStep24(width) x height bytes
 
     bool Untouched() const {
-        for (uint8_t byte : pixels) {
-            if (byte != kUntouched) return false;
-        }
-        return true;
+        return std::all_of(pixels.begin(), pixels.end(), [](uint8_t byte) { return byte == kUntouched; });
     }
 };
 
-// Sends one ICM_DECOMPRESS for `bytes` with an input format of the size the
-// frame header gives (or of `width` x `height` when those are positive).
+// Sends one ICM_DECOMPRESS with `flags` for `bytes` with an input format of
+// the size the frame header gives (or of `width` x `height` when positive).
 inline CodecResult DecodeWithCodec(const std::vector<uint8_t>& bytes, int32_t width = 0,
-                                   int32_t height = 0) {
+                                   int32_t height = 0, DWORD flags = 0) {
     CodecResult result;
     if (width <= 0 || height <= 0) {
         if (!ProbeJpegSize(bytes.data(), bytes.size(), &width, &height)) {
@@ -46,6 +46,7 @@ inline CodecResult DecodeWithCodec(const std::vector<uint8_t>& bytes, int32_t wi
     const DWORD step = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     result.pixels.assign(static_cast<size_t>(step) * height, kUntouched);
     ICDECOMPRESS job = {};
+    job.dwFlags = flags;
     job.lpbiInput = &input;
     // A frame of no bytes still needs a readable address.
     static const uint8_t kNothing = 0;
@@ -54,6 +55,30 @@ inline CodecResult DecodeWithCodec(const std::vector<uint8_t>& bytes, int32_t wi
     result.status = DriverProc(1, nullptr, ICM_DECOMPRESS, reinterpret_cast<LPARAM>(&job),
                                sizeof(job));
     return result;
+}
+
+struct DecoderResult {
+    DecoderStatus status = DecErrFailed;
+    int32_t width = 0, height = 0, step = 0;
+    std::vector<uint8_t> pixels;  // top-down rows of `step` bytes
+};
+
+// Runs CJPEGDecoder into a destination of `model` with `bytesPerPixel` bytes
+// per pixel and rows padded by 4 bytes. A frame above 2 megapixels (as
+// damaged headers declare) is not decoded but failed.
+inline DecoderResult DecodeWithDecoder(const std::vector<uint8_t>& bytes, int32_t model, int32_t bytesPerPixel) {
+    DecoderResult out;
+    CJPEGDecoder decoder;
+    decoder.AttachInput(bytes.data(), static_cast<int32_t>(bytes.size()));
+    int32_t components, colorModel, sampling;
+    out.status = decoder.ParseHeaders(&out.width, &out.height, &components, &colorModel, &sampling);
+    if (out.status != DecOk) return out;
+    if (int64_t{out.width} * out.height > 2 << 20) return DecoderResult();
+    out.step = out.width * bytesPerPixel + 4;
+    out.pixels.assign(static_cast<size_t>(out.step) * out.height, kUntouched);
+    decoder.AttachOutput(out.pixels.data(), out.width, out.step, out.height, bytesPerPixel, model);
+    out.status = decoder.DecodeImage();
+    return out;
 }
 
 }  // namespace wemb_test

@@ -5,7 +5,7 @@
 // malformed streams as easily as good ones:
 //
 //   JpegStream s;
-//   s.Soi().Dqt(0, kAnnexKLuminanceQuant)
+//   s.Soi().Dqt(0, AnnexKLuminanceQuant())
 //    .Sof0(16, 8, {{1, 1, 1, 0}})
 //    .Dht(kDcClass, 0, AnnexKLuminanceDc()).Dht(kAcClass, 0, AnnexKLuminanceAc())
 //    .WithLength(9).Sos({{1, 0, 0}})     // Ls one too large
@@ -15,7 +15,6 @@
 
 #include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -31,20 +30,6 @@ inline constexpr std::array<uint8_t, 64> kZigzagToNatural = {
 
 using QuantValues = std::array<uint16_t, 64>;  // natural (row-major) order
 
-// T.81 Table K.1, luminance quantization table, natural order.
-inline constexpr QuantValues kAnnexKLuminanceQuant = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-
-// T.81 Table K.2, chrominance quantization table, natural order.
-inline constexpr QuantValues kAnnexKChrominanceQuant = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
-    24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
-
 inline QuantValues UniformQuant(uint16_t value) {
     QuantValues q;
     q.fill(value);
@@ -58,63 +43,18 @@ struct HuffmanCodeLengths {
     std::vector<uint8_t> values;
 };
 
-// T.81 Table K.3: luminance DC differences.
-inline const HuffmanCodeLengths& AnnexKLuminanceDc() {
-    static const HuffmanCodeLengths table = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
-                                     {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
-    return table;
-}
-
-// T.81 Table K.4: chrominance DC differences.
-inline const HuffmanCodeLengths& AnnexKChrominanceDc() {
-    static const HuffmanCodeLengths table = {{0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0},
-                                     {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}};
-    return table;
-}
-
-// T.81 Table K.5: luminance AC coefficients (BITS and HUFFVAL of K.3.3.2).
-inline const HuffmanCodeLengths& AnnexKLuminanceAc() {
-    static const HuffmanCodeLengths table = {
-        {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d},
-        {0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51,
-         0x61, 0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1,
-         0x15, 0x52, 0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18,
-         0x19, 0x1a, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39,
-         0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57,
-         0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75,
-         0x76, 0x77, 0x78, 0x79, 0x7a, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92,
-         0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
-         0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3,
-         0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8,
-         0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2,
-         0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
-    return table;
-}
-
-// T.81 Table K.6: chrominance AC coefficients.
-inline const HuffmanCodeLengths& AnnexKChrominanceAc() {
-    static const HuffmanCodeLengths table = {
-        {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
-        {0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07,
-         0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09,
-         0x23, 0x33, 0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25,
-         0xf1, 0x17, 0x18, 0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38,
-         0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56,
-         0x57, 0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74,
-         0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89,
-         0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5,
-         0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba,
-         0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6,
-         0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2,
-         0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa}};
-    return table;
-}
+// The example tables of T.81 Annex K (K.1 in natural order, K.3 to K.6), as
+// libjpeg's compressor defaults hold them (libjpeg_reference.cpp).
+const QuantValues& AnnexKLuminanceQuant();
+const HuffmanCodeLengths& AnnexKLuminanceDc();
+const HuffmanCodeLengths& AnnexKChrominanceDc();
+const HuffmanCodeLengths& AnnexKLuminanceAc();
+const HuffmanCodeLengths& AnnexKChrominanceAc();
 
 // Marker codes (the byte after 0xFF).
 enum : uint8_t {
-    kSof0 = 0xC0, kSof1 = 0xC1, kSof2 = 0xC2, kSof3 = 0xC3, kDht = 0xC4,
-    kRst0 = 0xD0, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDri = 0xDD,
-    kApp0 = 0xE0, kApp14 = 0xEE, kCom = 0xFE,
+    kSof0 = 0xC0, kSof2 = 0xC2, kSof3 = 0xC3, kDht = 0xC4, kRst0 = 0xD0, kSoi = 0xD8,
+    kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDri = 0xDD, kApp0 = 0xE0, kCom = 0xFE,
 };
 
 // Table classes of DHT (Tc).
@@ -154,19 +94,12 @@ public:
     JpegStream& Rst(int n) { return Marker(static_cast<uint8_t>(kRst0 + (n & 7))); }
 
     // Bytes as they are: entropy-coded data, garbage, truncated segments.
-    JpegStream& Raw(std::initializer_list<uint8_t> bytes) {
-        bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-        return *this;
-    }
     JpegStream& Raw(const std::vector<uint8_t>& bytes) {
         bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
         return *this;
     }
     // `count` 0xFF fill bytes (T.81 B.1.1.2 allows them before any marker).
-    JpegStream& Fill(int count) {
-        bytes_.insert(bytes_.end(), static_cast<size_t>(count), 0xFF);
-        return *this;
-    }
+    JpegStream& Fill(int count) { return Raw(std::vector<uint8_t>(static_cast<size_t>(count), 0xFF)); }
 
     // The next segment gets this value in its length field instead of the true one.
     JpegStream& WithLength(uint16_t length) {
@@ -176,12 +109,9 @@ public:
 
     // Any segment: marker, length (payload size + 2 unless overridden), payload.
     JpegStream& Segment(uint8_t code, const std::vector<uint8_t>& payload) {
-        const size_t trueLength = payload.size() + 2;
-        const uint16_t length =
-            lengthOverride_ >= 0 ? static_cast<uint16_t>(lengthOverride_) : static_cast<uint16_t>(trueLength);
-        lengthOverride_ = -1;
         Marker(code);
-        PutWord(bytes_, length);
+        PutWord(bytes_, static_cast<uint16_t>(lengthOverride_ >= 0 ? lengthOverride_ : payload.size() + 2));
+        lengthOverride_ = -1;
         return Raw(payload);
     }
 
@@ -190,12 +120,8 @@ public:
         for (const QuantTable& t : tables) {
             p.push_back(static_cast<uint8_t>((t.precision << 4) | t.id));
             for (uint8_t natural : kZigzagToNatural) {
-                const uint16_t v = t.values[natural];
-                if (t.precision != 0) {
-                    PutWord(p, v);
-                } else {
-                    p.push_back(static_cast<uint8_t>(v));
-                }
+                if (t.precision != 0) p.push_back(static_cast<uint8_t>(t.values[natural] >> 8));
+                p.push_back(static_cast<uint8_t>(t.values[natural]));
             }
         }
         return Segment(kDqt, p);
@@ -216,75 +142,42 @@ public:
     JpegStream& Dht(uint8_t tableClass, uint8_t id, const HuffmanCodeLengths& table) {
         return Dht({HuffmanTable{tableClass, id, table}});
     }
-    JpegStream& Dht(uint8_t tableClass, uint8_t id, const std::array<uint8_t, 16>& counts,
-                    const std::vector<uint8_t>& values) {
-        return Dht(tableClass, id, HuffmanCodeLengths{counts, values});
-    }
 
     // Frame header of any SOFn: P, Y, X, Nf and the components.
     JpegStream& Sof(uint8_t code, uint16_t width, uint16_t height,
                     const std::vector<FrameComponent>& components, uint8_t precision = 8) {
-        std::vector<uint8_t> p;
-        p.push_back(precision);
+        std::vector<uint8_t> p = {precision};
         PutWord(p, height);
         PutWord(p, width);
         p.push_back(static_cast<uint8_t>(components.size()));
-        for (const FrameComponent& c : components) {
-            p.push_back(c.id);
-            p.push_back(static_cast<uint8_t>((c.h << 4) | (c.v & 0x0F)));
-            p.push_back(c.tq);
-        }
+        for (const FrameComponent& c : components) p.insert(p.end(), {c.id, static_cast<uint8_t>((c.h << 4) | (c.v & 0x0F)), c.tq});
         return Segment(code, p);
     }
-    JpegStream& Sof0(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
-        return Sof(kSof0, width, height, c);
-    }
-    JpegStream& Sof1(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
-        return Sof(kSof1, width, height, c);
-    }
-    JpegStream& Sof2(uint16_t width, uint16_t height, const std::vector<FrameComponent>& c) {
-        return Sof(kSof2, width, height, c);
-    }
+    JpegStream& Sof0(uint16_t w, uint16_t h, const std::vector<FrameComponent>& c) { return Sof(kSof0, w, h, c); }
+    JpegStream& Sof2(uint16_t w, uint16_t h, const std::vector<FrameComponent>& c) { return Sof(kSof2, w, h, c); }
 
     JpegStream& Sos(const std::vector<ScanComponent>& components, uint8_t ss = 0, uint8_t se = 63,
                     uint8_t ah = 0, uint8_t al = 0) {
-        std::vector<uint8_t> p;
-        p.push_back(static_cast<uint8_t>(components.size()));
-        for (const ScanComponent& c : components) {
-            p.push_back(c.id);
-            p.push_back(static_cast<uint8_t>((c.td << 4) | (c.ta & 0x0F)));
-        }
-        p.push_back(ss);
-        p.push_back(se);
-        p.push_back(static_cast<uint8_t>((ah << 4) | (al & 0x0F)));
+        std::vector<uint8_t> p = {static_cast<uint8_t>(components.size())};
+        for (const ScanComponent& c : components) p.insert(p.end(), {c.id, static_cast<uint8_t>((c.td << 4) | (c.ta & 0x0F))});
+        p.insert(p.end(), {ss, se, static_cast<uint8_t>((ah << 4) | (al & 0x0F))});
         return Segment(kSos, p);
     }
 
-    JpegStream& Dri(uint16_t restartInterval) {
-        std::vector<uint8_t> p;
-        PutWord(p, restartInterval);
-        return Segment(kDri, p);
-    }
+    JpegStream& Dri(uint16_t ri) { return Segment(kDri, {static_cast<uint8_t>(ri >> 8), static_cast<uint8_t>(ri)}); }
 
     JpegStream& App(int n, const std::vector<uint8_t>& payload) {
         return Segment(static_cast<uint8_t>(kApp0 + (n & 15)), payload);
     }
     // APP0 "JFIF" version 1.01, no density, no thumbnail.
-    JpegStream& Jfif() {
-        return App(0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
-    }
+    JpegStream& Jfif() { return App(0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0}); }
     // APP14 "Adobe": version 100, flags 0 and 0, then the colour transform
     // (0 none: RGB or CMYK, 1 YCbCr, 2 YCCK).
-    JpegStream& Adobe(uint8_t transform) {
-        return App(14, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, transform});
-    }
+    JpegStream& Adobe(uint8_t transform) { return App(14, {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, transform}); }
     JpegStream& Com(const std::vector<uint8_t>& payload) { return Segment(kCom, payload); }
-    JpegStream& Com(const std::string& text) {
-        return Com(std::vector<uint8_t>(text.begin(), text.end()));
-    }
+    JpegStream& Com(const std::string& text) { return Com(std::vector<uint8_t>(text.begin(), text.end())); }
 
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
-    size_t Size() const { return bytes_.size(); }
 
 private:
     static void PutWord(std::vector<uint8_t>& out, uint16_t value) {

@@ -1,14 +1,17 @@
 #include "support/libjpeg_reference.h"
 
-#include <cstdio>
+#include <cstdio>  // jpeglib.h needs FILE
 #include <cstdlib>
 
 #include <jpeglib.h>
 
+#include "support/jpeg_stream.h"
+
 namespace testing_support {
 
 std::vector<uint8_t> LibjpegCompress(const std::vector<uint8_t>& pixels, int width, int height,
-                                     int components, int quality, bool progressive) {
+                                     int components, int quality, bool progressive,
+                                     int restartInterval, bool fullChroma) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
     cinfo.err = jpeg_std_error(&errors);
@@ -19,8 +22,13 @@ std::vector<uint8_t> LibjpegCompress(const std::vector<uint8_t>& pixels, int wid
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
     cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
+    cinfo.write_Adobe_marker = FALSE;
+    cinfo.restart_interval = static_cast<unsigned int>(restartInterval);
+    for (int c = 0; fullChroma && c < cinfo.num_components; ++c) {
+        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    }
     jpeg_set_quality(&cinfo, quality, TRUE);
     if (progressive) {
         jpeg_simple_progression(&cinfo);
@@ -63,3 +71,52 @@ std::vector<int16_t> LibjpegCoefficients(const std::vector<uint8_t>& jpeg, int* 
 }
 
 }  // namespace testing_support
+
+namespace wemb_test {
+namespace {
+
+// libjpeg's compressor defaults are the Annex K tables: Huffman tables K.3 to
+// K.6 in slots 0 (luminance) and 1 (chrominance), and at quality 50 the
+// quantization table K.1 unscaled.
+struct AnnexKTables {
+    HuffmanCodeLengths dc[2], ac[2];
+    QuantValues luminanceQuant;
+};
+
+HuffmanCodeLengths CodeLengthsOf(const JHUFF_TBL& table) {
+    HuffmanCodeLengths lengths{};
+    size_t count = 0;
+    for (int i = 0; i < 16; ++i) count += lengths.counts[i] = table.bits[i + 1];
+    lengths.values.assign(table.huffval, table.huffval + count);
+    return lengths;
+}
+
+const AnnexKTables& LibjpegDefaults() {
+    static const AnnexKTables tables = [] {
+        jpeg_compress_struct cinfo;
+        jpeg_error_mgr errors;
+        cinfo.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&cinfo);
+        cinfo.in_color_space = JCS_RGB;
+        cinfo.input_components = 3;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, 50, TRUE);
+        AnnexKTables t;
+        for (int slot = 0; slot < 2; ++slot) t.dc[slot] = CodeLengthsOf(*cinfo.dc_huff_tbl_ptrs[slot]);
+        for (int slot = 0; slot < 2; ++slot) t.ac[slot] = CodeLengthsOf(*cinfo.ac_huff_tbl_ptrs[slot]);
+        for (int i = 0; i < 64; ++i) t.luminanceQuant[i] = static_cast<uint16_t>(cinfo.quant_tbl_ptrs[0]->quantval[i]);
+        jpeg_destroy_compress(&cinfo);
+        return t;
+    }();
+    return tables;
+}
+
+}  // namespace
+
+const QuantValues& AnnexKLuminanceQuant() { return LibjpegDefaults().luminanceQuant; }
+const HuffmanCodeLengths& AnnexKLuminanceDc() { return LibjpegDefaults().dc[0]; }
+const HuffmanCodeLengths& AnnexKChrominanceDc() { return LibjpegDefaults().dc[1]; }
+const HuffmanCodeLengths& AnnexKLuminanceAc() { return LibjpegDefaults().ac[0]; }
+const HuffmanCodeLengths& AnnexKChrominanceAc() { return LibjpegDefaults().ac[1]; }
+
+}  // namespace wemb_test

@@ -1,5 +1,6 @@
 // libjpeg (the system's libjpeg-turbo) as an outside reference for tests:
-// encodes test pictures and reads back the quantized coefficients it wrote.
+// encodes test pictures, reads back the quantized coefficients it wrote, and
+// supplies the example tables of T.81 Annex K (declared in jpeg_stream.h).
 #pragma once
 
 #include <cstdint>
@@ -7,12 +8,14 @@
 
 namespace testing_support {
 
-// A JPEG stream of an 8-bit picture (1 component: grey, 3: RGB) with
-// libjpeg's default tables (the Annex K ones for sequential coding; progressive
-// coding makes libjpeg compute its own) and, if asked, its standard
-// progression of scans.
+// A JPEG stream of an 8-bit picture with libjpeg's default tables (the Annex K
+// ones for sequential coding). 1 component: grey; 3: RGB, coded as YCbCr in
+// 4:2:0 unless `fullChroma`; 4: four components coded as given, without an
+// Adobe segment. If asked, libjpeg's standard progression of scans, and a
+// restart marker every `restartInterval` MCUs.
 std::vector<uint8_t> LibjpegCompress(const std::vector<uint8_t>& pixels, int width, int height,
-                                     int components, int quality, bool progressive);
+                                     int components, int quality, bool progressive,
+                                     int restartInterval = 0, bool fullChroma = false);
 
 // The quantized coefficients of a one-component stream, one 64-entry block
 // (natural order) after another in raster order.
