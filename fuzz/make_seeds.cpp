@@ -129,16 +129,15 @@ int main(int argc, char** argv) {
         int recDepth;
         bool junk;
         size_t framesPerRiff;
-        int keyframeInterval;
     };
     const Layout layouts[] = {
-        {"idx1_relative", IndexKind::Idx1Relative, false, 0, false, 0, 1},
-        {"idx1_absolute", IndexKind::Idx1Absolute, false, 0, true, 0, 2},
-        {"no_index", IndexKind::None, false, 0, false, 0, 1},
-        {"audio_rec", IndexKind::Idx1Relative, true, 2, true, 0, 1},
-        {"opendml", IndexKind::OpenDml, false, 0, false, 2, 2},
-        {"opendml_audio", IndexKind::OpenDml, true, 1, true, 1, 1},
-        {"avix_idx1", IndexKind::Idx1Relative, false, 0, false, 2, 1},
+        {"idx1_relative", IndexKind::Idx1Relative, false, 0, false, 0},
+        {"idx1_absolute", IndexKind::Idx1Absolute, false, 0, true, 0},
+        {"no_index", IndexKind::None, false, 0, false, 0},
+        {"audio_rec", IndexKind::Idx1Relative, true, 2, true, 0},
+        {"opendml", IndexKind::OpenDml, false, 0, false, 2},
+        {"opendml_audio", IndexKind::OpenDml, true, 1, true, 1},
+        {"avix_idx1", IndexKind::Idx1Relative, false, 0, false, 2},
     };
     for (const Layout& layout : layouts) {
         AviOptions options;
@@ -148,7 +147,6 @@ int main(int argc, char** argv) {
         options.recDepth = layout.recDepth;
         options.junk = layout.junk;
         options.framesPerRiff = layout.framesPerRiff;
-        options.keyframeInterval = layout.keyframeInterval;
         options.width = 1;
         options.height = 1;
         if (!WriteFile(aviDir + "/" + layout.name + ".avi", avi_test::BuildAvi(options).Bytes())) {
