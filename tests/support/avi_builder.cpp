@@ -21,7 +21,7 @@ constexpr uint32_t kAviifList = 0x01;
 constexpr uint32_t kAviifKeyframe = 0x10;
 constexpr uint32_t kNotKeyframe = 0x80000000u;  // in the size of an 'ix##' entry
 
-// Little-endian 32-bit fields; two 16-bit fields go in one as low | high << 16.
+// Little-endian 32-bit fields (two 16-bit fields as low | high << 16).
 std::vector<uint8_t> Le32(std::initializer_list<uint32_t> fields) {
     std::vector<uint8_t> bytes;
     for (uint32_t v : fields) {
@@ -40,7 +40,7 @@ void Append(AviImage& image, const std::vector<uint8_t>& data) {
     image.size += data.size();
 }
 
-// Starts a chunk, or a list of `type`; End writes its size once it is known.
+// Starts a chunk, or a list of `type`; End writes its size and pad byte.
 uint64_t Begin(AviImage& image, const std::string& id, const char* type = nullptr) {
     const uint64_t at = image.size;
     Append(image, Le32({Fcc(id), 0}));
@@ -48,7 +48,6 @@ uint64_t Begin(AviImage& image, const std::string& id, const char* type = nullpt
     return at;
 }
 
-// Writes the chunk's size and the pad byte that keeps the next chunk even.
 void End(AviImage& image, uint64_t at) {
     const uint64_t size = image.size - at - 8;
     image.Patch32(at + 4, static_cast<uint32_t>(size));
@@ -77,8 +76,7 @@ void AviImage::Patch32(uint64_t offset, uint32_t value) {
             return;
         }
     }
-    std::fprintf(stderr, "AviImage::Patch32: offset %llu is not inside a written piece\n",
-                 static_cast<unsigned long long>(offset));
+    std::fprintf(stderr, "AviImage::Patch32: %llu is in a hole\n", static_cast<unsigned long long>(offset));
     std::abort();
 }
 
@@ -218,12 +216,6 @@ bool WriteImage(const std::string& path, const AviImage& image) {
     }
     ok = ok && ::ftruncate(fd, static_cast<off_t>(image.size)) == 0;
     return ::close(fd) == 0 && ok;
-}
-
-std::vector<uint8_t> FramePayload(int index, size_t size) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(index * 37 + i * 11 + 5);
-    return bytes;
 }
 
 }  // namespace avi_test

@@ -25,12 +25,14 @@ constexpr IndexKind kIdx1 = IndexKind::Idx1Relative, kOdml = IndexKind::OpenDml,
 constexpr AviFrameSource kByIdx1 = AviFrameSource::Idx1, kByScan = AviFrameSource::MoviScan,
                          kByOdml = AviFrameSource::OpenDmlIndex;
 
-// Five frames, among them odd sizes and a dropped (empty) frame.
+// Five frames of distinct bytes, among them odd sizes and a dropped (empty) frame.
 AviOptions SampleOptions(IndexKind index = kIdx1) {
     AviOptions options;
     options.index = index;
-    int number = 0;
-    for (size_t size : {100, 37, 0, 64, 1}) options.frames.push_back(avi_test::FramePayload(number++, size));
+    for (size_t size : {100, 37, 0, 64, 1}) {
+        options.frames.emplace_back(size);
+        for (size_t i = 0; i < size; ++i) options.frames.back()[i] = uint8_t(options.frames.size() * 37 + i * 11);
+    }
     return options;
 }
 
@@ -38,7 +40,6 @@ class AviReaderTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.ok()); }
 
-    // Writes the image to this test's file and opens it.
     bool Open(const AviImage& image) {
         if (avi_test::WriteImage(path, image)) return reader.Open(path, &error);
         error = "cannot write " + path;
@@ -46,12 +47,11 @@ protected:
     }
     bool Open(const std::vector<uint8_t>& bytes) {
         AviImage image;
-        image.size = bytes.size();
-        image.pieces.push_back({0, bytes});
+        image.size = bytes.size(), image.pieces = {{0, bytes}};
         return Open(image);
     }
 
-    // Whether a warning mentions `text`; for nullptr, whether there is none.
+    // Whether a warning mentions `text`; for nullptr, that there is none.
     ::testing::AssertionResult Warned(const char* text) const {
         std::string all;
         for (const std::string& warning : reader.Warnings()) {
@@ -62,9 +62,8 @@ protected:
         return ::testing::AssertionFailure() << "expected " << (text ? text : "none") << "; got:" << all;
     }
 
-    // The reader lists `count` frames, each of which reads back exactly as
-    // written, except frame `refused`, which ReadFrame refuses for `why`; the
-    // frame after the last does not exist.
+    // `count` frames listed, each reading back as written except `refused`,
+    // refused for `why`; frame `count` does not exist.
     void ExpectFrames(const Frames& frames, size_t count, size_t refused = kNone, const char* why = "") {
         ASSERT_EQ(reader.FrameCount(), count);
         for (size_t i = 0; i <= count; ++i) {
@@ -87,14 +86,7 @@ protected:
     std::string error;
 };
 
-using AviReaderLayouts = AviReaderTest;
-using AviReaderHeaders = AviReaderTest;
-using AviReaderDamagedFile = AviReaderTest;
-using AviReaderLargeFiles = AviReaderTest;
-
-// --- Layouts a writer may produce -------------------------------------------
-
-TEST_F(AviReaderLayouts, EveryLayoutYieldsTheFramesWritten) {
+TEST_F(AviReaderTest, EveryLayoutYieldsTheFramesAndHeadersWritten) {
     struct Case {
         IndexKind index;
         int recDepth;
@@ -126,19 +118,30 @@ TEST_F(AviReaderLayouts, EveryLayoutYieldsTheFramesWritten) {
         options.framesPerRiff = c.framesPerRiff;
         ASSERT_TRUE(Open(BuildAvi(options))) << error;
         EXPECT_EQ(reader.FrameSource(), c.source);
-        EXPECT_EQ(reader.VideoStream().streamNumber, options.audio ? 1 : 0);
         ASSERT_NO_FATAL_FAILURE(ExpectFrames(options.frames, options.frames.size()));
         for (size_t i = 0; i < reader.FrameCount(); ++i) {
-            EXPECT_EQ(reader.Frame(i).size, options.frames[i].size()) << i;
-            EXPECT_EQ(reader.Frame(i).keyframe, c.keyframes[i] == '1') << i;
+            EXPECT_EQ(std::make_pair(reader.Frame(i).size, reader.Frame(i).keyframe),
+                      std::make_pair(uint32_t(options.frames[i].size()), c.keyframes[i] == '1')) << i;
         }
         EXPECT_TRUE(Warned(c.warning));
+        // dwTotalFrames counts the first RIFF; the buffer size is the largest frame's.
+        const AviMainHeader& main = reader.MainHeader();
+        EXPECT_EQ(std::make_tuple(main.microSecPerFrame, main.totalFrames, main.width, main.height),
+                  std::make_tuple(40000u, c.framesPerRiff ? uint32_t(c.framesPerRiff) : 5u, 64u, 48u));
+        EXPECT_EQ(reader.OpenDmlTotalFrames(), c.index == kOdml ? 5u : 0u);
+        const AviVideoStream& video = reader.VideoStream();
+        EXPECT_EQ(std::make_tuple(video.streamNumber, video.handler, video.length, video.suggestedBufferSize,
+                                  video.formatBytes.size()),
+                  std::make_tuple(options.audio ? 1 : 0, kWemb, 5u, 100u, size_t{40}));
+        const BITMAPINFOHEADER& f = reader.VideoFormat();
+        EXPECT_EQ(std::make_tuple(f.biSize, f.biWidth, f.biHeight, f.biBitCount, f.biCompression),
+                  std::make_tuple(40u, 64, 48, 24, kWemb));
     }
 }
 
-TEST_F(AviReaderLayouts, RecListsDeeperThanEightAreSkippedWithCappedWarnings) {
+TEST_F(AviReaderTest, RecListsDeeperThanEightAreSkippedWithCappedWarnings) {
     AviOptions options = SampleOptions(kNoIndex);
-    for (int i = 5; i < 40; ++i) options.frames.push_back(avi_test::FramePayload(i, 3));
+    options.frames.resize(40, {1, 2, 3});
     options.recDepth = 9;  // one "nested deeper" warning per frame
     ASSERT_TRUE(Open(BuildAvi(options))) << error;
     EXPECT_EQ(reader.FrameCount(), 0u);
@@ -149,27 +152,10 @@ TEST_F(AviReaderLayouts, RecListsDeeperThanEightAreSkippedWithCappedWarnings) {
     EXPECT_EQ(reader.Warnings().back(), "10 further warning(s) omitted");
 }
 
-// --- Header fields ------------------------------------------------------------
-
-TEST_F(AviReaderHeaders, ReportsMainHeaderStreamHeaderAndFormat) {
-    AviOptions options = SampleOptions(kOdml);
-    options.width = 320, options.height = 240, options.framesPerRiff = 3, options.audio = true;
-    ASSERT_TRUE(Open(BuildAvi(options))) << error;
-    const AviMainHeader& main = reader.MainHeader();  // dwTotalFrames counts the first RIFF
-    EXPECT_EQ(std::make_tuple(main.microSecPerFrame, main.totalFrames, main.width, main.height),
-              std::make_tuple(40000u, 3u, 320u, 240u));
-    EXPECT_EQ(reader.OpenDmlTotalFrames(), 5u);
-    const AviVideoStream& video = reader.VideoStream();  // the buffer size is the largest frame's
-    EXPECT_EQ(std::make_tuple(video.streamNumber, video.handler, video.length, video.suggestedBufferSize),
-              std::make_tuple(1, kWemb, 5u, 100u));
-    const BITMAPINFOHEADER& f = reader.VideoFormat();
-    EXPECT_EQ(std::make_tuple(f.biSize, f.biWidth, f.biHeight, f.biBitCount, f.biCompression),
-              std::make_tuple(40u, 320, 240, 24, kWemb));
-    EXPECT_EQ(video.formatBytes.size(), 40u);
-
+TEST_F(AviReaderTest, FrameRateFallsBackOnTheMainHeader) {
     // The rate is the stream's 25 / 1; without its scale, 1000000 over the
     // main header's 40000 us per frame; without that too, unknown.
-    AviImage image = BuildAvi(options);
+    AviImage image = BuildAvi(SampleOptions());
     struct Rate {
         uint32_t rate, scale;
         const char* warning;
@@ -185,9 +171,8 @@ TEST_F(AviReaderHeaders, ReportsMainHeaderStreamHeaderAndFormat) {
     }
 }
 
-// --- Damaged files: every readable frame still read --------------------------
-
-TEST_F(AviReaderDamagedFile, EveryFrameBeforeOrBesideTheDamageIsRead) {
+// Damaged files: every readable frame still read.
+TEST_F(AviReaderTest, DamagedFileEveryFrameBeforeOrBesideTheDamageIsRead) {
     struct Case {
         const char* name;
         IndexKind index;  // of the sample file with JUNK chunks; OpenDML in AVIX parts of two frames
@@ -196,6 +181,7 @@ TEST_F(AviReaderDamagedFile, EveryFrameBeforeOrBesideTheDamageIsRead) {
         size_t frames;   // listed
         size_t refused;  // the frame whose chunk runs past the end of the file
         std::vector<const char*> warnings;
+        const char* refusal = "past the end of the file";
     };
     // The offset field of a frame's idx1 entry: the sample has neither audio
     // nor 'rec ' lists, so idx1 holds one entry per frame.
@@ -239,6 +225,10 @@ TEST_F(AviReaderDamagedFile, EveryFrameBeforeOrBesideTheDamageIsRead) {
          {"another size than the frame's chunk header"}},
         {"frame 3 too large, no index", kNoIndex, frame3TooLarge, kByScan, 4, 3,
          {"claims 2147483632 bytes"}},
+        // Zeros after the RIFF make room for the claim inside the (sparse) file.
+        {"frame 1 over the size limit", kIdx1,
+         [](AviImage* im) { im->Patch32(im->frameChunks[1] + 4, (256u << 20) + 1), im->size += 300u << 20; },
+         kByIdx1, 5, 1, {}, "more than the 268435456 this reader accepts"},
         // Cut files: the list walks stop at the end of the file.
         {"cut inside frame 3's payload", kIdx1, [](AviImage* im) { im->size = im->frameChunks[3] + 8 + 10; },
          kByScan, 4, 3, {"truncated file?"}},
@@ -266,11 +256,11 @@ TEST_F(AviReaderDamagedFile, EveryFrameBeforeOrBesideTheDamageIsRead) {
         ASSERT_TRUE(Open(image)) << error;
         EXPECT_EQ(reader.FrameSource(), c.source);
         for (const char* warning : c.warnings) EXPECT_TRUE(Warned(warning));
-        ExpectFrames(options.frames, c.frames, c.refused, "past the end of the file");
+        ExpectFrames(options.frames, c.frames, c.refused, c.refusal);
     }
 }
 
-TEST_F(AviReaderDamagedFile, UnusableHeadersFailWithAClearMessage) {
+TEST_F(AviReaderTest, UnusableHeadersFailWithAClearMessage) {
     constexpr uint32_t kAuds = 0x73647561, kWave = 0x45564157;
     const AviImage sample = BuildAvi(SampleOptions());
     const uint64_t strf = sample.videoStrf, hdrl = sample.hdrl;
@@ -309,7 +299,7 @@ TEST_F(AviReaderDamagedFile, UnusableHeadersFailWithAClearMessage) {
 // reader must neither crash nor read outside the file or a buffer (the
 // sanitizer build checks), and every frame it lists must either read back at
 // its listed size from inside the file or be refused with a message.
-TEST_F(AviReaderDamagedFile, SurvivesEveryTruncationAndByteChange) {
+TEST_F(AviReaderTest, SurvivesEveryTruncationAndByteChange) {
     AviOptions options = SampleOptions(kOdml);
     options.framesPerRiff = 2, options.audio = options.junk = true, options.recDepth = 1;
     const std::vector<uint8_t> whole = BuildAvi(options).Bytes();
@@ -342,9 +332,7 @@ TEST_F(AviReaderDamagedFile, SurvivesEveryTruncationAndByteChange) {
     }
 }
 
-// --- Files over 4 GB ------------------------------------------------------------
-
-TEST_F(AviReaderLargeFiles, FramesBeyondFourGigabytesAreFoundAndRead) {
+TEST_F(AviReaderTest, FramesBeyondFourGigabytesAreFoundAndRead) {
     for (const auto& [index, source] : {std::make_pair(kOdml, kByOdml), std::make_pair(kIdx1, kByIdx1),
                                         std::make_pair(kNoIndex, kByScan)}) {
         SCOPED_TRACE(static_cast<int>(index));
@@ -359,16 +347,6 @@ TEST_F(AviReaderLargeFiles, FramesBeyondFourGigabytesAreFoundAndRead) {
         ASSERT_NO_FATAL_FAILURE(ExpectFrames(options.frames, 5));
         EXPECT_EQ(reader.Frame(4).offset, image.frameChunks[4] + 8);
     }
-}
-
-TEST_F(AviReaderLargeFiles, FrameClaimingMoreThanTheLimitIsRefusedEvenInsideTheFile) {
-    const AviOptions options = SampleOptions();
-    AviImage image = BuildAvi(options);
-    image.Patch32(image.frameChunks[1] + 4, (256u << 20) + 1);
-    image.size += 300u << 20;  // zeros after the RIFF, so that the claim fits in the file
-    if (!avi_test::WriteImage(path, image)) GTEST_SKIP() << "no sparse file of " << image.size << " bytes";
-    ASSERT_TRUE(reader.Open(path, &error)) << error;
-    ExpectFrames(options.frames, 5, 1, "more than the 268435456 this reader accepts");
 }
 
 }  // namespace
