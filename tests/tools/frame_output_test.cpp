@@ -1,12 +1,15 @@
 #include "tools/frame_output.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
+#include "tools/bmp_writer.h"
 
 namespace {
 
@@ -72,13 +75,34 @@ TEST(MakeParentDirectories, CreatesWhatIsMissingAndReportsWhatIsInTheWay) {
     EXPECT_NE(error.find(dir / "file"), std::string::npos) << error;
 }
 
-// The rows it writes are checked by the end-to-end run of wemb-decode --raw.
-TEST(WriteRawFrame, RefusesABufferSmallerThanItsFormat) {
+// What the writers write is checked byte for byte by the end-to-end runs of
+// wemb-decode, on pictures with and without row padding; here, what they
+// must refuse.
+TEST(FrameWriters, RefuseBadSizesShortPixelsAndUnwritablePaths) {
+    wemb_test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    const std::string path = dir / "refused.bmp";
+    const std::vector<uint8_t> pixels(24);  // 3 x 2: rows of 9 bytes padded to 12
+    struct Case {
+        int32_t width, height;
+        size_t bytes;
+        const char* message;
+    };
+    for (const Case& c : {Case{0, 2, 24, "0 x 2"}, Case{3, -2, 24, "3 x -2"}, Case{3, 2, 23, "fewer than the 24"},
+                          Case{0x7FFFFFFF, 0x7FFFFFFF, 24, "too large"}}) {
+        std::string error;
+        EXPECT_FALSE(WriteBmp24(path, c.width, c.height, pixels.data(), c.bytes, &error)) << c.message;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    EXPECT_NE(::access(path.c_str(), F_OK), 0);  // nothing was created
+    std::string error;
+    EXPECT_FALSE(WriteBmp24("/nonexistent/dir/x.bmp", 3, 2, pixels.data(), pixels.size(), &error));
+    EXPECT_NE(error.find("cannot create /nonexistent/dir/x.bmp"), std::string::npos) << error;
+
     DecodedFrame frame;
     frame.format.biWidth = 3;
     frame.format.biHeight = 2;
-    frame.pixels.assign(23, 0);  // rows of 9 bytes padded to 12 need 24
-    std::string error;
+    frame.pixels.assign(23, 0);
     EXPECT_FALSE(WriteRawFrame(stdout, frame, &error));
     EXPECT_EQ(error, "frame buffer smaller than its format");
 }
