@@ -114,26 +114,4 @@ TEST(Upsample, ChecksArgumentsInOrderAndWritesNothingOnFailure) {
     EXPECT_EQ(dst, std::vector<uint8_t>(64, kSentinel));
 }
 
-TEST(CopyBytes, CopiesExactlyTheRangeAtAnyAlignmentAndChecksPointersFirst) {
-    std::vector<uint8_t> src(200);
-    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
-    for (int32_t offset = 0; offset < 5; ++offset) {
-        for (int32_t length : {1, 3, 4, 31, 32, 33, 100, 150}) {
-            std::vector<uint8_t> dst(160, kSentinel);
-            ASSERT_EQ(CopyBytes(src.data() + 3, dst.data() + offset, length), PrimOk);
-            for (int32_t i = 0; i < 160; ++i) {
-                const bool inside = i >= offset && i < offset + length;
-                ASSERT_EQ(dst[i], inside ? src[3 + i - offset] : kSentinel)
-                    << "offset " << offset << " length " << length << " byte " << i;
-            }
-        }
-    }
-    uint8_t dst[4] = {9, 9, 9, 9};
-    EXPECT_EQ(CopyBytes(src.data(), nullptr, 0), PrimErrNullPointer);
-    EXPECT_EQ(CopyBytes(nullptr, dst, 4), PrimErrNullPointer);
-    EXPECT_EQ(CopyBytes(src.data(), dst, 0), PrimErrBadSize);
-    EXPECT_EQ(CopyBytes(src.data(), dst, -4), PrimErrBadSize);
-    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 4), std::vector<uint8_t>(4, 9));
-}
-
 }  // namespace
