@@ -14,14 +14,6 @@ namespace {
 
 using namespace testing_support;
 
-// The caller-held variables of one entropy-coded stream.
-struct Stream {
-    std::vector<uint8_t> bytes;
-    int32_t position = 0, marker = 0;
-    HuffmanState state{};
-    int32_t length() const { return static_cast<int32_t>(bytes.size()); }
-};
-
 // The refill rules of DECODE and RECEIVE replayed over the public byte-wise
 // FillBits for the reads a BitWriter noted: where position, marker and the
 // bit buffer must stand, independently of the block decoders' inline reader.

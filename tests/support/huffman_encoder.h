@@ -123,6 +123,14 @@ inline HuffmanCodeLengths ProgressiveAcTable() {
     return table;
 }
 
+// The caller-held variables of one entropy-coded stream.
+struct Stream {
+    std::vector<uint8_t> bytes;
+    int32_t position = 0, marker = 0;
+    HuffmanState state{};
+    int32_t length() const { return static_cast<int32_t>(bytes.size()); }
+};
+
 struct TableDeleter {
     void operator()(HuffmanDecodeTable* table) const { FreeChecked(table); }
 };
