@@ -2,6 +2,7 @@
 // byte stuffing of T.81 F.1.2.3, the codes of a DHT-style table (Annex C)
 // and the sequential block encoding of F.1.2. The writer also notes every
 // read a decoder will make (+n for an n-bit code, -n for n value bits).
+// Decoding tests hold a Stream and build their tables with BuildTable.
 #pragma once
 
 #include <array>
@@ -129,6 +130,7 @@ struct Stream {
     int32_t position = 0, marker = 0;
     HuffmanState state{};
     int32_t length() const { return static_cast<int32_t>(bytes.size()); }
+    std::vector<int64_t> variables() const { return {position, marker, state.bitBuffer, state.bitCount, state.eobRun}; }
 };
 
 struct TableDeleter {
