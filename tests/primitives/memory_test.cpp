@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "primitives/huffman.h"
+#include "primitives/upsample.h"
 
 namespace {
 
@@ -18,8 +19,7 @@ TEST(AlignedAlloc, BlocksAreAlignedUsableAndIndependentAndBadSizesRefused) {
     std::vector<void*> blocks;
     for (int32_t size : {1, 3, 31, 32, 33, 100, 4096, 1 << 20}) {
         void* block = AlignedAlloc(size);
-        ASSERT_NE(block, nullptr) << size;
-        EXPECT_TRUE(Aligned(block)) << size;
+        ASSERT_TRUE(block != nullptr && Aligned(block)) << size;
         std::memset(block, 0xA5, static_cast<size_t>(size));  // ASan checks the extent
         blocks.push_back(block);
     }
@@ -30,85 +30,85 @@ TEST(AlignedAlloc, BlocksAreAlignedUsableAndIndependentAndBadSizesRefused) {
     }
     AlignedFree(nullptr);
     EXPECT_EQ(FreeChecked(nullptr), PrimErrNullPointer);
-    void* block = AlignedAlloc(64);
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(FreeChecked(block), PrimOk);
-}
+    EXPECT_EQ(FreeChecked(AlignedAlloc(64)), PrimOk);
 
-TEST(AlignedAllocZeroed, GivesZeroBytesEvenWhereTheHeapHadData) {
     // Freed memory full of data is what the heap hands out next.
     for (int round = 0; round < 3; ++round) {
         void* used = AlignedAlloc(1 << 16);
         ASSERT_NE(used, nullptr);
         std::memset(used, 0xC3, 1 << 16);
         AlignedFree(used);
-        uint8_t* block = static_cast<uint8_t*>(AlignedAllocZeroed(1 << 16));
-        ASSERT_NE(block, nullptr);
-        EXPECT_TRUE(Aligned(block));
-        EXPECT_EQ(std::count(block, block + (1 << 16), 0), 1 << 16);
-        AlignedFree(block);
+        uint8_t* zeroed = static_cast<uint8_t*>(AlignedAllocZeroed(1 << 16));
+        ASSERT_TRUE(zeroed != nullptr && Aligned(zeroed));
+        EXPECT_EQ(std::count(zeroed, zeroed + (1 << 16), 0), 1 << 16);
+        AlignedFree(zeroed);
     }
+
+    EXPECT_EQ(CreateHuffmanState(nullptr), PrimErrNullPointer);
+    HuffmanState* state = nullptr;
+    ASSERT_EQ(CreateHuffmanState(&state), PrimOk);
+    ASSERT_TRUE(state != nullptr && Aligned(state));
+    EXPECT_EQ(std::vector<int64_t>({state->bitBuffer, state->bitCount, state->eobRun}), std::vector<int64_t>(3, 0));
+    EXPECT_EQ(FreeChecked(state), PrimOk);
 }
 
 TEST(HeapStatistics, CountRequestedBytesUntilReleasedKeepThePeakAndSkipFailures) {
-    const HeapStatistics before = ReadHeapStatistics();
+    const int64_t base = ReadHeapStatistics().bytesInUse;
+    const auto inUse = [&] { return ReadHeapStatistics().bytesInUse - base; };
     ResetHeapPeak();
-    EXPECT_EQ(ReadHeapStatistics().peakBytes, before.bytesInUse);
+    EXPECT_EQ(ReadHeapStatistics().peakBytes, base);
     void* first = HeapAllocate(1000);
     void* second = HeapAllocate(24);
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse + 1024);
+    ASSERT_TRUE(first != nullptr && second != nullptr);
+    EXPECT_EQ(inUse(), 1024);
     HeapRelease(first);
-    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse + 24);
-    EXPECT_EQ(ReadHeapStatistics().peakBytes, before.bytesInUse + 1024);
+    EXPECT_EQ(inUse(), 24);
+    EXPECT_EQ(ReadHeapStatistics().peakBytes, base + 1024);
     ResetHeapPeak();
-    EXPECT_EQ(ReadHeapStatistics().peakBytes, before.bytesInUse + 24);
+    EXPECT_EQ(ReadHeapStatistics().peakBytes, base + 24);
     HeapRelease(second);
     HeapRelease(nullptr);  // nothing to count
-    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse);
+    EXPECT_EQ(inUse(), 0);
 
-    // An injected failure (the next allocation) counts nothing.
-    FailAllocationAfter(1);
+    FailAllocationAfter(1);  // the next allocation fails and counts nothing
     EXPECT_EQ(HeapAllocate(64), nullptr);
     FailAllocationAfter(0);
-    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse);
+    EXPECT_EQ(inUse(), 0);
 
     // Aligned blocks are counted with the room to align in, and give it all back.
     void* block = AlignedAlloc(4096);
     ASSERT_NE(block, nullptr);
-    EXPECT_GE(ReadHeapStatistics().bytesInUse - before.bytesInUse, 4096 + kAlignment);
+    EXPECT_GE(inUse(), 4096 + kAlignment);
     AlignedFree(block);
-    EXPECT_EQ(ReadHeapStatistics().bytesInUse, before.bytesInUse);
+    EXPECT_EQ(inUse(), 0);
 }
 
-TEST(ZeroBytes, ClearsExactlyTheRangeAtAnyAlignmentAndChecksArgumentsFirst) {
-    std::vector<uint8_t> bytes(80);
-    for (int32_t offset = 0; offset < 5; ++offset) {
-        std::fill(bytes.begin(), bytes.end(), 0xEE);
-        ASSERT_EQ(ZeroBytes(bytes.data() + offset, 67), PrimOk);
-        for (int32_t i = 0; i < 80; ++i) {
-            EXPECT_EQ(bytes[i], i >= offset && i < offset + 67 ? 0 : 0xEE) << "offset " << offset << " byte " << i;
-        }
-    }
-    uint8_t byte = 7;
+// ZeroBytes and CopyBytes write exactly their range at any alignment, and
+// check their arguments before writing anything.
+TEST(ByteRanges, ZeroAndCopyWriteExactlyTheRange) {
+    std::vector<uint8_t> src(200);
+    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 7 + 1);
+    for (bool copy : {false, true})
+        for (int32_t offset = 0; offset < 5; ++offset)
+            for (int32_t length : {1, 3, 4, 31, 32, 33, 67, 150}) {
+                std::vector<uint8_t> dst(160, 0xEE);
+                ASSERT_EQ(copy ? CopyBytes(src.data() + 3, dst.data() + offset, length)
+                               : ZeroBytes(dst.data() + offset, length), PrimOk);
+                for (int32_t i = 0; i < 160; ++i) {
+                    const int expected = i < offset || i >= offset + length ? 0xEE : copy ? src[3 + i - offset] : 0;
+                    ASSERT_EQ(dst[i], expected) << (copy ? "copy" : "zero") << " at " << offset << ", " << length;
+                }
+            }
+    uint8_t dst[4] = {9, 9, 9, 9};
     EXPECT_EQ(ZeroBytes(nullptr, 4), PrimErrNullPointer);
     EXPECT_EQ(ZeroBytes(nullptr, 0), PrimErrNullPointer);
-    EXPECT_EQ(ZeroBytes(&byte, 0), PrimErrBadSize);
-    EXPECT_EQ(ZeroBytes(&byte, -1), PrimErrBadSize);
-    EXPECT_EQ(byte, 7);
-}
-
-TEST(CreateHuffmanState, MakesAZeroedAlignedRecord) {
-    EXPECT_EQ(CreateHuffmanState(nullptr), PrimErrNullPointer);
-    HuffmanState* state = nullptr;
-    ASSERT_EQ(CreateHuffmanState(&state), PrimOk);
-    ASSERT_NE(state, nullptr);
-    EXPECT_TRUE(Aligned(state));
-    EXPECT_EQ(state->bitBuffer, 0u);
-    EXPECT_EQ(state->bitCount, 0);
-    EXPECT_EQ(state->eobRun, 0);
-    EXPECT_EQ(FreeChecked(state), PrimOk);
+    EXPECT_EQ(ZeroBytes(dst, 0), PrimErrBadSize);
+    EXPECT_EQ(ZeroBytes(dst, -1), PrimErrBadSize);
+    EXPECT_EQ(CopyBytes(src.data(), nullptr, 0), PrimErrNullPointer);
+    EXPECT_EQ(CopyBytes(nullptr, dst, 4), PrimErrNullPointer);
+    EXPECT_EQ(CopyBytes(src.data(), dst, 0), PrimErrBadSize);
+    EXPECT_EQ(CopyBytes(src.data(), dst, -4), PrimErrBadSize);
+    EXPECT_EQ(std::vector<uint8_t>(dst, dst + 4), std::vector<uint8_t>(4, 9));
 }
 
 // A picture of 3-byte pixels whose every byte names its row, column and

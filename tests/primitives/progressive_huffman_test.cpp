@@ -15,81 +15,87 @@ namespace {
 
 using namespace testing_support;
 
+// A scan's spectral band and successive approximation, and the block
+// primitive it calls for.
+struct Scan {
+    int32_t ss, se, ah, al;
+    const HuffmanDecodeTable *dc, *ac;
+
+    PrimitiveStatus Decode(Stream& s, int16_t* block, int16_t* predictor) const {
+        const uint8_t* src = s.bytes.data();
+        const int32_t n = s.length();
+        int32_t *p = &s.position, *m = &s.marker;
+        if (ss == 0 && se == 63) return DecodeSequentialBlock(src, n, p, block, predictor, m, dc, ac, &s.state);
+        if (ss == 0 && ah == 0) return DecodeProgressiveDcBlock(src, n, p, block, predictor, m, al, dc, &s.state);
+        if (ss == 0) return RefineProgressiveDcBlock(src, n, p, block, m, al, &s.state);
+        if (ah == 0) return DecodeProgressiveAcBlock(src, n, p, block, m, ss, se, al, ac, &s.state);
+        return RefineProgressiveAcBlock(src, n, p, block, m, ss, se, al, ac, &s.state);
+    }
+};
+
+// A block holding the given {zig-zag index, value} pairs, zero elsewhere.
+std::vector<int16_t> Zigzag(const std::vector<std::pair<int, int>>& values) {
+    std::vector<int16_t> block(64, 0);
+    for (const auto& [index, value] : values) block[kZigzagToNatural[index]] = static_cast<int16_t>(value);
+    return block;
+}
+
 class ProgressiveDecoding : public ::testing::Test {
 protected:
-    // Runs one primitive on the stream written so far (closed by a marker on first use).
-    PrimitiveStatus Dc(int16_t* block, int16_t* predictor, int32_t al) {
+    PrimitiveStatus Dc(int16_t* block, int16_t* predictor, int32_t al) { return Run(0, 0, 0, al, block, predictor); }
+    PrimitiveStatus RefineDc(int16_t* block, int32_t al) { return Run(0, 0, 1, al, block); }
+    PrimitiveStatus Ac(int16_t* block, int32_t ss, int32_t se, int32_t al) { return Run(ss, se, 0, al, block); }
+    PrimitiveStatus RefineAc(int16_t* block, int32_t ss, int32_t se, int32_t al) { return Run(ss, se, 1, al, block); }
+    // Runs a primitive on the stream written so far, closed by a marker on first use.
+    PrimitiveStatus Run(int32_t ss, int32_t se, int32_t ah, int32_t al, int16_t* block, int16_t* predictor = nullptr) {
         Prepare();
-        return DecodeProgressiveDcBlock(bytes_.data(), Length(), &position_, block, predictor, &marker_, al,
-                                        dc_.get(), &state_);
-    }
-    PrimitiveStatus RefineDc(int16_t* block, int32_t al) {
-        Prepare();
-        return RefineProgressiveDcBlock(bytes_.data(), Length(), &position_, block, &marker_, al, &state_);
-    }
-    PrimitiveStatus Ac(int16_t* block, int32_t ss, int32_t se, int32_t al) {
-        Prepare();
-        return DecodeProgressiveAcBlock(bytes_.data(), Length(), &position_, block, &marker_, ss, se, al,
-                                        ac_.get(), &state_);
-    }
-    PrimitiveStatus RefineAc(int16_t* block, int32_t ss, int32_t se, int32_t al) {
-        Prepare();
-        return RefineProgressiveAcBlock(bytes_.data(), Length(), &position_, block, &marker_, ss, se, al,
-                                        ac_.get(), &state_);
+        return Scan{ss, se, ah, al, dc_.get(), ac_.get()}.Decode(s_, block, predictor);
     }
     void Prepare() {
-        if (bytes_.empty()) {
-            writer_.PutRawBytes({0xFF, 0xD9});
-            bytes_ = writer_.bytes();
-        }
+        if (!s_.bytes.empty()) return;
+        writer_.PutRawBytes({0xFF, 0xD9});
+        s_.bytes = writer_.bytes();
     }
-    int32_t Length() const { return static_cast<int32_t>(bytes_.size()); }
     static int16_t& At(int16_t* block, int zigzagIndex) { return block[kZigzagToNatural[zigzagIndex]]; }
 
     const HuffmanCodeLengths acTable_ = ProgressiveAcTable();
     DecodeTablePtr dc_ = BuildTable(wemb_test::AnnexKLuminanceDc()), ac_ = BuildTable(acTable_);
     HuffmanCoder dcCoder_{wemb_test::AnnexKLuminanceDc()}, acCoder_{acTable_};
     BitWriter writer_;
-    std::vector<uint8_t> bytes_;
-    int32_t position_ = 0, marker_ = 0;
-    HuffmanState state_{};
+    Stream s_;
 };
 
-TEST_F(ProgressiveDecoding, DcFirstScanShiftsThePredictorByAl) {
-    // {difference, predictor before, coefficient at Al 1}: symbol 0 shifts
-    // the old predictor; 2 x 20000 is kept to 16 bits.
-    const int cases[3][3] = {{5, 0, 10}, {0, 7, 14}, {0, 20000, 40000 - 65536}};
-    for (const auto& c : cases) dcCoder_.PutDc(writer_, c[0]);
+TEST_F(ProgressiveDecoding, DcScansShiftByAlRefineByOneBitAndFailAtOnceAfterAMarker) {
+    // First scan at Al 1, {difference, predictor before, coefficient}:
+    // symbol 0 shifts the old predictor; 2 x 20000 is kept to 16 bits.
+    const int firsts[3][3] = {{5, 0, 10}, {0, 7, 14}, {0, 20000, 40000 - 65536}};
+    // Refinement {al, before, bit, after}.
+    const int refinements[][4] = {{0, 10, 1, 11}, {0, 10, 0, 10}, {0, 11, 1, 11}, {2, -8, 1, -4}};
+    for (const auto& c : firsts) dcCoder_.PutDc(writer_, c[0]);  // 6 + 2 + 2 bits
+    for (const auto& c : refinements) writer_.PutBits(static_cast<uint32_t>(c[2]), 1);
+    writer_.PutBits(0x2A5A5, 18);  // 32 bits of data in all
     int16_t block[64];
     std::fill(block, block + 64, int16_t{0x11});
-    for (const auto& c : cases) {
+    for (const auto& c : firsts) {
         int16_t predictor = static_cast<int16_t>(c[1]);
         ASSERT_EQ(Dc(block, &predictor, 1), PrimOk);
         EXPECT_EQ(predictor, c[0] + c[1]);
         EXPECT_EQ(block[0], c[2]);
     }
     EXPECT_EQ(std::count(block + 1, block + 64, 0x11), 63);
-}
-
-TEST_F(ProgressiveDecoding, DcRefinementOrsOneBitAndFailsAtOnceAfterAMarker) {
-    // {al, before, bit, after}
-    const int cases[][4] = {{0, 10, 1, 11}, {0, 10, 0, 10}, {0, 11, 1, 11}, {2, -8, 1, -4}};
-    for (const auto& c : cases) writer_.PutBits(static_cast<uint32_t>(c[2]), 1);
-    writer_.PutBits(0x5A5A5A, 28);  // 32 bits of data in all
-    for (const auto& c : cases) {
-        int16_t block[64] = {static_cast<int16_t>(c[1])};
+    for (const auto& c : refinements) {
+        block[0] = static_cast<int16_t>(c[1]);
         ASSERT_EQ(RefineDc(block, c[0]), PrimOk);
         EXPECT_EQ(block[0], c[3]) << c[0] << " " << c[1] << " " << c[2];
     }
-    int16_t block[64] = {};
-    for (int i = 0; i < 28; ++i) ASSERT_EQ(RefineDc(block, 0), PrimOk);
+    for (int i = 0; i < 18; ++i) ASSERT_EQ(RefineDc(block, 0), PrimOk);
     // The 33rd bit: the refill meets the marker with no bit held.
     block[0] = 4;
     EXPECT_EQ(RefineDc(block, 0), PrimErrBadHuffmanCode);
     EXPECT_EQ(block[0], 4);
-    EXPECT_EQ(state_.bitCount, 0);
-    EXPECT_EQ(marker_, 0xD9);
-    EXPECT_EQ(position_, Length());
+    EXPECT_EQ(s_.state.bitCount, 0);
+    EXPECT_EQ(s_.marker, 0xD9);
+    EXPECT_EQ(s_.position, s_.length());
 }
 
 TEST_F(ProgressiveDecoding, AcFirstScanEobRunsCoverLaterBlocksWithoutReading) {
@@ -101,23 +107,23 @@ TEST_F(ProgressiveDecoding, AcFirstScanEobRunsCoverLaterBlocksWithoutReading) {
     int16_t block[64] = {};
     ASSERT_EQ(Ac(block, 1, 63, 0), PrimOk);
     EXPECT_EQ(At(block, 1), 1);
-    EXPECT_EQ(state_.eobRun, 0);
+    EXPECT_EQ(s_.state.eobRun, 0);
     ASSERT_EQ(Ac(block, 1, 63, 0), PrimOk);
-    EXPECT_EQ(state_.eobRun, 4);
-    const int32_t position = position_, bitCount = state_.bitCount;
+    EXPECT_EQ(s_.state.eobRun, 4);
+    const int32_t position = s_.position, bitCount = s_.state.bitCount;
     for (int i = 3; i >= 0; --i) {
         int16_t untouched[64];
         std::fill(untouched, untouched + 64, int16_t{9});
         ASSERT_EQ(Ac(untouched, 1, 63, 0), PrimOk);
-        EXPECT_EQ(state_.eobRun, i);
+        EXPECT_EQ(s_.state.eobRun, i);
         EXPECT_EQ(std::count(untouched, untouched + 64, 9), 64);
-        EXPECT_EQ(position_, position);
-        EXPECT_EQ(state_.bitCount, bitCount);
+        EXPECT_EQ(s_.position, position);
+        EXPECT_EQ(s_.state.bitCount, bitCount);
     }
     std::fill(block, block + 64, int16_t{0});
     ASSERT_EQ(Ac(block, 1, 63, 0), PrimOk);
     EXPECT_EQ(At(block, 1), -3);
-    EXPECT_EQ(state_.eobRun, 2);
+    EXPECT_EQ(s_.state.eobRun, 2);
 }
 
 TEST_F(ProgressiveDecoding, AcFirstScanStoresShiftedAndGuardsTheIndex) {
@@ -140,9 +146,9 @@ TEST_F(ProgressiveDecoding, EobRunBitsCutShortByAMarkerFailWithTheRunStarted) {
     acCoder_.Put(writer_, 0xE0, 0x2AA, 11);  // EOB14 with 11 of its 14 bits
     int16_t block[64] = {};
     EXPECT_EQ(Ac(block, 1, 63, 0), PrimErrBadHuffmanCode);
-    EXPECT_EQ(state_.eobRun, 1 << 14);
-    EXPECT_EQ(state_.bitCount, 11);
-    EXPECT_EQ(marker_, 0xD9);
+    EXPECT_EQ(s_.state.eobRun, 1 << 14);
+    EXPECT_EQ(s_.state.bitCount, 11);
+    EXPECT_EQ(s_.marker, 0xD9);
 }
 
 TEST_F(ProgressiveDecoding, AcRefinementSkipsZeroHistoryCoefficientsAndCorrectsTheOthers) {
@@ -166,69 +172,51 @@ TEST_F(ProgressiveDecoding, AcRefinementSkipsZeroHistoryCoefficientsAndCorrectsT
     acCoder_.Put(writer_, 0x20, 0b01, 2);
     writer_.PutBits(0b1111, 4);
 
-    int16_t block[64] = {};
-    At(block, 1) = 4;
-    At(block, 3) = -4;
-    At(block, 6) = 4;
-    ASSERT_EQ(RefineAc(block, 1, 63, 1), PrimOk);
-    for (const auto& [index, value] : {std::pair<int, int>{1, 6}, {3, -4}, {4, 2}, {6, 6}}) {
-        EXPECT_EQ(At(block, index), value) << index;
+    // {band, Al, coefficients before and after as {zig-zag index, value}}
+    struct Step {
+        int32_t ss, se, al;
+        std::vector<std::pair<int, int>> before, after;
+    };
+    const Step steps[] = {{1, 63, 1, {{1, 4}, {3, -4}, {6, 4}}, {{1, 6}, {3, -4}, {4, 2}, {6, 6}}},
+                          {1, 63, 2, {}, {{1, -4}, {2, 4}}},
+                          {1, 2, 0, {{1, 8}, {2, -8}}, {{1, 8}, {2, -9}, {3, 1}}},
+                          {1, 63, 0, {{1, 3}, {2, -3}}, {{1, 3}, {2, -3}}},
+                          {1, 63, 0, {{1, 2}, {2, -2}}, {{1, 3}, {2, -3}}}};
+    for (const Step& step : steps) {
+        std::vector<int16_t> block = Zigzag(step.before);
+        ASSERT_EQ(RefineAc(block.data(), step.ss, step.se, step.al), PrimOk);
+        EXPECT_EQ(block, Zigzag(step.after)) << "Al " << step.al << ", band " << step.ss << ".." << step.se;
     }
-    EXPECT_EQ(std::count(block, block + 64, 0), 60);
-
-    int16_t fresh[64] = {};
-    ASSERT_EQ(RefineAc(fresh, 1, 63, 2), PrimOk);
-    EXPECT_EQ(At(fresh, 1), -4);  // m1 at Al 2
-    EXPECT_EQ(At(fresh, 2), 4);
-
-    int16_t full[64] = {};
-    At(full, 1) = 8;
-    At(full, 2) = -8;
-    ASSERT_EQ(RefineAc(full, 1, 2, 0), PrimOk);
-    EXPECT_EQ(At(full, 1), 8);
-    EXPECT_EQ(At(full, 2), -9);
-    EXPECT_EQ(At(full, 3), 1);
-
-    // {before, after} for zig-zag 1 and 2 in two blocks of the EOB run.
-    for (const auto& [before, after] : {std::pair<int, int>{3, 3}, {2, 3}}) {
-        int16_t run[64] = {};
-        At(run, 1) = static_cast<int16_t>(before);
-        At(run, 2) = static_cast<int16_t>(-before);
-        ASSERT_EQ(RefineAc(run, 1, 63, 0), PrimOk);
-        EXPECT_EQ(At(run, 1), after);
-        EXPECT_EQ(At(run, 2), -after);
-    }
-    EXPECT_EQ(state_.eobRun, 3);
+    EXPECT_EQ(s_.state.eobRun, 3);
 }
 
 TEST_F(ProgressiveDecoding, ArgumentsAreCheckedInOrder) {
     Prepare();
-    int16_t block[64] = {};
-    int16_t predictor = 0;
-    const uint8_t* src = bytes_.data();
-    const HuffmanDecodeTable* ac = ac_.get();
-    int32_t* p = &position_;
+    int16_t block[64] = {}, predictor = 0;
+    const uint8_t* src = s_.bytes.data();
+    const HuffmanDecodeTable *ac = ac_.get(), *dc = dc_.get();
+    int32_t *p = &s_.position, *m = &s_.marker;
+    HuffmanState* st = &s_.state;
     for (auto f : {&DecodeProgressiveAcBlock, &RefineProgressiveAcBlock}) {
-        EXPECT_EQ(f(nullptr, 0, p, block, &marker_, 0, 0, 14, ac, &state_), PrimErrNullPointer);
-        EXPECT_EQ(f(src, 0, nullptr, block, &marker_, 0, 0, 14, ac, &state_), PrimErrBadSize);
-        EXPECT_EQ(f(src, 2, nullptr, block, &marker_, 0, 0, 14, ac, &state_), PrimErrNullPointer);
-        EXPECT_EQ(f(src, 2, p, block, &marker_, 0, 5, 0, nullptr, &state_), PrimErrOutOfRange);
-        EXPECT_EQ(f(src, 2, p, block, &marker_, 64, 64, 0, ac, &state_), PrimErrOutOfRange);
-        EXPECT_EQ(f(src, 2, p, block, &marker_, 5, 4, 0, ac, &state_), PrimErrOutOfRange);
-        EXPECT_EQ(f(src, 2, p, block, &marker_, 5, 64, 0, ac, &state_), PrimErrOutOfRange);
-        EXPECT_EQ(f(src, 2, p, block, &marker_, 1, 63, 14, nullptr, &state_), PrimErrOutOfRange);
-        EXPECT_EQ(f(src, 2, p, block, &marker_, 1, 63, 13, ac, nullptr), PrimErrNullPointer);
+        EXPECT_EQ(f(nullptr, 0, p, block, m, 0, 0, 14, ac, st), PrimErrNullPointer);
+        EXPECT_EQ(f(src, 0, nullptr, block, m, 0, 0, 14, ac, st), PrimErrBadSize);
+        EXPECT_EQ(f(src, 2, nullptr, block, m, 0, 0, 14, ac, st), PrimErrNullPointer);
+        EXPECT_EQ(f(src, 2, p, block, m, 0, 5, 0, nullptr, st), PrimErrOutOfRange);
+        EXPECT_EQ(f(src, 2, p, block, m, 64, 64, 0, ac, st), PrimErrOutOfRange);
+        EXPECT_EQ(f(src, 2, p, block, m, 5, 4, 0, ac, st), PrimErrOutOfRange);
+        EXPECT_EQ(f(src, 2, p, block, m, 5, 64, 0, ac, st), PrimErrOutOfRange);
+        EXPECT_EQ(f(src, 2, p, block, m, 1, 63, 14, nullptr, st), PrimErrOutOfRange);
+        EXPECT_EQ(f(src, 2, p, block, m, 1, 63, 13, ac, nullptr), PrimErrNullPointer);
     }
-    const HuffmanDecodeTable* dc = dc_.get();
-    EXPECT_EQ(DecodeProgressiveDcBlock(src, 0, p, block, &predictor, &marker_, 0, dc, &state_), PrimErrBadSize);
-    EXPECT_EQ(DecodeProgressiveDcBlock(src, 2, p, block, nullptr, &marker_, -1, dc, &state_), PrimErrNullPointer);
-    EXPECT_EQ(DecodeProgressiveDcBlock(src, 2, p, block, &predictor, &marker_, -1, nullptr, &state_), PrimErrOutOfRange);
-    EXPECT_EQ(DecodeProgressiveDcBlock(src, 2, p, block, &predictor, &marker_, 0, nullptr, &state_), PrimErrNullPointer);
-    EXPECT_EQ(RefineProgressiveDcBlock(nullptr, 0, p, block, &marker_, 0, &state_), PrimErrNullPointer);
-    EXPECT_EQ(RefineProgressiveDcBlock(src, 0, p, block, &marker_, 0, &state_), PrimErrBadSize);
-    EXPECT_EQ(RefineProgressiveDcBlock(src, 2, p, block, &marker_, 14, nullptr), PrimErrOutOfRange);
-    EXPECT_EQ(RefineProgressiveDcBlock(src, 2, p, block, &marker_, 0, nullptr), PrimErrNullPointer);
-    EXPECT_EQ(position_, 0);
+    EXPECT_EQ(DecodeProgressiveDcBlock(src, 0, p, block, &predictor, m, 0, dc, st), PrimErrBadSize);
+    EXPECT_EQ(DecodeProgressiveDcBlock(src, 2, p, block, nullptr, m, -1, dc, st), PrimErrNullPointer);
+    EXPECT_EQ(DecodeProgressiveDcBlock(src, 2, p, block, &predictor, m, -1, nullptr, st), PrimErrOutOfRange);
+    EXPECT_EQ(DecodeProgressiveDcBlock(src, 2, p, block, &predictor, m, 0, nullptr, st), PrimErrNullPointer);
+    EXPECT_EQ(RefineProgressiveDcBlock(nullptr, 0, p, block, m, 0, st), PrimErrNullPointer);
+    EXPECT_EQ(RefineProgressiveDcBlock(src, 0, p, block, m, 0, st), PrimErrBadSize);
+    EXPECT_EQ(RefineProgressiveDcBlock(src, 2, p, block, m, 14, nullptr), PrimErrOutOfRange);
+    EXPECT_EQ(RefineProgressiveDcBlock(src, 2, p, block, m, 0, nullptr), PrimErrNullPointer);
+    EXPECT_EQ(s_.position, 0);
     EXPECT_EQ(std::count(block, block + 64, 0), 64);
 }
 
@@ -241,8 +229,6 @@ TEST_F(ProgressiveDecoding, ArgumentsAreCheckedInOrder) {
 std::vector<int16_t> DecodeGreyStream(const std::vector<uint8_t>& jpeg, size_t blocks, PrimitiveStatus* failure) {
     std::vector<int16_t> coefficients(blocks * 64, 0);
     DecodeTablePtr tables[2][4];
-    const uint8_t* src = jpeg.data();
-    const int32_t size = static_cast<int32_t>(jpeg.size());
     *failure = PrimOk;
     for (size_t at = 2; *failure == PrimOk && at + 4 <= jpeg.size() && jpeg[at + 1] != 0xD9;) {
         const uint8_t code = jpeg[at + 1];
@@ -257,23 +243,15 @@ std::vector<int16_t> DecodeGreyStream(const std::vector<uint8_t>& jpeg, size_t b
             p += 17 + count;
         }
         if (code != 0xDA) continue;
-        const HuffmanDecodeTable* dc = tables[0][segment[2] >> 4].get();
-        const HuffmanDecodeTable* ac = tables[1][segment[2] & 15].get();
-        const int ss = segment[3], se = segment[4], ah = segment[5] >> 4, al = segment[5] & 15;
-        int32_t position = static_cast<int32_t>(at), marker = 0;
+        const Scan scan{segment[3], segment[4], segment[5] >> 4, segment[5] & 15, tables[0][segment[2] >> 4].get(),
+                        tables[1][segment[2] & 15].get()};
+        Stream s{jpeg};
+        s.position = static_cast<int32_t>(at);
         int16_t predictor = 0;
-        HuffmanState state{};
-        for (size_t b = 0; b < blocks && *failure == PrimOk; ++b) {
-            int16_t* block = &coefficients[b * 64];
-            *failure = ss == 0 && se == 63 ? DecodeSequentialBlock(src, size, &position, block, &predictor, &marker, dc, ac, &state)
-                       : ss == 0 && ah == 0 ? DecodeProgressiveDcBlock(src, size, &position, block, &predictor, &marker, al, dc, &state)
-                       : ss == 0            ? RefineProgressiveDcBlock(src, size, &position, block, &marker, al, &state)
-                       : ah == 0 ? DecodeProgressiveAcBlock(src, size, &position, block, &marker, ss, se, al, ac, &state)
-                                 : RefineProgressiveAcBlock(src, size, &position, block, &marker, ss, se, al, ac, &state);
-        }
+        for (size_t b = 0; b < blocks && *failure == PrimOk; ++b) *failure = scan.Decode(s, &coefficients[b * 64], &predictor);
         // The refill may have taken the marker after the scan already.
-        at = static_cast<size_t>(marker != 0 ? position - 2 : position);
-        while (marker == 0 && at + 1 < jpeg.size() && !(jpeg[at] == 0xFF && jpeg[at + 1] != 0 && jpeg[at + 1] != 0xFF)) ++at;
+        at = static_cast<size_t>(s.marker != 0 ? s.position - 2 : s.position);
+        while (s.marker == 0 && at + 1 < jpeg.size() && !(jpeg[at] == 0xFF && jpeg[at + 1] != 0 && jpeg[at + 1] != 0xFF)) ++at;
     }
     return coefficients;
 }
@@ -313,29 +291,25 @@ TEST(EntropyPrimitives, RandomBytesStayInBoundsAndFailCleanly) {
     const HuffmanDecodeTable* acTables[] = {ac.get(), progressiveAc.get(), oversubscribed};
     std::mt19937 rng(5);
     for (int trial = 0; trial < 3000; ++trial) {
-        std::vector<uint8_t> bytes(1 + rng() % 48);  // allocated to the byte, for the address sanitizer
+        std::vector<uint8_t> bytes(1 + rng() % 48);
         for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng());
-        const uint8_t* src = bytes.data();
-        const int32_t length = static_cast<int32_t>(bytes.size());
+        Stream s{std::move(bytes)};  // allocated to the byte, for the address sanitizer
         const HuffmanDecodeTable* acTable = acTables[trial % 3];
-        const int kind = static_cast<int>(rng() % 5);
-        const int32_t ss = 1 + static_cast<int32_t>(rng() % 63), al = static_cast<int32_t>(rng() % 14);
-        const int32_t se = ss + static_cast<int32_t>(rng() % (64 - ss));
-        int32_t position = 0, marker = 0;
-        HuffmanState state{};
+        const int kind = static_cast<int>(rng() % 5);  // sequential, DC first, DC refinement, AC first, AC refinement
+        int32_t ss = 1 + static_cast<int32_t>(rng() % 63), se = ss + static_cast<int32_t>(rng() % (64 - ss));
+        if (kind < 3) {
+            ss = 0;
+            se = kind == 0 ? 63 : 0;
+        }
+        const Scan scan{ss, se, kind == 2 || kind == 4, static_cast<int32_t>(rng() % 14), kind ? acTable : dc.get(), acTable};
         int16_t predictor = static_cast<int16_t>(rng());
-        std::vector<int16_t> out(64);
-        int16_t* block = out.data();
+        std::vector<int16_t> block(64);
         PrimitiveStatus status = PrimOk;
         for (int b = 0; b < 64 && status == PrimOk; ++b) {
-            status = kind == 0   ? DecodeSequentialBlock(src, length, &position, block, &predictor, &marker, dc.get(), acTable, &state)
-                     : kind == 1 ? DecodeProgressiveDcBlock(src, length, &position, block, &predictor, &marker, al, acTable, &state)
-                     : kind == 2 ? RefineProgressiveDcBlock(src, length, &position, block, &marker, al, &state)
-                     : kind == 3 ? DecodeProgressiveAcBlock(src, length, &position, block, &marker, ss, se, al, acTable, &state)
-                                 : RefineProgressiveAcBlock(src, length, &position, block, &marker, ss, se, al, acTable, &state);
-            ASSERT_LE(position, length);
-            ASSERT_GE(state.bitCount, 0);
-            ASSERT_LE(state.bitCount, 32);
+            status = scan.Decode(s, block.data(), &predictor);
+            ASSERT_LE(s.position, s.length());
+            ASSERT_GE(s.state.bitCount, 0);
+            ASSERT_LE(s.state.bitCount, 32);
         }
         EXPECT_TRUE(status == PrimOk || status == PrimErrBadCode || status == PrimErrSourceExhausted ||
                     status == PrimErrBadHuffmanCode)

@@ -2,6 +2,7 @@
 // byte stuffing of T.81 F.1.2.3, the codes of a DHT-style table (Annex C)
 // and the sequential block encoding of F.1.2. The writer also notes every
 // read a decoder will make (+n for an n-bit code, -n for n value bits).
+// Decoding tests hold a Stream and build their tables with BuildTable.
 #pragma once
 
 #include <array>
@@ -122,6 +123,15 @@ inline HuffmanCodeLengths ProgressiveAcTable() {
     for (int r = 1; r <= 14; ++r) table.values.push_back(static_cast<uint8_t>(r << 4));
     return table;
 }
+
+// The caller-held variables of one entropy-coded stream.
+struct Stream {
+    std::vector<uint8_t> bytes;
+    int32_t position = 0, marker = 0;
+    HuffmanState state{};
+    int32_t length() const { return static_cast<int32_t>(bytes.size()); }
+    std::vector<int64_t> variables() const { return {position, marker, state.bitBuffer, state.bitCount, state.eobRun}; }
+};
 
 struct TableDeleter {
     void operator()(HuffmanDecodeTable* table) const { FreeChecked(table); }
