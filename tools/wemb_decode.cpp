@@ -31,6 +31,7 @@
 #include "tools/frame_source.h"
 #include "tools/heap_tuning.h"
 #include "tools/host_options.h"
+#include "tools/input_kind.h"
 #include "tools/progress.h"
 
 namespace {
@@ -244,24 +245,48 @@ void PrintCodecInfo(const CodecLibrary& library) {
     }
 }
 
-// Whether a JPEG input can be read at all; a damaged one is a failed frame
-// later, a missing one is an unusable input now.
-bool JpegInputReadable(const std::string& path) {
+// What an input holds, or why it cannot be used (reported here). Standard
+// input is read once, when "-" first appears, into `stdinBytes`.
+InputKind ClassifyHostInput(const std::string& path,
+                            std::shared_ptr<std::vector<uint8_t>>* stdinBytes) {
+    std::string what;
+    InputKind kind;
     if (path == "-") {
-        if (!isatty(STDIN_FILENO)) return true;
-        std::fprintf(stderr, "-: standard input is a terminal; pipe a JPEG frame into it\n");
-        return false;
+        if (isatty(STDIN_FILENO)) {
+            std::fprintf(stderr, "-: standard input is a terminal; pipe a JPEG frame into it\n");
+            return InputKind::Unusable;
+        }
+        if (*stdinBytes == nullptr) {
+            *stdinBytes = std::make_shared<std::vector<uint8_t>>();
+            std::string error;
+            if (!ReadWholeFile("-", stdinBytes->get(), &error)) {
+                std::fprintf(stderr, "standard input: %s\n", error.c_str());
+                (*stdinBytes)->clear();
+                return InputKind::Unusable;
+            }
+        }
+        const std::vector<uint8_t>& bytes = **stdinBytes;
+        kind = ClassifyInput(bytes.data(), bytes.size(), &what);
+        if (kind == InputKind::Avi) {
+            what = "an AVI file; AVI files are read by name, not from standard input";
+            kind = InputKind::Unusable;
+        }
+    } else {
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) {
+            what = std::string("cannot open: ") + std::strerror(errno);
+            kind = InputKind::Unusable;
+        } else if (S_ISDIR(info.st_mode)) {
+            what = "is a directory";
+            kind = InputKind::Unusable;
+        } else {
+            kind = ClassifyFile(path, &what);
+        }
     }
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        std::fprintf(stderr, "%s: cannot open: %s\n", path.c_str(), std::strerror(errno));
-        return false;
+    if (kind == InputKind::Unusable) {
+        std::fprintf(stderr, "%s: %s\n", path == "-" ? "standard input" : path.c_str(), what.c_str());
     }
-    if (S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "%s: is a directory\n", path.c_str());
-        return false;
-    }
-    return true;
+    return kind;
 }
 
 // Opens every input. Inputs that cannot be used are reported and left out;
@@ -270,13 +295,15 @@ bool JpegInputReadable(const std::string& path) {
 std::vector<Job> OpenInputs(const HostOptions& options, bool* unusable) {
     std::vector<Job> jobs;
     std::vector<std::string> jpegs;
+    std::shared_ptr<std::vector<uint8_t>> stdinBytes;
     size_t jpegPosition = 0;
     for (const std::string& input : options.inputs) {
-        if (!LooksLikeAvi(input)) {
-            if (!JpegInputReadable(input)) {
-                *unusable = true;
-                continue;
-            }
+        const InputKind kind = ClassifyHostInput(input, &stdinBytes);
+        if (kind == InputKind::Unusable) {
+            *unusable = true;
+            continue;
+        }
+        if (kind == InputKind::Jpeg) {
             if (jpegs.empty()) jpegPosition = jobs.size();
             jpegs.push_back(input);
             continue;
@@ -311,7 +338,7 @@ std::vector<Job> OpenInputs(const HostOptions& options, bool* unusable) {
         jobs.push_back(Job{std::move(source), input, {}});
     }
     if (!jpegs.empty()) {
-        auto source = std::make_unique<JpegFileSource>(jpegs);
+        auto source = std::make_unique<JpegFileSource>(jpegs, stdinBytes);
         if (options.info) {
             if (!PrintJpegInfo(*source)) *unusable = true;
         } else {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -134,6 +135,15 @@ TEST_F(WembDecode, ExitStatusesMessagesAndSingleFrames) {
     const Bytes cut(sound[0].begin(), sound[0].begin() + 300);
     const std::string broken = WriteAvi(dir, "broken.avi", {cut, cut, cut});
     const std::string jpeg = std::string(WEMB_TESTDATA_DIR) + "/ycc420_227x149_q85.jpg";  // rows padded
+    // Inputs that are neither an AVI file nor a JPEG stream.
+    WriteFile(dir / "empty.jpg", {});
+    const Bytes avi = ReadFile(wemb);
+    Bytes wave = avi;
+    std::copy_n("WAVE", 4, wave.begin() + 8);
+    WriteFile(dir / "sound.wav", wave);
+    WriteFile(dir / "cut.avi", Bytes(avi.begin(), avi.begin() + 11));
+    WriteFile(dir / "riff5.avi", Bytes(avi.begin(), avi.begin() + 5));
+    WriteFile(dir / "image.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
     for (const std::string sub : {"a", "b"}) {  // two inputs of the same name
         mkdir((dir / sub).c_str(), 0700);
         WriteFile(dir / sub + "/x.jpg", Testdata("grey_8x8_q90.jpg"));
@@ -148,7 +158,13 @@ TEST_F(WembDecode, ExitStatusesMessagesAndSingleFrames) {
         // One JPEG frame: one file of exactly the name given; from standard input too.
         {{jpeg, "-o", dir / "out.bmp"}, 0, {"1 frame decoded, 0 failed"}},
         {{"-", "-o", dir / "stdin.bmp"}, 0, {}, jpeg},
-        {{"-", "-o", dir / "none.bmp"}, 1, {"standard input: "}},  // empty standard input
+        {{"-", "-o", dir / "none.bmp"}, 2, {"standard input: an empty file"}},
+        {{dir / "empty.jpg", jpeg, "-o", dir / "e/"}, 2, {"empty.jpg: an empty file", "1 frame decoded, 0 failed"}},
+        {{dir / "sound.wav"}, 2, {"sound.wav: a RIFF file of form 'WAVE', not an AVI file"}},
+        {{dir / "cut.avi"}, 2, {"cut.avi: only 11 bytes, too short to tell"}},
+        {{dir / "riff5.avi"}, 2, {"riff5.avi: only 5 bytes"}},
+        {{dir / "image.png"}, 2, {"image.png: neither an AVI file nor a JPEG stream (it begins with 89 50 4E 47"}},
+        {{"-"}, 2, {"standard input: an AVI file; AVI files are read by name"}, wemb},
         {{"--info", wemb}, 0, {"Wemb codec", "Torvane Wemb Video Codec", "33 x 17", "'wemb'", "frames:   2",
                                "25.000 frames/s", "accepts the stream"}},
         {{mjpg}, 2, {"'MJPG'", "--force-wemb"}},
