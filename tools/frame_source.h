@@ -27,6 +27,9 @@ public:
     // The output file's name for JPEG inputs ("photo" for photo.jpg); empty
     // for numbered video frames.
     virtual std::string Stem(size_t index) const { (void)index; return std::string(); }
+    // Whether the frame is known, without reading it, to be dropped (to
+    // load as no bytes).
+    virtual bool Dropped(size_t index) const { (void)index; return false; }
 };
 
 class AviVideoSource : public FrameSource {
@@ -41,6 +44,7 @@ public:
     bool Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
               std::string* error) const override;
     std::string Label(size_t index) const override;
+    bool Dropped(size_t index) const override { return m_reader.Frame(index).size == 0; }
 
 private:
     std::string m_path;

@@ -32,6 +32,7 @@
 #include "tools/heap_tuning.h"
 #include "tools/host_options.h"
 #include "tools/input_kind.h"
+#include "tools/memory_budget.h"
 #include "tools/progress.h"
 
 namespace {
@@ -65,6 +66,16 @@ class FrameWriter {
 public:
     FrameWriter(const HostOptions& options, bool several) : m_options(options), m_several(several) {}
 
+    // Whether to keep the last picture written, to repeat it for dropped
+    // frames; a picture held for nothing would be memory outside the budget.
+    void KeepLastPicture(bool keep) {
+        m_keepLast = keep;
+        if (!keep) {
+            m_previous = DecodedFrame();
+            m_havePrevious = false;
+        }
+    }
+
     // Returns false when the output itself failed (disk full, closed pipe):
     // no point decoding on. What the user must hear of (a failed frame, a
     // write error) is added to `messages`, one line each, for the caller to
@@ -97,7 +108,7 @@ public:
             *messages += source.Label(frame.index) + ": " + error + "\n";
             return false;
         }
-        if (frame.ok) {
+        if (frame.ok && m_keepLast) {
             std::swap(m_previous, frame);
             m_havePrevious = true;
         }
@@ -127,6 +138,7 @@ private:
     bool m_several;
     DecodedFrame m_previous;
     bool m_havePrevious = false;
+    bool m_keepLast = false;
     int32_t m_rawWidth = 0, m_rawHeight = 0;
     bool m_warned = false;
 };
@@ -151,12 +163,15 @@ std::string RangeText(const FrameRange& range) {
 }
 
 // Decodes one job's frames. False when the output failed.
-bool DecodeJob(const Job& job, const HostOptions& options, FrameWriter* writer, RunTotals* totals) {
+bool DecodeJob(const Job& job, const HostOptions& options, uint64_t memoryBudget, FrameWriter* writer,
+               RunTotals* totals) {
     Progress progress(stderr, !options.quiet && isatty(STDERR_FILENO), job.frames.size());
     size_t done = 0, failed = 0;
     bool outputOk = true;
-    const PipelineStats stats =
-        RunDecodePipeline(*job.source, job.frames, ThreadCount(options), [&](DecodedFrame& frame) {
+    writer->KeepLastPicture(std::any_of(job.frames.begin(), job.frames.end(),
+                                        [&](size_t index) { return job.source->Dropped(index); }));
+    const PipelineStats stats = RunDecodePipeline(
+        *job.source, job.frames, ThreadCount(options), memoryBudget, [&](DecodedFrame& frame) {
             ++done;
             if (!frame.ok && !frame.dropped) ++failed;
             std::string messages;
@@ -411,7 +426,8 @@ int main(int argc, char** argv) {
     // A reader that goes away must not end us silently: the write fails with
     // EPIPE instead, and the run stops with a message.
     signal(SIGPIPE, SIG_IGN);
-    KeepFreedMemory();
+    const uint64_t memoryBudget = options.maxMemory != 0 ? options.maxMemory : DefaultMemoryBudget();
+    KeepFreedMemory(memoryBudget, ThreadCount(options));
 
     CodecLibrary library;
     if (!library.Loaded()) {
@@ -435,7 +451,7 @@ int main(int argc, char** argv) {
     FrameWriter writer(options, several);
     bool outputOk = true;
     for (const Job& job : jobs) {
-        outputOk = DecodeJob(job, options, &writer, &totals);
+        outputOk = DecodeJob(job, options, memoryBudget, &writer, &totals);
         if (!outputOk) break;
     }
     const double seconds =
