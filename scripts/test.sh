@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: both Windows DLLs (cross-compiled),
 # the Linux build with its tests (the DLL inspection and the Wine host test
-# included), and the same tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Installs the Debian packages it needs first.
+# included), the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and each fuzz harness for a minute on the
+# committed corpus. Installs the Debian packages it needs first.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -21,3 +22,5 @@ echo "== tests"
 ctest --preset default -j "$jobs"
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset sanitize -j "$jobs"
+echo "== fuzzing: each harness for a minute on fuzz/corpus/"
+scripts/fuzz.sh ci 60

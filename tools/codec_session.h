@@ -68,7 +68,8 @@ private:
 };
 
 // The largest picture the host decodes, in bytes of 24-bit output (about
-// 18000 x 18000 pixels): every worker thread holds a few of them.
+// 18000 x 18000 pixels), whatever the memory budget (tools/memory_budget.h)
+// would allow.
 constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
 
 // Whether the output format the codec proposed describes a buffer the host
