@@ -17,18 +17,63 @@ constexpr DWORD kFormatSize = sizeof(BITMAPINFOHEADER);  // no colour table foll
 constexpr WORD kOutputBitCount = 24;
 constexpr int32_t kOutputChannels = 3;
 
-// Whether a wemb input of this size can be decoded into a format that says
-// truly how large it is. A compressed bitmap has a positive height (there is
-// no top-down wemb stream), and a picture whose byte count the DWORD
-// biSizeImage cannot state would let a host allocate less than the codec
-// writes.
-bool OutputSizeFits(LONG width, LONG height) {
-    if (width <= 0 || height <= 0) return false;
-    return uint64_t{RowStep(width)} * static_cast<uint64_t>(height) <= UINT32_MAX;
+// What the codec will write for a host: the picture's size, the row step and
+// the bytes the rows take.
+struct OutputLayout {
+    LONG width;
+    LONG height;
+    uint32_t rowStep;
+    uint64_t imageBytes;
+};
+
+// The layout of a 24-bit bottom-up picture of the input's size, or false
+// when there can be none: a compressed bitmap has a positive height (there is
+// no top-down wemb stream), no JPEG frame is larger than kMaxFrameDimension
+// either way, and a picture whose byte count the DWORD biSizeImage cannot
+// state would let a host allocate less than the codec writes.
+bool LayoutFor(const BITMAPINFOHEADER& input, OutputLayout* layout) {
+    const LONG width = input.biWidth, height = input.biHeight;
+    if (width <= 0 || height <= 0 || width > kMaxFrameDimension || height > kMaxFrameDimension) {
+        return false;
+    }
+    const uint64_t rowStep = RowStep(width, kOutputBitCount);
+    const uint64_t imageBytes = rowStep * static_cast<uint64_t>(height);
+    if (imageBytes > UINT32_MAX) {
+        return false;
+    }
+    *layout = {width, height, static_cast<uint32_t>(rowStep), imageBytes};
+    return true;
 }
 
-// Runs one frame through the decoder; any failure is DecErr*.
-DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
+// The one decision on formats, for QUERY, BEGIN and DECOMPRESS alike: the
+// input must be a wemb bitmap the codec can describe an output for, and the
+// host's output, when it names one, exactly the picture the codec writes, in
+// a buffer at least as large as the picture (a biSizeImage of 0 states no
+// size). `layout` receives what will be written.
+LRESULT CheckFormats(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output,
+                     OutputLayout* layout) {
+    if (input == nullptr) {
+        return ICERR_ERROR;
+    }
+    if (input->biCompression != kWembFourcc || !LayoutFor(*input, layout)) {
+        return ICERR_BADFORMAT;
+    }
+    if (output == nullptr) {
+        return ICERR_OK;
+    }
+    if (output->biWidth != layout->width || output->biHeight != layout->height ||
+        output->biCompression != BI_RGB || output->biBitCount != kOutputBitCount) {
+        return ICERR_BADFORMAT;
+    }
+    if (output->biSizeImage != 0 && output->biSizeImage < layout->imageBytes) {
+        return ICERR_BADFORMAT;
+    }
+    return ICERR_OK;
+}
+
+// Runs one frame through the decoder into the checked layout; any failure is
+// DecErr*.
+DecoderStatus DecodeFrame(const ICDECOMPRESS& job, const OutputLayout& layout) {
     const BITMAPINFOHEADER& input = *job.lpbiInput;
     // Sizes are 32-bit signed inside the decoder; a frame of 2 GB or more
     // cannot be a JPEG stream the decoder can address.
@@ -43,11 +88,11 @@ DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
     int32_t width = 0, height = 0, components = 0, colorModel = 0, samplingMode = 0;
     status = decoder.ParseHeaders(&width, &height, &components, &colorModel, &samplingMode);
     if (status != DecOk) return status;
-    if (width != input.biWidth || height != input.biHeight || !OutputSizeFits(width, height)) {
+    if (width != layout.width || height != layout.height) {
         return DecErrFailed;  // the stream is not the size the host negotiated
     }
 
-    const int32_t step = static_cast<int32_t>(RowStep(width));
+    const int32_t step = static_cast<int32_t>(layout.rowStep);
     uint8_t* pixels = static_cast<uint8_t*>(job.lpOutput);
     status = decoder.AttachOutput(pixels, width, step, height, kOutputChannels, ColorBGR);
     if (status != DecOk) return status;
@@ -62,39 +107,33 @@ DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
 }  // namespace
 
 LRESULT DecompressQuery(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) {
-    if (input == nullptr) {
-        return ICERR_ERROR;
-    }
-    if (input->biCompression != kWembFourcc || !OutputSizeFits(input->biWidth, input->biHeight)) {
-        return ICERR_BADFORMAT;
-    }
-    if (output == nullptr) {
-        return ICERR_OK;
-    }
-    if (output->biWidth != input->biWidth || output->biHeight != input->biHeight ||
-        output->biCompression != BI_RGB || output->biBitCount != kOutputBitCount) {
-        return ICERR_BADFORMAT;
-    }
-    return ICERR_OK;
+    OutputLayout layout;
+    return CheckFormats(input, output, &layout);
+}
+
+// A host may go from BEGIN straight to DECOMPRESS without a query: BEGIN
+// refuses what the query would.
+LRESULT DecompressBegin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output) {
+    OutputLayout layout;
+    return CheckFormats(input, output, &layout);
 }
 
 LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* output) {
     if (output == nullptr) {
         return kFormatSize;
     }
-    if (input == nullptr || !OutputSizeFits(input->biWidth, input->biHeight)) {
+    OutputLayout layout;
+    if (input == nullptr || !LayoutFor(*input, &layout)) {
         return ICERR_BADFORMAT;
     }
     // Read everything before writing: the host may pass one header for both.
-    const LONG width = input->biWidth;
-    const LONG height = input->biHeight;
     output->biSize = kFormatSize;
-    output->biWidth = width;
-    output->biHeight = height;
+    output->biWidth = layout.width;
+    output->biHeight = layout.height;
     output->biPlanes = 1;
     output->biBitCount = kOutputBitCount;
     output->biCompression = BI_RGB;
-    output->biSizeImage = RowStep(width) * static_cast<DWORD>(height);
+    output->biSizeImage = static_cast<DWORD>(layout.imageBytes);
     output->biXPelsPerMeter = 0;
     output->biYPelsPerMeter = 0;
     output->biClrUsed = 0;
@@ -102,10 +141,16 @@ LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* out
     return ICERR_OK;
 }
 
+// Nothing is written unless the host's output header describes exactly the
+// picture the codec writes, in a buffer large enough for it.
 LRESULT DecompressFrame(const ICDECOMPRESS* job) {
-    if (job == nullptr || job->lpbiInput == nullptr || job->lpInput == nullptr ||
-        job->lpOutput == nullptr) {
+    if (job == nullptr || job->lpbiInput == nullptr || job->lpbiOutput == nullptr ||
+        job->lpInput == nullptr || job->lpOutput == nullptr) {
         return ICERR_BADFORMAT;
     }
-    return DecodeFrame(*job) == DecOk ? ICERR_OK : ICERR_BADFORMAT;
+    OutputLayout layout;
+    if (CheckFormats(job->lpbiInput, job->lpbiOutput, &layout) != ICERR_OK) {
+        return ICERR_BADFORMAT;
+    }
+    return DecodeFrame(*job, layout) == DecOk ? ICERR_OK : ICERR_BADFORMAT;
 }

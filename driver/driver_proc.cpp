@@ -145,8 +145,10 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return DecompressQuery(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
                                    reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_BEGIN:
+            return DecompressBegin(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
+                                   reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_END:
-            return ICERR_OK;  // nothing to prepare or release: each frame stands alone
+            return ICERR_OK;
         case ICM_DECOMPRESS:
             return DecompressFrame(reinterpret_cast<const ICDECOMPRESS*>(lParam1));
         case ICM_GETINFO:

@@ -246,6 +246,83 @@ void CheckFrame(HIC codec, const char* jpegPath, const Reference& reference) {
                  static_cast<long long>(end), difference.c_str()));
 }
 
+// A buffer of exactly `size` bytes that ends where an inaccessible page
+// begins: a byte written past it faults at once.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size) : m_size(size) {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        const size_t page = system.dwPageSize;
+        const size_t usable = (size + page - 1) / page * page;
+        m_region = static_cast<BYTE*>(VirtualAlloc(nullptr, usable + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old;
+        if (m_region != nullptr && VirtualProtect(m_region + usable, page, PAGE_NOACCESS, &old)) {
+            m_bytes = m_region + usable - size;
+            std::memset(m_bytes, kUntouched, size);
+        }
+    }
+    ~GuardedBuffer() {
+        if (m_region != nullptr) VirtualFree(m_region, 0, MEM_RELEASE);
+    }
+    BYTE* Bytes() const { return m_bytes; }
+    bool Untouched() const {
+        for (size_t i = 0; i < m_size; ++i) {
+            if (m_bytes[i] != kUntouched) return false;
+        }
+        return true;
+    }
+
+private:
+    size_t m_size;
+    BYTE* m_region = nullptr;
+    BYTE* m_bytes = nullptr;
+};
+
+// Output formats the codec does not write: BEGIN refuses them and so does
+// ICDecompress, which must leave the host's buffer, exactly as large as the
+// host's header promises, untouched.
+void CheckRefusedOutputs(HIC codec, const char* jpegPath, const Reference& reference) {
+    std::vector<BYTE> jpeg;
+    if (!Check(LoadFile(jpegPath, &jpeg), "read the JPEG frame", jpegPath)) return;
+    const LONG width = reference.width, height = reference.height;
+    BITMAPINFOHEADER input = BitmapHeader(width, height, kWemb);
+    input.biSizeImage = static_cast<DWORD>(jpeg.size());
+    BITMAPINFOHEADER shortBuffer = BitmapHeader(width, height, BI_RGB);
+    shortBuffer.biSizeImage = static_cast<DWORD>(RowStep(width) * height - 1);
+    const struct {
+        const char* what;
+        BITMAPINFOHEADER output;
+    } refused[] = {
+        {"16-bit", BitmapHeader(width, height, BI_RGB, 16)},
+        {"8-bit", BitmapHeader(width, height, BI_RGB, 8)},
+        {"32-bit", BitmapHeader(width, height, BI_RGB, 32)},
+        {"top-down", BitmapHeader(width, -height, BI_RGB)},
+        {"half as wide", BitmapHeader(width / 2, height, BI_RGB)},
+        {"half as high", BitmapHeader(width, height / 2, BI_RGB)},
+        {"a buffer one byte short", shortBuffer},
+    };
+    for (const auto& format : refused) {
+        BITMAPINFOHEADER output = format.output;
+        const LONG rows = output.biHeight < 0 ? -output.biHeight : output.biHeight;
+        const size_t promised = output.biSizeImage != 0
+                                    ? output.biSizeImage
+                                    : (static_cast<size_t>(output.biWidth) * output.biBitCount / 8 + 3) / 4 * 4 * rows;
+        GuardedBuffer pixels(promised);
+        if (pixels.Bytes() == nullptr) {
+            Check(false, "allocate a guarded buffer", Printf("%lu bytes", static_cast<unsigned long>(promised)));
+            return;
+        }
+        const LRESULT begin = ICDecompressBegin(codec, &input, &output);
+        const LONG answer = static_cast<LONG>(ICDecompress(codec, 0, &input, jpeg.data(), &output, pixels.Bytes()));
+        ICDecompressEnd(codec);
+        Check(begin == ICERR_BADFORMAT && answer == ICERR_BADFORMAT && pixels.Untouched(),
+              Printf("BEGIN and ICDecompress refuse %s output and write nothing", format.what).c_str(),
+              Printf("begin %lld, decompress %ld, buffer %s", static_cast<long long>(begin), answer,
+                     pixels.Untouched() ? "untouched" : "written"));
+    }
+}
+
 // Every frame of the clip, in order, as AVIStreamGetFrame returns it: a
 // packed DIB (the codec's offered format, then the pixels).
 std::string FirstDifferentFrame(PGETFRAME frames, const Reference& reference) {
@@ -303,7 +380,10 @@ int main(int argc, char** argv) {
         CheckNegotiation(codec);
         CheckAboutBox(codec);
         Reference frame;
-        if (argc == 7 && LoadReference(argv[2], argv[3], &frame)) CheckFrame(codec, argv[1], frame);
+        if (argc == 7 && LoadReference(argv[2], argv[3], &frame)) {
+            CheckFrame(codec, argv[1], frame);
+            CheckRefusedOutputs(codec, argv[1], frame);
+        }
         const LRESULT closed = ICClose(codec);
         Check(closed == ICERR_OK, "ICClose", Printf("got %lld", static_cast<long long>(closed)));
     }
