@@ -3,8 +3,8 @@
 // The codec accepts one input format, compression `wemb` (every frame a
 // complete JPEG interchange stream), and produces one output format: 24-bit
 // BI_RGB of the same size, bottom-up. Each frame builds its own decoder,
-// which writes the picture top row first; a final in-place mirror turns it
-// into the bottom-up order a DIB with a positive height needs.
+// which writes every row of the picture straight into its bottom-up place.
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/driver.h"
@@ -92,15 +92,22 @@ DecoderStatus DecodeFrame(const ICDECOMPRESS& job, const OutputLayout& layout) {
         return DecErrFailed;  // the stream is not the size the host negotiated
     }
 
+    // The picture's top row is the buffer's last: the decoder stores the rows
+    // upwards from there, each straight into its place.
     const int32_t step = static_cast<int32_t>(layout.rowStep);
     uint8_t* pixels = static_cast<uint8_t*>(job.lpOutput);
-    status = decoder.AttachOutput(pixels, width, step, height, kOutputChannels, ColorBGR);
+    uint8_t* topRow = pixels + static_cast<ptrdiff_t>(height - 1) * step;
+    status = decoder.AttachOutput(topRow, width, -step, height, kOutputChannels, ColorBGR);
     if (status != DecOk) return status;
     status = decoder.DecodeImage();
     if (status != DecOk) return status;
 
+    // A frame whose colour model has no conversion to B, G, R leaves the
+    // buffer untouched; it is then mirrored as a picture would have been.
     // A one-row picture cannot be mirrored; its refusal is harmless.
-    MirrorImage24(pixels, step, width, height, AxisHorizontal);
+    if (!decoder.WrotePicture()) {
+        MirrorImage24(pixels, step, width, height, AxisHorizontal);
+    }
     return DecOk;
 }
 

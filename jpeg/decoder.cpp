@@ -76,6 +76,7 @@ void CJPEGDecoder::ResetFields() {
     m_scanComponentCount = 0;
     m_scanCount = 0;
     m_pictureOwed = 0;
+    m_pictureWritten = false;
 }
 
 DecoderStatus CJPEGDecoder::ReleaseAll() {
@@ -150,7 +151,8 @@ int32_t BytesPerPixel(int32_t model, int32_t componentCount) {
         case ColorYCbCr: return 2;  // packed 4:2:2
         case ColorRGB:
         case ColorBGR: return 3;
-        case ColorCMYK: return 4;
+        case ColorCMYK:
+        case ColorBGRA: return 4;
         default: return componentCount;
     }
 }
@@ -160,7 +162,8 @@ int32_t BytesPerPixel(int32_t model, int32_t componentCount) {
 // The conversion stage writes m_outWidth x m_outHeight pixels from planes
 // that hold the frame's size: a destination larger than the frame, rows
 // narrower than their pixels, or no destination at all would make it read or
-// write outside a buffer.
+// write outside a buffer. A negative step stores the rows upwards in memory
+// from the first row's address, as a bottom-up bitmap has them.
 DecoderStatus CJPEGDecoder::CheckOutput() const {
     if (m_mcusPerRow <= 0 || m_mcuRows <= 0) {
         return DecErrFailed;  // ParseHeaders has not produced a geometry
@@ -170,7 +173,8 @@ DecoderStatus CJPEGDecoder::CheckOutput() const {
         return DecErrFailed;
     }
     const int64_t rowBytes = int64_t(m_outWidth) * BytesPerPixel(m_outColorModel, m_componentCount);
-    if (m_outStep <= 0 || m_outStep < rowBytes) {
+    const int64_t stepBytes = m_outStep < 0 ? -int64_t{m_outStep} : int64_t{m_outStep};
+    if (stepBytes == 0 || stepBytes < rowBytes) {
         return DecErrFailed;
     }
     return DecOk;

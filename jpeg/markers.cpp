@@ -176,11 +176,9 @@ DecoderStatus CJPEGDecoder::HandleScan() {
 DecoderStatus CJPEGDecoder::ProduceOwedPicture() {
     if (!m_pictureOwed) return DecOk;
     m_pictureOwed = 0;
-    DecoderStatus status = ReconstructFrame();
+    const DecoderStatus status = ReconstructFrame();
     if (status != DecOk) return status;
-    status = UpsampleFrame();
-    if (status != DecOk) return status;
-    return ConvertFrame();
+    return OutputFrame();
 }
 
 DecoderStatus CJPEGDecoder::ReadFrameHeader() { return ReadAnyFrameHeader(false); }
