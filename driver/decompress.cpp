@@ -1,9 +1,10 @@
 // Format negotiation and the per-frame decompression.
 //
 // The codec accepts one input format, compression `wemb` (every frame a
-// complete JPEG interchange stream), and produces one output format: 24-bit
-// BI_RGB of the same size, bottom-up. Each frame builds its own decoder,
-// which writes every row of the picture straight into its bottom-up place.
+// complete JPEG interchange stream), and writes BI_RGB bitmaps of the same
+// size: 24 or 32 bits a pixel, bottom-up or top-down. It offers 24-bit
+// bottom-up. Each frame builds its own decoder, which writes every row of
+// the picture straight into its place.
 #include <cstddef>
 #include <cstdint>
 
@@ -14,55 +15,62 @@
 namespace {
 
 constexpr DWORD kFormatSize = sizeof(BITMAPINFOHEADER);  // no colour table follows
-constexpr WORD kOutputBitCount = 24;
-constexpr int32_t kOutputChannels = 3;
+constexpr WORD kOfferedBitCount = 24;
 
-// What the codec will write for a host: the picture's size, the row step and
-// the bytes the rows take.
+// What the codec will write for a host: the picture's size, 3 or 4 bytes a
+// pixel, the rows' order and step, and the bytes they take.
 struct OutputLayout {
     LONG width;
     LONG height;
+    WORD bitCount;
+    bool topDown;
     uint32_t rowStep;
     uint64_t imageBytes;
 };
 
-// The layout of a 24-bit bottom-up picture of the input's size, or false
-// when there can be none: a compressed bitmap has a positive height (there is
-// no top-down wemb stream), no JPEG frame is larger than kMaxFrameDimension
-// either way, and a picture whose byte count the DWORD biSizeImage cannot
-// state would let a host allocate less than the codec writes.
-bool LayoutFor(const BITMAPINFOHEADER& input, OutputLayout* layout) {
+// The layout of a picture of the input's size in `bitCount` bits a pixel, or
+// false when there can be none: a compressed bitmap has a positive height
+// (there is no top-down wemb stream), no JPEG frame is larger than
+// kMaxFrameDimension either way, and a picture whose byte count the DWORD
+// biSizeImage cannot state would let a host allocate less than the codec
+// writes.
+bool LayoutFor(const BITMAPINFOHEADER& input, WORD bitCount, bool topDown, OutputLayout* layout) {
     const LONG width = input.biWidth, height = input.biHeight;
     if (width <= 0 || height <= 0 || width > kMaxFrameDimension || height > kMaxFrameDimension) {
         return false;
     }
-    const uint64_t rowStep = RowStep(width, kOutputBitCount);
+    const uint64_t rowStep = RowStep(width, bitCount);
     const uint64_t imageBytes = rowStep * static_cast<uint64_t>(height);
     if (imageBytes > UINT32_MAX) {
         return false;
     }
-    *layout = {width, height, static_cast<uint32_t>(rowStep), imageBytes};
+    *layout = {width, height, bitCount, topDown, static_cast<uint32_t>(rowStep), imageBytes};
     return true;
 }
 
 // The one decision on formats, for QUERY, BEGIN and DECOMPRESS alike: the
 // input must be a wemb bitmap the codec can describe an output for, and the
-// host's output, when it names one, exactly the picture the codec writes, in
-// a buffer at least as large as the picture (a biSizeImage of 0 states no
-// size). `layout` receives what will be written.
+// host's output, when it names one, a picture the codec writes: BI_RGB of the
+// input's size, 24 bits (B, G, R) or 32 (B, G, R, 255) a pixel, bottom-up or
+// top-down (a negative height), in a buffer at least as large as the picture
+// (a biSizeImage of 0 states no size). `layout` receives what will be
+// written; without an output, the 24-bit bottom-up picture offered by
+// GET_FORMAT.
 LRESULT CheckFormats(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output,
                      OutputLayout* layout) {
     if (input == nullptr) {
         return ICERR_ERROR;
     }
-    if (input->biCompression != kWembFourcc || !LayoutFor(*input, layout)) {
+    if (input->biCompression != kWembFourcc) {
         return ICERR_BADFORMAT;
     }
     if (output == nullptr) {
-        return ICERR_OK;
+        return LayoutFor(*input, kOfferedBitCount, false, layout) ? ICERR_OK : ICERR_BADFORMAT;
     }
-    if (output->biWidth != layout->width || output->biHeight != layout->height ||
-        output->biCompression != BI_RGB || output->biBitCount != kOutputBitCount) {
+    const bool topDown = input->biHeight > 0 && output->biHeight == -input->biHeight;
+    if (output->biWidth != input->biWidth || (output->biHeight != input->biHeight && !topDown) ||
+        output->biCompression != BI_RGB || (output->biBitCount != 24 && output->biBitCount != 32) ||
+        !LayoutFor(*input, output->biBitCount, topDown, layout)) {
         return ICERR_BADFORMAT;
     }
     if (output->biSizeImage != 0 && output->biSizeImage < layout->imageBytes) {
@@ -92,20 +100,24 @@ DecoderStatus DecodeFrame(const ICDECOMPRESS& job, const OutputLayout& layout) {
         return DecErrFailed;  // the stream is not the size the host negotiated
     }
 
-    // The picture's top row is the buffer's last: the decoder stores the rows
-    // upwards from there, each straight into its place.
+    // In a bottom-up bitmap the picture's top row is the buffer's last: the
+    // decoder then stores the rows upwards from there, each straight into its
+    // place.
     const int32_t step = static_cast<int32_t>(layout.rowStep);
     uint8_t* pixels = static_cast<uint8_t*>(job.lpOutput);
-    uint8_t* topRow = pixels + static_cast<ptrdiff_t>(height - 1) * step;
-    status = decoder.AttachOutput(topRow, width, -step, height, kOutputChannels, ColorBGR);
+    uint8_t* topRow = layout.topDown ? pixels : pixels + static_cast<ptrdiff_t>(height - 1) * step;
+    const int32_t channels = layout.bitCount / 8;
+    status = decoder.AttachOutput(topRow, width, layout.topDown ? step : -step, height, channels,
+                                  channels == 4 ? ColorBGRA : ColorBGR);
     if (status != DecOk) return status;
     status = decoder.DecodeImage();
     if (status != DecOk) return status;
 
     // A frame whose colour model has no conversion to B, G, R leaves the
-    // buffer untouched; it is then mirrored as a picture would have been.
-    // A one-row picture cannot be mirrored; its refusal is harmless.
-    if (!decoder.WrotePicture()) {
+    // buffer untouched; a 24-bit bottom-up one is then mirrored, as the
+    // picture would have been. A one-row picture cannot be mirrored; its
+    // refusal is harmless.
+    if (!decoder.WrotePicture() && !layout.topDown && layout.bitCount == 24) {
         MirrorImage24(pixels, step, width, height, AxisHorizontal);
     }
     return DecOk;
@@ -130,7 +142,7 @@ LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* out
         return kFormatSize;
     }
     OutputLayout layout;
-    if (input == nullptr || !LayoutFor(*input, &layout)) {
+    if (input == nullptr || !LayoutFor(*input, kOfferedBitCount, false, &layout)) {
         return ICERR_BADFORMAT;
     }
     // Read everything before writing: the host may pass one header for both.
@@ -138,7 +150,7 @@ LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* out
     output->biWidth = layout.width;
     output->biHeight = layout.height;
     output->biPlanes = 1;
-    output->biBitCount = kOutputBitCount;
+    output->biBitCount = kOfferedBitCount;
     output->biCompression = BI_RGB;
     output->biSizeImage = static_cast<DWORD>(layout.imageBytes);
     output->biXPelsPerMeter = 0;

@@ -189,7 +189,7 @@ void CJPEGDecoder::ConvertRowsToBgr(const PlaneView* views, int32_t first, int32
     const CJPEGColorComponent& chroma = *m_components[m_componentCount >= 3 ? 1 : 0];
     for (int32_t r = first; r < first + rows; ++r) {
         uint8_t* dst = m_outPixels + static_cast<ptrdiff_t>(firstLine + r - first) * m_outStep;
-        const uint8_t* row[3];
+        const uint8_t* row[3] = {};
         for (int32_t i = 0; i < 3 && i < m_componentCount; ++i) {
             row[i] = views[i].base + static_cast<ptrdiff_t>(r) * views[i].step;
         }
