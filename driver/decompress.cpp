@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "driver/driver.h"
+#include "driver/instance.h"
 #include "jpeg/decoder.h"
 #include "primitives/memory.h"
 
@@ -81,14 +82,13 @@ LRESULT CheckFormats(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* outp
 
 // Runs one frame through the decoder into the checked layout; any failure is
 // DecErr*.
-DecoderStatus DecodeFrame(const ICDECOMPRESS& job, const OutputLayout& layout) {
+DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const OutputLayout& layout) {
     const BITMAPINFOHEADER& input = *job.lpbiInput;
     // Sizes are 32-bit signed inside the decoder; a frame of 2 GB or more
     // cannot be a JPEG stream the decoder can address.
     if (input.biSizeImage > static_cast<DWORD>(INT32_MAX)) {
         return DecErrFailed;
     }
-    CJPEGDecoder decoder;
     DecoderStatus status = decoder.AttachInput(static_cast<const uint8_t*>(job.lpInput),
                                                static_cast<int32_t>(input.biSizeImage));
     if (status != DecOk) return status;
@@ -162,7 +162,7 @@ LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* out
 
 // Nothing is written unless the host's output header describes exactly the
 // picture the codec writes, in a buffer large enough for it.
-LRESULT DecompressFrame(const ICDECOMPRESS* job) {
+LRESULT DecompressFrame(DriverInstance* instance, const ICDECOMPRESS* job) {
     if (job == nullptr || job->lpbiInput == nullptr || job->lpbiOutput == nullptr ||
         job->lpInput == nullptr || job->lpOutput == nullptr) {
         return ICERR_BADFORMAT;
@@ -171,5 +171,23 @@ LRESULT DecompressFrame(const ICDECOMPRESS* job) {
     if (CheckFormats(job->lpbiInput, job->lpbiOutput, &layout) != ICERR_OK) {
         return ICERR_BADFORMAT;
     }
-    return DecodeFrame(*job, layout) == DecOk ? ICERR_OK : ICERR_BADFORMAT;
+    // The instance's decoder keeps its buffers from frame to frame; without
+    // one (no instance, or it is busy on another thread) the frame gets its
+    // own.
+    CJPEGDecoder* kept = instance != nullptr ? instance->TakeDecoder() : nullptr;
+    DecoderStatus status;
+    if (kept != nullptr) {
+        status = DecodeFrame(*kept, *job, layout);
+        instance->ReturnDecoder();
+    } else {
+        CJPEGDecoder decoder;
+        status = DecodeFrame(decoder, *job, layout);
+    }
+    return status == DecOk ? ICERR_OK : ICERR_BADFORMAT;
+}
+
+// The end of a stream: the kept decoder's buffers are released.
+LRESULT DecompressEnd(DriverInstance* instance) {
+    if (instance != nullptr) instance->ReleaseDecoder();
+    return ICERR_OK;
 }

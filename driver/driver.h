@@ -10,8 +10,8 @@
 // the About dialog.
 extern HINSTANCE g_module;
 
-// The per-open record. It holds nothing any message uses: its address is the
-// driver id handed to the host, and DRV_CLOSE deletes it.
+// The per-open record: its address is the driver id handed to the host, and
+// DRV_CLOSE deletes it (instance.cpp).
 struct DriverInstance;
 
 // Resource id of the About dialog.
@@ -27,7 +27,8 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 LRESULT DecompressQuery(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output);
 LRESULT DecompressBegin(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* output);
 LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* output);
-LRESULT DecompressFrame(const ICDECOMPRESS* decompress);
+LRESULT DecompressFrame(DriverInstance* instance, const ICDECOMPRESS* decompress);
+LRESULT DecompressEnd(DriverInstance* instance);
 
 // The largest width or height a JPEG frame header can state: no picture the
 // codec writes is larger, so no size formed from these wraps in 64 bits.

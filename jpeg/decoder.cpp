@@ -17,10 +17,23 @@ void DeleteSlot(T*& slot) {
 
 }  // namespace
 
-CJPEGDecoder::CJPEGDecoder() { ResetFields(); }
+CJPEGDecoder::CJPEGDecoder()
+    : m_coefficients(nullptr),
+      m_rowBlocks(nullptr),
+      m_huffmanState(nullptr),
+      m_quantTables(),
+      m_dcTables(),
+      m_acTables(),
+      m_components(),
+      m_coefficientsCapacity(0),
+      m_rowBlocksCapacity(0) {
+    ResetFields();
+}
 
 CJPEGDecoder::~CJPEGDecoder() { ReleaseAll(); }
 
+// Every field of the frame; the tables, components and buffers the decoder
+// owns are kept (the constructor starts them empty).
 void CJPEGDecoder::ResetFields() {
     m_source = nullptr;
     m_sourceSize = 0;
@@ -61,15 +74,8 @@ void CJPEGDecoder::ResetFields() {
     m_dcDone = 0;
     m_acDoneCount = 0;
     m_pendingMarker = 0;
-    m_coefficients = nullptr;
-    m_rowBlocks = nullptr;
     m_blocksPerMcu = 1;
-    m_huffmanState = nullptr;
     for (int i = 0; i < 4; ++i) {
-        m_quantTables[i] = nullptr;
-        m_dcTables[i] = nullptr;
-        m_acTables[i] = nullptr;
-        m_components[i] = nullptr;
         m_scanComponents[i] = 0;
     }
     m_frameFrozen = 0;
@@ -77,6 +83,24 @@ void CJPEGDecoder::ResetFields() {
     m_scanCount = 0;
     m_pictureOwed = 0;
     m_pictureWritten = false;
+    m_buffersPrepared = false;
+}
+
+// A decoder used for frame after frame keeps its components' buffers, its
+// coefficient and block buffers and its entropy state, so that a frame no
+// larger than an earlier one allocates nothing; the tables and every field
+// describing the last frame are forgotten, so that nothing of it can change
+// the next picture.
+void CJPEGDecoder::BeginFrame() {
+    for (auto& table : m_quantTables) DeleteSlot(table);
+    for (int id = 0; id < 4; ++id) {
+        DeleteSlot(m_dcTables[id]);
+        DeleteSlot(m_acTables[id]);
+    }
+    for (CJPEGColorComponent* component : m_components) {
+        if (component != nullptr) component->ResetFields();
+    }
+    ResetFields();
 }
 
 DecoderStatus CJPEGDecoder::ReleaseAll() {
@@ -88,8 +112,10 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     for (auto& component : m_components) DeleteSlot(component);
     AlignedFree(m_coefficients);
     m_coefficients = nullptr;
+    m_coefficientsCapacity = 0;
     AlignedFree(m_rowBlocks);
     m_rowBlocks = nullptr;
+    m_rowBlocksCapacity = 0;
     if (m_huffmanState != nullptr) {
         FreeChecked(m_huffmanState);
         m_huffmanState = nullptr;

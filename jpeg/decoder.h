@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
+#include "primitives/memory.h"
 
 struct HuffmanDecodeTable;
 struct HuffmanState;
@@ -21,10 +22,17 @@ class CJPEGDecoderQuantTable;
 
 class CJPEGDecoder {
 public:
+    WEMB_HEAP_ALLOCATED
+
     CJPEGDecoder();
     virtual ~CJPEGDecoder();
     CJPEGDecoder(const CJPEGDecoder&) = delete;
     CJPEGDecoder& operator=(const CJPEGDecoder&) = delete;
+
+    // Makes a decoder that has decoded a frame ready for the next one, keeping
+    // its working buffers: the calling order then starts again with
+    // AttachInput.
+    void BeginFrame();
 
     DecoderStatus AttachInput(const uint8_t* data, int32_t size);
     DecoderStatus ParseHeaders(int32_t* width, int32_t* height, int32_t* componentCount,
@@ -173,4 +181,7 @@ private:
     int32_t m_scanCount;          // progressive scans met in the data pass
     int32_t m_pictureOwed;        // a progressive picture is to be built at EOI
     bool m_pictureWritten;        // a conversion wrote into the destination
+    bool m_buffersPrepared;       // the frame's first scan has sized the buffers
+    int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
+    int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
 };
