@@ -14,7 +14,7 @@ using wemb_test::ReferenceImage;
 
 // libjpeg's J_COLOR_SPACE values for the colour models the codec converts
 // to BGR.
-constexpr int32_t kJcsGrayscale = 1, kJcsRgb = 2, kJcsYCbCr = 3;
+constexpr int32_t kJcsGrayscale = 1, kJcsRgb = 2, kJcsYCbCr = 3, kJcsCmyk = 4, kJcsYcck = 5;
 
 // The most scans of a frame the codec decodes; it ignores the rest.
 constexpr int32_t kMaxProgressiveScans = 256;
@@ -28,22 +28,9 @@ constexpr double kLargestExactSample = 256.0;
 bool SameColorModel(int32_t codecModel, int32_t libjpegSpace) {
     return (codecModel == ColorGrey && libjpegSpace == kJcsGrayscale) ||
            (codecModel == ColorRGB && libjpegSpace == kJcsRgb) ||
-           (codecModel == ColorYCbCr && libjpegSpace == kJcsYCbCr);
-}
-
-// A progressive frame gets a picture from the codec only once the DC of
-// every component has arrived at full precision and each component has had
-// an AC scan at full precision (or when a scan fails, which libjpeg would
-// have warned of): that is, in libjpeg's terms, every component's DC at
-// Al 0 and some AC coefficient of it at Al 0.
-bool CodecOwesPicture(const ReferenceImage& reference) {
-    for (const auto& bits : reference.coefficientBits) {
-        if (bits[0] != 0) return false;
-        bool ac = false;
-        for (int k = 1; k < 64 && !ac; ++k) ac = bits[k] == 0;
-        if (!ac) return false;
-    }
-    return true;
+           (codecModel == ColorYCbCr && libjpegSpace == kJcsYCbCr) ||
+           (codecModel == ColorCMYK && libjpegSpace == kJcsCmyk) ||
+           (codecModel == ColorYCCK && libjpegSpace == kJcsYcck);
 }
 
 [[noreturn]] void Mismatch(const CodecFrame& frame, const std::string& what) {
@@ -58,29 +45,29 @@ bool CodecOwesPicture(const ReferenceImage& reference) {
 }  // namespace
 
 void CheckPictureAgainstLibjpeg(const uint8_t* stream, size_t size, const CodecFrame& frame) {
-    // Frames the codec makes no BGR picture of.
-    if ((frame.components != 1 && frame.components != 3) || frame.samplingMode == SamplingUnsupported) {
-        return;
-    }
+    if (frame.samplingMode == SamplingUnsupported) return;
+    // Four components: libjpeg's CMYK shown as viewers show it.
+    const bool fourComponents = frame.components == 4;
+    const std::vector<uint8_t> bytes(stream, stream + size);
     ReferenceImage reference;
-    if (!wemb_test::DecodeReference(std::vector<uint8_t>(stream, stream + size),
-                                    wemb_test::ReferenceLayout::kBgrTopDown, &reference)) {
+    if (!wemb_test::DecodeReference(bytes,
+                                    fourComponents ? wemb_test::ReferenceLayout::kCmykTopDown
+                                                   : wemb_test::ReferenceLayout::kBgrTopDown,
+                                    &reference)) {
         return;  // libjpeg refuses the stream or warns of damage
     }
     // Streams the two read differently by design: a colour model decided
-    // by other rules (JFIF against Adobe, component ids), more scans than
-    // the codec takes, a progressive frame the codec leaves without picture,
+    // by other rules (JFIF against Adobe, component ids, four components
+    // without an Adobe segment), more scans than the codec takes,
     // coefficients no encoder of 8-bit samples makes, and coefficients that
     // may have run past the end of their block, which libjpeg keeps at
     // position 63 and the codec refuses (the check gives up the rare frame
     // that uses position 63 for them).
     if (!SameColorModel(frame.colorModel, reference.colorSpace)) return;
-    if (reference.progressive && (reference.scans > kMaxProgressiveScans || !CodecOwesPicture(reference))) {
-        return;
-    }
+    if (reference.progressive && reference.scans > kMaxProgressiveScans) return;
     wemb_test::CoefficientSurvey survey;
-    if (!wemb_test::SurveyCoefficients(std::vector<uint8_t>(stream, stream + size), &survey) ||
-        survey.largestExactSample > kLargestExactSample || survey.lastCoefficientSet) {
+    if (!wemb_test::SurveyCoefficients(bytes, &survey) || survey.largestExactSample > kLargestExactSample ||
+        survey.lastCoefficientSet) {
         return;
     }
     if (reference.width != frame.width || reference.height != frame.height) {
@@ -97,11 +84,16 @@ void CheckPictureAgainstLibjpeg(const uint8_t* stream, size_t size, const CodecF
         const uint8_t* row = frame.pixels->data() + static_cast<size_t>(frame.height - 1 - y) * step;
         std::copy(row, row + step, topDown.begin() + static_cast<size_t>(y) * step);
     }
+    const std::vector<uint8_t> want =
+        fourComponents ? wemb_test::CmykAsViewersShowIt(reference) : reference.pixels;
+    const int tolerance = !fourComponents                ? wemb_test::kReferenceSampleTolerance
+                          : frame.colorModel == ColorCMYK ? wemb_test::kReferenceCmykTolerance
+                                                          : wemb_test::kReferenceYcckTolerance;
     const bool sequential420 = !reference.progressive && frame.samplingMode == SamplingHalfHV;
-    const int largest = wemb_test::LargestDifferenceOutsideBandEdges(
-        topDown.data(), reference.pixels.data(), frame.width, frame.height, step, sequential420);
-    if (largest > wemb_test::kReferenceSampleTolerance) {
+    const int largest = wemb_test::LargestDifferenceOutsideBandEdges(topDown.data(), want.data(), frame.width,
+                                                                     frame.height, step, sequential420);
+    if (largest > tolerance) {
         Mismatch(frame, "a sample differs from libjpeg's by " + std::to_string(largest) + " (tolerance " +
-                            std::to_string(wemb_test::kReferenceSampleTolerance) + ")");
+                            std::to_string(tolerance) + ")");
     }
 }

@@ -57,6 +57,11 @@ public:
     // buffer is.
     LRESULT Decompress(const uint8_t* frame, uint32_t size, uint8_t* pixels);
 
+    // ICM_DECOMPRESS_END, which makes the instance give back the decoder
+    // and the buffers it keeps from frame to frame, then
+    // ICM_DECOMPRESS_BEGIN again. False when the codec refuses to begin.
+    bool ReleaseKeptBuffers();
+
     // ICM_DECOMPRESS_END and DRV_CLOSE; also run by the destructor.
     void End();
 

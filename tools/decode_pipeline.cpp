@@ -32,11 +32,19 @@ std::string SizeText(int32_t width, int32_t height) {
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
+// The part of the budget that the buffers a driver instance keeps from frame
+// to frame may take, divided among the workers: a worker whose instance
+// keeps more gives the buffers back after its frame. Kept buffers are not
+// held to the budget (a worker waiting for its turn would hold memory that
+// the turn before it may need), so this bounds what lies outside it.
+constexpr uint64_t kKeptBuffersShare = 4;  // a quarter of the budget
+
 // One decoding thread: its own codec session, its own compressed buffer,
 // and the part of the run's memory budget its frame holds.
 class Worker {
 public:
-    Worker(const FrameSource& source, MemoryBudget& budget) : m_source(source), m_budget(budget) {}
+    Worker(const FrameSource& source, MemoryBudget& budget, size_t workers)
+        : m_source(source), m_budget(budget), m_keptLimit(budget.Limit() / (kKeptBuffersShare * workers)) {}
 
     // Decodes frame `index`, the run's `turn`th. On return the frame still
     // holds `*held` bytes of the budget (its picture), to be given back once
@@ -102,6 +110,7 @@ private:
         m_held = cost;
         const LRESULT result = m_session.Decompress(bytes.data(), static_cast<uint32_t>(bytes.size()),
                                                     &frame->pixels);
+        LimitKeptBuffers(shape);
         if (result != ICERR_OK) {
             frame->error = result == ICERR_BADFORMAT
                                ? "the codec refused the frame (ICERR_BADFORMAT)"
@@ -117,6 +126,15 @@ private:
         frame->format = m_session.OutputFormat();
     }
 
+    // The instance has kept the buffers of every frame since the last
+    // release, grown to the largest; beyond this worker's share they go.
+    void LimitKeptBuffers(const FrameShape& shape) {
+        m_kept = std::max(m_kept, CodecWorkingBytes(shape));
+        if (m_kept <= m_keptLimit) return;
+        m_begun = m_session.ReleaseKeptBuffers();
+        m_kept = 0;
+    }
+
     // Gives back what the frame holds beyond `bytes`.
     void Hold(uint64_t bytes) {
         if (m_held > bytes) m_budget.Release(m_held - bytes);
@@ -125,6 +143,8 @@ private:
 
     const FrameSource& m_source;
     MemoryBudget& m_budget;
+    const uint64_t m_keptLimit;
+    uint64_t m_kept = 0;  // the most the instance's kept buffers may hold
     std::vector<uint8_t> m_bytes;  // the compressed frame, reused from frame to frame
     CodecSession m_session;
     BITMAPINFOHEADER m_input = {};
@@ -155,7 +175,7 @@ PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<siz
     bool stop = false;              // `deliver` ended the run
 
     auto work = [&] {
-        Worker worker(source, budget);
+        Worker worker(source, budget, workers);
         for (;;) {
             size_t position;
             {

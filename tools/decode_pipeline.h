@@ -12,7 +12,10 @@
 // all workers (tools/memory_budget.h), waiting while other frames hold it.
 // The codec's working memory is given back when the frame is decoded, the
 // picture once it has been delivered. A frame that costs more than the whole
-// budget fails with a message saying so.
+// budget fails with a message saying so. The buffers a driver instance keeps
+// between frames stay outside the budget, a quarter of it at most over all
+// workers: a worker whose instance keeps more ends the stream
+// (ICM_DECOMPRESS_END) after its frame, which gives them back.
 #pragma once
 
 #include <cstddef>

@@ -42,6 +42,10 @@ bool ReadFrameShape(const uint8_t* frame, size_t size, FrameShape* shape, std::s
         *error = "the codec does not decode the frame's sampling structure";
         return false;
     }
+    if (!decoder.ConvertsToBgr()) {
+        *error = "the codec has no conversion from the frame's colour model to B, G, R";
+        return false;
+    }
     shape->progressive = !KnownSequential(frame, size, shape->width, shape->height);
     return true;
 }

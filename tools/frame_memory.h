@@ -22,8 +22,9 @@ struct FrameShape {
 };
 
 // Runs the codec's header pass on a frame. False, with the reason, when the
-// codec refuses the frame's headers or would refuse the frame at its first
-// scan (a sampling structure it does not decode).
+// codec refuses the frame's headers or would refuse the frame after them (a
+// sampling structure it does not decode, a colour model it cannot turn into
+// B, G, R).
 bool ReadFrameShape(const uint8_t* frame, size_t size, FrameShape* shape, std::string* error);
 
 // The memory the codec works with while it decodes a frame of this shape,
@@ -40,6 +41,10 @@ bool ReadFrameShape(const uint8_t* frame, size_t size, FrameShape* shape, std::s
 // coefficient until its last scan, and over one 16-row band for a
 // sequential frame, decoded band by band. Components are counted at full
 // resolution, which over-counts sub-sampled chroma.
+//
+// A driver instance keeps its decoder's buffers from frame to frame, grown
+// to the largest frame it has decoded, until ICM_DECOMPRESS_END: what it
+// keeps is bounded by the largest of these figures over its frames.
 uint64_t CodecWorkingBytes(const FrameShape& shape);
 
 // All a worker holds for one frame while it decodes it: the compressed

@@ -60,6 +60,10 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     jpeg_read_header(&cinfo, TRUE);
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
+    // Block smoothing makes up low AC coefficients for the blocks of a
+    // progressive frame whose AC scans have not arrived; the codec shows the
+    // coefficients decoded and nothing else.
+    cinfo.do_block_smoothing = FALSE;
     cinfo.out_color_space = layout == ReferenceLayout::kCmykTopDown     ? JCS_CMYK
                             : layout == ReferenceLayout::kNativeTopDown ? cinfo.jpeg_color_space
                                                                         : JCS_EXT_BGR;
@@ -71,11 +75,6 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     image->colorSpace = static_cast<int32_t>(cinfo.jpeg_color_space);
     // A progressive frame has been read to its end by now.
     image->scans = cinfo.input_scan_number;
-    for (int c = 0; image->progressive && c < cinfo.num_components; ++c) {
-        std::array<int32_t, 64> bits;
-        for (int k = 0; k < 64; ++k) bits[k] = cinfo.coef_bits[c][k];
-        image->coefficientBits.push_back(bits);
-    }
     image->rowStep = (image->width * cinfo.output_components + 3) & ~3;
     image->pixels.assign(static_cast<size_t>(image->rowStep) * image->height, 0);
 
@@ -184,6 +183,19 @@ bool SurveyCoefficients(const std::vector<uint8_t>& data, CoefficientSurvey* sur
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return true;
+}
+
+std::vector<uint8_t> CmykAsViewersShowIt(const ReferenceImage& cmyk) {
+    const int32_t step = RowStep24(cmyk.width);
+    std::vector<uint8_t> bgr(static_cast<size_t>(step) * cmyk.height);
+    for (int32_t y = 0; y < cmyk.height; ++y) {
+        for (int32_t x = 0; x < cmyk.width; ++x) {
+            const uint8_t* p = cmyk.Row(y) + 4 * x;
+            uint8_t* out = &bgr[static_cast<size_t>(y) * step + 3 * x];
+            for (int c = 0; c < 3; ++c) out[2 - c] = static_cast<uint8_t>((p[c] * p[3] + 127) / 255);
+        }
+    }
+    return bgr;
 }
 
 int LargestDifferenceOutsideBandEdges(const uint8_t* ours, const uint8_t* reference, int32_t width,

@@ -1,12 +1,13 @@
 // The tests' outside reference: libjpeg-turbo decodes a stream into the same
 // layouts the codec writes, and helpers compare two pictures and find test data.
 //
-// libjpeg runs with its default settings (JDCT_ISLOW, fancy up-sampling). Its
+// libjpeg runs with its default settings (JDCT_ISLOW, fancy up-sampling) but
+// without block smoothing (which invents coefficients for an unfinished
+// progressive frame). Its
 // warnings count as failures by default, so a truncated or damaged stream is
 // reported instead of being patched up silently.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,13 +30,10 @@ struct ReferenceImage {
     std::vector<uint8_t> pixels;  // rowStep * height bytes; row padding is zero
 
     // How libjpeg read the stream: the colour space of the data (a
-    // J_COLOR_SPACE: 1 grey, 2 RGB, 3 YCbCr, 4 CMYK, 5 YCCK), the number of
-    // scans, and for a progressive frame, per component and coefficient
-    // (natural order), the Al of the last scan that carried it at the end of
-    // the frame, -1 when none did (0 is full precision).
+    // J_COLOR_SPACE: 1 grey, 2 RGB, 3 YCbCr, 4 CMYK, 5 YCCK) and the number
+    // of scans.
     int32_t colorSpace = 0;
     int32_t scans = 0;
-    std::vector<std::array<int32_t, 64>> coefficientBits;
 
     const uint8_t* Row(int32_t bufferRow) const { return pixels.data() + static_cast<size_t>(bufferRow) * rowStep; }
 };
@@ -67,6 +65,18 @@ ImageDifference CompareImages(const uint8_t* a, const uint8_t* b, int32_t width,
 // band is filtered with the band's own last chroma row repeated where libjpeg
 // reads the next band's first. Those rows are left out of the bound.
 constexpr int kReferenceSampleTolerance = 3;
+
+// Four-component frames are compared through CmykAsViewersShowIt: CMYK
+// within one level, YCCK, whose colour conversion adds its own rounding to
+// the inverse DCTs' differences, within two.
+constexpr int kReferenceCmykTolerance = 1;
+constexpr int kReferenceYcckTolerance = 2;
+
+// The picture image viewers show of an Adobe CMYK frame, from libjpeg's CMYK
+// samples (kCmykTopDown; YCCK converted to CMYK as libjpeg does): inverted
+// ink, each colour scaled by K, R = C x K / 255 rounded. Top-down B, G, R
+// rows of RowStep24(width) bytes.
+std::vector<uint8_t> CmykAsViewersShowIt(const ReferenceImage& cmyk);
 
 // Whether row `y` is one of those band-edge rows of a sequential 4:2:0 frame.
 inline bool IsBandEdgeRow(int32_t y, bool sequential420) { return sequential420 && y % 16 == 15; }
