@@ -250,23 +250,24 @@ TEST(WembDecodeMemory, HostileFramesStayWithinTheBudgetOnAnyThreadCount) {
     wemb_test::TempDir dir;
     ASSERT_TRUE(dir.ok());
     constexpr uint64_t kMiB = 1 << 20;
-    // Eight 4096 x 4096 progressive frames: 48 MiB of picture each, and the
-    // codec works through coefficients and planes of the whole frame.
+    // Sixteen 4096 x 4096 progressive frames: 48 MiB of picture each, and
+    // the codec works through coefficients and planes of the whole frame.
     // Costed at 145 MiB each, one fits in the budget at a time; decoded
-    // side by side they would take several hundred megabytes.
+    // side by side, or with every thread's codec instance keeping the
+    // buffers of its last frame, they would take several hundred megabytes.
     const std::string clip = dir / "hostile.avi";
     ASSERT_TRUE(avi_test::WriteImage(
-        clip, avi_test::HostileAvi(avi_test::BrokenProgressiveFrame(4096, 4096), 8, 4096, 4096)));
+        clip, avi_test::HostileAvi(avi_test::BrokenProgressiveFrame(4096, 4096), 16, 4096, 4096)));
     for (const char* threads : {"1", "8"}) {
         const MeasuredRun run = RunHostMeasured(dir, {"--max-memory", "200M", "-j", threads, clip});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_TRUE(Has(run.err, "8 frames decoded, 0 failed")) << run.err;
+        EXPECT_TRUE(Has(run.err, "16 frames decoded, 0 failed")) << run.err;
         EXPECT_LT(run.peakBytes, 200 * kMiB) << threads << " threads";
     }
     // A frame larger than the whole budget fails alone, with the reason.
     const MeasuredRun tight = RunHostMeasured(dir, {"--max-memory", "100M", "-j", "8", clip});
     EXPECT_EQ(tight.status, 1);
-    EXPECT_TRUE(Has(tight.err, "hostile.avi: frame 7: a 4096 x 4096 progressive frame needs about "
+    EXPECT_TRUE(Has(tight.err, "hostile.avi: frame 15: a 4096 x 4096 progressive frame needs about "
                                "145.0 MiB to decode, more than the memory budget of 100.0 MiB")) << tight.err;
     EXPECT_LT(tight.peakBytes, 32 * kMiB);
 
