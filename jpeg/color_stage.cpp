@@ -197,21 +197,21 @@ bool CJPEGDecoder::ConvertsFromFullPlanes(RowConversion conversion) const {
 // rows, the data one column in, and for 4:2:0 one row down, with the far row
 // of the vertical filter above the near one for even lines and below it for
 // odd ones.
-void CJPEGDecoder::ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
-                                 const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const {
+void CJPEGDecoder::ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* views, const uint8_t** row,
+                                 int32_t r, const CJPEGColorComponent& chroma, uint8_t* dst) const {
+    const size_t width = static_cast<size_t>(m_outWidth);
     if (chroma.m_vUpsample == 2) {
         const ptrdiff_t step = views[1].step;
         const ptrdiff_t near = (1 + r / 2) * step + 1;
         const ptrdiff_t far = near + ((r & 1) ? step : -step);
-        const ChromaRows rows = {views[1].base + near, views[2].base + near, views[1].base + far,
-                                 views[2].base + far};
-        YccH2V2RowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+        const uint8_t* rows[5] = {row[0], views[1].base + near, views[2].base + near, views[1].base + far,
+                                  views[2].base + far};
+        kernels.yccH2V2(rows, dst, width);
     } else if (chroma.m_hUpsample == 2) {
-        const ChromaRows rows = {row[1] + 1, row[2] + 1, nullptr, nullptr};
-        YccH2V1RowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+        const uint8_t* rows[3] = {row[0], row[1] + 1, row[2] + 1};
+        kernels.yccH2V1(rows, dst, width);
     } else {
-        const ChromaRows rows = {row[1], row[2], nullptr, nullptr};
-        YccRowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+        kernels.ycc(row, dst, width);
     }
 }
 
@@ -220,34 +220,23 @@ void CJPEGDecoder::ConvertYccRow(const PlaneView* views, const uint8_t* const* r
 void CJPEGDecoder::ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows,
                                     int32_t firstLine) {
     const RowConversion conversion = ChooseRowConversion();
-    const int32_t pixelBytes = m_outColorModel == ColorBGRA ? 4 : 3;
-    const int32_t width = m_outWidth;
+    const BgrRowKernels& kernels = BgrRows(m_outColorModel == ColorBGRA ? 4 : 3);
+    const size_t width = static_cast<size_t>(m_outWidth);
     const int32_t planes = std::min(m_componentCount, 4);
     const CJPEGColorComponent& chroma = *m_components[m_componentCount >= 3 ? 1 : 0];
     for (int32_t r = first; r < first + rows; ++r) {
         uint8_t* dst = m_outPixels + static_cast<ptrdiff_t>(firstLine + r - first) * m_outStep;
-        const uint8_t* row[4] = {};
+        const uint8_t* row[5] = {};
         for (int32_t i = 0; i < planes; ++i) {
             row[i] = views[i].base + static_cast<ptrdiff_t>(r) * views[i].step;
         }
         switch (conversion) {
-            case RowConversion::Grey:
-                GreyRowToBgr(row[0], dst, width, pixelBytes);
-                break;
-            case RowConversion::Rgb:
-                RgbRowToBgr(row[0], row[1], row[2], dst, width, pixelBytes);
-                break;
-            case RowConversion::Cmyk:
-                CmykRowToBgr(row[0], row[1], row[2], row[3], dst, width, pixelBytes);
-                break;
-            case RowConversion::Ycck:
-                YcckRowToBgr(row[0], row[1], row[2], row[3], dst, width, pixelBytes);
-                break;
-            case RowConversion::Ycc:
-                ConvertYccRow(views, row, r, chroma, dst, pixelBytes);
-                break;
-            case RowConversion::None:
-                return;
+            case RowConversion::Grey: kernels.grey(row, dst, width); break;
+            case RowConversion::Rgb: kernels.rgb(row, dst, width); break;
+            case RowConversion::Cmyk: kernels.cmyk(row, dst, width); break;
+            case RowConversion::Ycck: kernels.ycck(row, dst, width); break;
+            case RowConversion::Ycc: ConvertYccRow(kernels, views, row, r, chroma, dst); break;
+            case RowConversion::None: return;
         }
     }
     m_pictureWritten = true;

@@ -14,6 +14,7 @@
 #include "jpeg/decoder_types.h"
 #include "primitives/memory.h"
 
+struct BgrRowKernels;
 struct HuffmanDecodeTable;
 struct HuffmanState;
 class CJPEGColorComponent;
@@ -111,8 +112,8 @@ private:
     RowConversion ChooseRowConversion() const;
     RowConversion BgrConversion() const;
     bool ConvertsFromFullPlanes(RowConversion conversion) const;
-    void ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
-                       const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const;
+    void ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* views, const uint8_t** row, int32_t r,
+                       const CJPEGColorComponent& chroma, uint8_t* dst) const;
     void ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows, int32_t firstLine);
     DecoderStatus UpsampleMcuRow(int32_t mcuRow);
     DecoderStatus ConvertMcuRow(int32_t mcuRow);
