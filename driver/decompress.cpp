@@ -9,6 +9,7 @@
 
 #include "driver/driver.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/memory.h"
 
 namespace {
@@ -16,6 +17,11 @@ namespace {
 constexpr DWORD kFormatSize = sizeof(BITMAPINFOHEADER);  // no colour table follows
 constexpr WORD kOutputBitCount = 24;
 constexpr int32_t kOutputChannels = 3;
+
+// A frame no higher than one MCU row of the tallest MCU (16 rows) has too
+// little work to share between threads; an instance's workers start with
+// its first frame higher than that.
+constexpr LONG kMaxUnsharedRows = 16;
 
 // Whether a wemb input of this size can be decoded into a format that says
 // truly how large it is. A compressed bitmap has a positive height (there is
@@ -27,8 +33,9 @@ bool OutputSizeFits(LONG width, LONG height) {
     return uint64_t{RowStep(width)} * static_cast<uint64_t>(height) <= UINT32_MAX;
 }
 
-// Runs one frame through the decoder; any failure is DecErr*.
-DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
+// Runs one frame through the decoder, with `workers` when not null; any
+// failure is DecErr*.
+DecoderStatus DecodeFrame(const ICDECOMPRESS& job, CWorkerPool* workers) {
     const BITMAPINFOHEADER& input = *job.lpbiInput;
     // Sizes are 32-bit signed inside the decoder; a frame of 2 GB or more
     // cannot be a JPEG stream the decoder can address.
@@ -45,6 +52,9 @@ DecoderStatus DecodeFrame(const ICDECOMPRESS& job) {
     if (status != DecOk) return status;
     if (width != input.biWidth || height != input.biHeight || !OutputSizeFits(width, height)) {
         return DecErrFailed;  // the stream is not the size the host negotiated
+    }
+    if (workers != nullptr && height > kMaxUnsharedRows) {
+        workers->Start();
     }
 
     const int32_t step = static_cast<int32_t>(RowStep(width));
@@ -102,10 +112,10 @@ LRESULT DecompressGetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* out
     return ICERR_OK;
 }
 
-LRESULT DecompressFrame(const ICDECOMPRESS* job) {
+LRESULT DecompressFrame(const ICDECOMPRESS* job, CWorkerPool* workers) {
     if (job == nullptr || job->lpbiInput == nullptr || job->lpInput == nullptr ||
         job->lpOutput == nullptr) {
         return ICERR_BADFORMAT;
     }
-    return DecodeFrame(*job) == DecOk ? ICERR_OK : ICERR_BADFORMAT;
+    return DecodeFrame(*job, workers) == DecOk ? ICERR_OK : ICERR_BADFORMAT;
 }

@@ -1,21 +1,15 @@
 // DriverProc: answers every driver and codec message of the host.
 //
 // The codec only decompresses. Compression, drawing, palette, state and
-// quality-setting messages are unsupported, and no message depends on the
-// instance it is sent to.
+// quality-setting messages are unsupported. The instance a message is sent
+// to changes no answer: it only lends its worker threads to the frames
+// decoded through it.
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "driver/driver.h"
-#include "primitives/memory.h"
 
 HINSTANCE g_module = nullptr;
-
-struct DriverInstance {
-    WEMB_HEAP_ALLOCATED
-    int unused = 0;
-};
 
 namespace {
 
@@ -31,15 +25,23 @@ LRESULT OpenInstance(LPARAM lParam2) {
     if (open != nullptr && open->fccType != ICTYPE_VIDEO) {
         return 0;  // not a video open; dwError is left as the host set it
     }
-    DriverInstance* instance = new (std::nothrow) DriverInstance;
+    DriverInstance* instance = OpenDriverInstance();
     if (open != nullptr) {
         open->dwError = instance != nullptr ? ICERR_OK : ICERR_MEMORY;
     }
     return reinterpret_cast<LRESULT>(instance);
 }
 
+// An id that names no open instance (0, or one closed already) is ignored.
 LRESULT CloseInstance(DWORD_PTR driverId) {
-    delete reinterpret_cast<DriverInstance*>(driverId);
+    CloseDriverInstance(driverId);
+    return kDriverOk;
+}
+
+// The module is about to be unloaded: no thread of it may be left running,
+// even for an instance the host never closed.
+LRESULT FreeDriver() {
+    StopInstanceWorkers();
     return kDriverOk;
 }
 
@@ -127,7 +129,6 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
         case DRV_LOAD:
         case DRV_ENABLE:
         case DRV_DISABLE:
-        case DRV_FREE:
         case DRV_INSTALL:
         case DRV_REMOVE:
             return kDriverOk;
@@ -135,6 +136,8 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return OpenInstance(lParam2);
         case DRV_CLOSE:
             return CloseInstance(driverId);
+        case DRV_FREE:
+            return FreeDriver();
         case DRV_CONFIGURE:
         case DRV_QUERYCONFIGURE:
             return 0;  // no configuration dialog
@@ -148,7 +151,8 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
         case ICM_DECOMPRESS_END:
             return ICERR_OK;  // nothing to prepare or release: each frame stands alone
         case ICM_DECOMPRESS:
-            return DecompressFrame(reinterpret_cast<const ICDECOMPRESS*>(lParam1));
+            return DecompressFrame(reinterpret_cast<const ICDECOMPRESS*>(lParam1),
+                                   InstanceWorkers(driverId));
         case ICM_GETINFO:
             return GetInfo(lParam1, lParam2);
         case ICM_ABOUT:
