@@ -13,8 +13,8 @@
 // bottom-up with no padding. The frame is then also decoded through many
 // instances opened and closed in turn, which must leave the process with
 // the threads and handles it had before; when WEMB_THREADS is set, each
-// open instance must hold that many threads, the caller's not counted
-// (WEMB_THREADS - 1 workers).
+// open instance must hold WEMB_THREADS - 1 worker threads (the host's
+// thread that decodes is the other one).
 #include <windows.h>
 #include <tlhelp32.h>
 
