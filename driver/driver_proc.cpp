@@ -1,13 +1,13 @@
 // DriverProc: answers every driver and codec message of the host.
 //
 // The codec only decompresses. Compression, drawing, palette, state and
-// quality-setting messages are unsupported. The instance a message is sent
-// to changes no answer: it only lends its worker threads to the frames
-// decoded through it.
+// quality-setting messages are unsupported, and no message depends on the
+// instance it is sent to.
 #include <cstddef>
 #include <cstring>
 
 #include "driver/driver.h"
+#include "driver/instance.h"
 
 HINSTANCE g_module = nullptr;
 
@@ -32,7 +32,12 @@ LRESULT OpenInstance(LPARAM lParam2) {
     return reinterpret_cast<LRESULT>(instance);
 }
 
-// An id that names no open instance (0, or one closed already) is ignored.
+// The instance a message is for. Ids the codec did not hand out (tests and
+// hosts that send codec messages without opening, with id 0 or 1), or whose
+// instance is closed, have none.
+DriverInstance* InstanceOf(DWORD_PTR driverId) { return FindDriverInstance(driverId); }
+
+// An id that names no open instance is ignored.
 LRESULT CloseInstance(DWORD_PTR driverId) {
     CloseDriverInstance(driverId);
     return kDriverOk;
@@ -41,7 +46,7 @@ LRESULT CloseInstance(DWORD_PTR driverId) {
 // The module is about to be unloaded: no thread of it may be left running,
 // even for an instance the host never closed.
 LRESULT FreeDriver() {
-    StopInstanceWorkers();
+    StopDriverWorkers();
     return kDriverOk;
 }
 
@@ -148,11 +153,12 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return DecompressQuery(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
                                    reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_BEGIN:
+            return DecompressBegin(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
+                                   reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_END:
-            return ICERR_OK;  // nothing to prepare or release: each frame stands alone
+            return DecompressEnd(InstanceOf(driverId));
         case ICM_DECOMPRESS:
-            return DecompressFrame(reinterpret_cast<const ICDECOMPRESS*>(lParam1),
-                                   InstanceWorkers(driverId));
+            return DecompressFrame(InstanceOf(driverId), reinterpret_cast<const ICDECOMPRESS*>(lParam1));
         case ICM_GETINFO:
             return GetInfo(lParam1, lParam2);
         case ICM_ABOUT:

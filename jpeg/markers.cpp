@@ -176,11 +176,9 @@ DecoderStatus CJPEGDecoder::HandleScan() {
 DecoderStatus CJPEGDecoder::ProduceOwedPicture() {
     if (!m_pictureOwed) return DecOk;
     m_pictureOwed = 0;
-    DecoderStatus status = ReconstructFrame();
+    const DecoderStatus status = ReconstructFrame();
     if (status != DecOk) return status;
-    status = UpsampleFrame();
-    if (status != DecOk) return status;
-    return ConvertFrame();
+    return OutputFrame();
 }
 
 DecoderStatus CJPEGDecoder::ReadFrameHeader() { return ReadAnyFrameHeader(false); }
@@ -230,11 +228,14 @@ DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
     // built through.
     const DecoderStatus owed = ProduceOwedPicture();
     if (owed != DecOk) return owed;
+    // A component object is reused with its buffers; only its fields are new.
     for (int32_t i = 0; i < count; ++i) {
-        delete m_components[i];
-        m_components[i] = new (std::nothrow) CJPEGColorComponent;
+        if (m_components[i] == nullptr) {
+            m_components[i] = new (std::nothrow) CJPEGColorComponent;
+            if (m_components[i] == nullptr) return DecErrFailed;
+        }
         CJPEGColorComponent* component = m_components[i];
-        if (component == nullptr) return DecErrFailed;
+        component->ResetFields();
         component->m_componentId = fields[i].id;
         component->m_hBlocks = fields[i].h;
         component->m_vBlocks = fields[i].v;

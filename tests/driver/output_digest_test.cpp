@@ -33,7 +33,7 @@ constexpr int kCuts = 32;
 constexpr int kChangedBytes = 96;
 
 // Where the decoder writes the rows of a frame that fails part-way.
-constexpr bool kFailingFramesBottomUp = false;
+constexpr bool kFailingFramesBottomUp = true;
 
 uint64_t Fnv1a(uint64_t hash, const uint8_t* bytes, size_t size) {
     for (size_t i = 0; i < size; ++i) {
