@@ -5,7 +5,11 @@
 #include "jpeg/decoder.h"
 #include "platform/threads.h"
 
-DriverInstance::~DriverInstance() { delete decoder; }
+// The workers end before the decoder they may have worked for.
+DriverInstance::~DriverInstance() {
+    workers.Stop();
+    delete decoder;
+}
 
 CJPEGDecoder* DriverInstance::TakeDecoder() {
     if (decoderTaken.exchange(true, std::memory_order_acquire)) {
