@@ -106,6 +106,11 @@ DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const 
     if (width != layout.width || height != layout.height) {
         return DecErrFailed;  // the stream is not the size the host negotiated
     }
+    // A colour model without a conversion to B, G, R (four components without
+    // an Adobe segment, an unknown Adobe transform) has no picture to show.
+    if (!decoder.ConvertsToBgr()) {
+        return DecErrUnsupported;
+    }
     if (workers != nullptr && height > kMaxUnsharedRows) {
         workers->Start();
     }

@@ -113,14 +113,14 @@ DecoderStatus CJPEGDecoder::UpsampleMcuRow(int32_t mcuRow) {
 // The lines of MCU row `mcuRow` into the destination, from the component
 // buffers its blocks were reconstructed into.
 DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
-    if (ChooseRowConversion() == RowConversion::None) {
+    const RowConversion conversion = ChooseRowConversion();
+    if (conversion == RowConversion::None || ConvertsFromFullPlanes(conversion)) {
         if (m_samplingMode != SamplingFull) {
             const DecoderStatus status = UpsampleMcuRow(mcuRow);
             if (status != DecOk) return status;
         }
-        return ConvertMcuRow(mcuRow);
-    }
-    if (m_samplingMode != SamplingFull) {
+        if (conversion == RowConversion::None) return ConvertMcuRow(mcuRow);
+    } else if (m_samplingMode != SamplingFull) {
         PrepareMcuRowBorders(mcuRow);
     }
     const int32_t firstLine = mcuRow * m_mcuSizeY;
@@ -129,7 +129,8 @@ DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
     const int32_t chromaStep = m_paddedWidth / 2 + 2;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         const CJPEGColorComponent& component = *m_components[i];
-        const bool half = component.m_hUpsample == 2 || component.m_vUpsample == 2;
+        const bool half = (component.m_hUpsample == 2 || component.m_vUpsample == 2) &&
+                          !ConvertsFromFullPlanes(conversion);
         views[i] = half ? PlaneView{component.m_borderedSamples, chromaStep}
                         : PlaneView{component.m_samples, m_paddedWidth};
     }
@@ -159,57 +160,94 @@ DecoderStatus CJPEGDecoder::ConvertMcuRow(int32_t mcuRow) {
     return ConvertRows(planes, firstLine, rows, true);
 }
 
-// The destination pairs that the row converters write in one pass, chroma
-// up-sampling included: B, G, R pictures (3 or 4 bytes a pixel) of grey,
-// YCbCr, and RGB at full resolution.
-CJPEGDecoder::RowConversion CJPEGDecoder::ChooseRowConversion() const {
-    if (m_outColorModel != ColorBGR && m_outColorModel != ColorBGRA) return RowConversion::None;
+// The conversion of the frame's colour model into B, G, R: grey, YCbCr,
+// RGB, and Adobe's CMYK and YCCK, each with enough components.
+CJPEGDecoder::RowConversion CJPEGDecoder::BgrConversion() const {
     // An Adobe transform of 1 makes even a one-component frame "YCbCr": its
     // one plane is the luminance, so it converts as grey.
     if (m_colorModel == ColorGrey || (m_colorModel == ColorYCbCr && m_componentCount == 1)) {
         return RowConversion::Grey;
     }
     if (m_colorModel == ColorYCbCr && m_componentCount >= 3) return RowConversion::Ycc;
-    if (m_colorModel == ColorRGB && m_componentCount >= 3 && m_samplingMode == SamplingFull) {
-        return RowConversion::Rgb;
-    }
+    if (m_colorModel == ColorRGB && m_componentCount >= 3) return RowConversion::Rgb;
+    if (m_colorModel == ColorCMYK && m_componentCount == 4) return RowConversion::Cmyk;
+    if (m_colorModel == ColorYCCK && m_componentCount == 4) return RowConversion::Ycck;
     return RowConversion::None;
 }
 
+bool CJPEGDecoder::ConvertsToBgr() const { return BgrConversion() != RowConversion::None; }
+
+// The destination pairs that the row converters write: B, G, R pictures (3
+// or 4 bytes a pixel).
+CJPEGDecoder::RowConversion CJPEGDecoder::ChooseRowConversion() const {
+    if (m_outColorModel != ColorBGR && m_outColorModel != ColorBGRA) return RowConversion::None;
+    return BgrConversion();
+}
+
+// Grey and YCbCr are converted straight from the reconstructed planes,
+// chroma up-sampled on the way. RGB, CMYK and YCCK frames with
+// half-resolution planes, rare enough not to have converters for every
+// sampling, have those planes up-sampled into m_samples first.
+bool CJPEGDecoder::ConvertsFromFullPlanes(RowConversion conversion) const {
+    return conversion != RowConversion::Grey && conversion != RowConversion::Ycc &&
+           m_samplingMode != SamplingFull;
+}
+
+// One YCbCr row: chroma at full resolution, or from bordered half-resolution
+// rows, the data one column in, and for 4:2:0 one row down, with the far row
+// of the vertical filter above the near one for even lines and below it for
+// odd ones.
+void CJPEGDecoder::ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
+                                 const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const {
+    if (chroma.m_vUpsample == 2) {
+        const ptrdiff_t step = views[1].step;
+        const ptrdiff_t near = (1 + r / 2) * step + 1;
+        const ptrdiff_t far = near + ((r & 1) ? step : -step);
+        const ChromaRows rows = {views[1].base + near, views[2].base + near, views[1].base + far,
+                                 views[2].base + far};
+        YccH2V2RowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+    } else if (chroma.m_hUpsample == 2) {
+        const ChromaRows rows = {row[1] + 1, row[2] + 1, nullptr, nullptr};
+        YccH2V1RowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+    } else {
+        const ChromaRows rows = {row[1], row[2], nullptr, nullptr};
+        YccRowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+    }
+}
+
 // Converts local rows first .. first + rows - 1 of the planes in `views` into
-// destination lines firstLine + 0, 1, ...: full-resolution planes row by
-// row, half-resolution chroma from its bordered rows (the data one column
-// in, and for 4:2:0 one row down, with the far row of the vertical filter
-// above the near one for even lines and below it for odd ones).
+// destination lines firstLine + 0, 1, ...
 void CJPEGDecoder::ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows,
                                     int32_t firstLine) {
     const RowConversion conversion = ChooseRowConversion();
     const int32_t pixelBytes = m_outColorModel == ColorBGRA ? 4 : 3;
     const int32_t width = m_outWidth;
+    const int32_t planes = std::min(m_componentCount, 4);
     const CJPEGColorComponent& chroma = *m_components[m_componentCount >= 3 ? 1 : 0];
     for (int32_t r = first; r < first + rows; ++r) {
         uint8_t* dst = m_outPixels + static_cast<ptrdiff_t>(firstLine + r - first) * m_outStep;
-        const uint8_t* row[3] = {};
-        for (int32_t i = 0; i < 3 && i < m_componentCount; ++i) {
+        const uint8_t* row[4] = {};
+        for (int32_t i = 0; i < planes; ++i) {
             row[i] = views[i].base + static_cast<ptrdiff_t>(r) * views[i].step;
         }
-        if (conversion == RowConversion::Grey) {
-            GreyRowToBgr(row[0], dst, width, pixelBytes);
-        } else if (conversion == RowConversion::Rgb) {
-            RgbRowToBgr(row[0], row[1], row[2], dst, width, pixelBytes);
-        } else if (chroma.m_vUpsample == 2) {
-            const ptrdiff_t step = views[1].step;
-            const ptrdiff_t near = (1 + r / 2) * step + 1;
-            const ptrdiff_t far = near + ((r & 1) ? step : -step);
-            const ChromaRows rows2 = {views[1].base + near, views[2].base + near, views[1].base + far,
-                                      views[2].base + far};
-            YccH2V2RowToBgr(row[0], rows2, dst, width, pixelBytes);
-        } else if (chroma.m_hUpsample == 2) {
-            const ChromaRows rows1 = {row[1] + 1, row[2] + 1, nullptr, nullptr};
-            YccH2V1RowToBgr(row[0], rows1, dst, width, pixelBytes);
-        } else {
-            const ChromaRows full = {row[1], row[2], nullptr, nullptr};
-            YccRowToBgr(row[0], full, dst, width, pixelBytes);
+        switch (conversion) {
+            case RowConversion::Grey:
+                GreyRowToBgr(row[0], dst, width, pixelBytes);
+                break;
+            case RowConversion::Rgb:
+                RgbRowToBgr(row[0], row[1], row[2], dst, width, pixelBytes);
+                break;
+            case RowConversion::Cmyk:
+                CmykRowToBgr(row[0], row[1], row[2], row[3], dst, width, pixelBytes);
+                break;
+            case RowConversion::Ycck:
+                YcckRowToBgr(row[0], row[1], row[2], row[3], dst, width, pixelBytes);
+                break;
+            case RowConversion::Ycc:
+                ConvertYccRow(views, row, r, chroma, dst, pixelBytes);
+                break;
+            case RowConversion::None:
+                return;
         }
     }
     m_pictureWritten = true;
@@ -243,14 +281,17 @@ void CJPEGDecoder::PrepareFrameBorders() {
 // filled.
 DecoderStatus CJPEGDecoder::OutputFrame() {
     PrepareFrameBorders();
-    if (ChooseRowConversion() == RowConversion::None) {
+    const RowConversion conversion = ChooseRowConversion();
+    const bool fromFullPlanes = conversion == RowConversion::None || ConvertsFromFullPlanes(conversion);
+    if (fromFullPlanes) {
         const DecoderStatus status = UpsampleFrame();
         if (status != DecOk) return status;
-        return ConvertFrame();
+        if (conversion == RowConversion::None) return ConvertFrame();
     }
     PlaneView views[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        views[i] = PlaneView{m_components[i]->m_borderedSamples, m_paddedWidth};
+        const CJPEGColorComponent& component = *m_components[i];
+        views[i] = PlaneView{fromFullPlanes ? component.m_samples : component.m_borderedSamples, m_paddedWidth};
     }
     ConvertRowsToBgr(views, 0, m_outHeight, 0);
     return DecOk;

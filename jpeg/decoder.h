@@ -45,6 +45,10 @@ public:
     // whose colour model has no conversion into it leaves it untouched.
     bool WrotePicture() const { return m_pictureWritten; }
 
+    // Whether the frame's colour model, as the header pass decided it,
+    // converts into B, G, R destinations (ColorBGR, ColorBGRA).
+    bool ConvertsToBgr() const;
+
 private:
     friend struct DecoderInspector;  // white-box access for the tests
 
@@ -94,7 +98,7 @@ private:
     DecoderStatus HandleRestartBoundary();
 
     // Up-sampling and colour conversion (color_stage.cpp).
-    enum class RowConversion { None, Grey, Rgb, Ycc };
+    enum class RowConversion { None, Grey, Rgb, Ycc, Cmyk, Ycck };
     struct PlaneView {
         const uint8_t* base;
         ptrdiff_t step;
@@ -105,6 +109,10 @@ private:
     void PrepareFrameBorders();
     int32_t BandRowsInOutput(int32_t mcuRow);
     RowConversion ChooseRowConversion() const;
+    RowConversion BgrConversion() const;
+    bool ConvertsFromFullPlanes(RowConversion conversion) const;
+    void ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
+                       const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const;
     void ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows, int32_t firstLine);
     DecoderStatus UpsampleMcuRow(int32_t mcuRow);
     DecoderStatus ConvertMcuRow(int32_t mcuRow);

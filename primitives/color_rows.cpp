@@ -37,6 +37,10 @@ void StoreYcc(uint8_t* dst, int32_t j, int32_t pixelBytes, int32_t y, int32_t cb
                Clamp255(y + CrToR[cr]));
 }
 
+// a x b / 255 rounded to nearest, for a and b of 0..255: 255 is odd, so no
+// quotient lies halfway and adding 127 before the division rounds.
+uint8_t ScaleByInk(int32_t a, int32_t b) { return static_cast<uint8_t>((a * b + 127) / 255); }
+
 }  // namespace
 
 void YccRowToBgr(const uint8_t* y, const ChromaRows& chroma, uint8_t* dst, int32_t width,
@@ -64,6 +68,25 @@ void YccH2V2RowToBgr(const uint8_t* y, const ChromaRows& chroma, uint8_t* dst, i
 void GreyRowToBgr(const uint8_t* grey, uint8_t* dst, int32_t width, int32_t pixelBytes) {
     for (int32_t j = 0; j < width; ++j) {
         StorePixel(dst, j, pixelBytes, grey[j], grey[j], grey[j]);
+    }
+}
+
+void CmykRowToBgr(const uint8_t* c, const uint8_t* m, const uint8_t* y, const uint8_t* k,
+                  uint8_t* dst, int32_t width, int32_t pixelBytes) {
+    for (int32_t j = 0; j < width; ++j) {
+        StorePixel(dst, j, pixelBytes, ScaleByInk(y[j], k[j]), ScaleByInk(m[j], k[j]), ScaleByInk(c[j], k[j]));
+    }
+}
+
+void YcckRowToBgr(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, const uint8_t* k,
+                  uint8_t* dst, int32_t width, int32_t pixelBytes) {
+    for (int32_t j = 0; j < width; ++j) {
+        const int32_t luma = y[j];
+        const int32_t red = Clamp255(luma + CrToR[cr[j]]);
+        const int32_t green = Clamp255(luma + ((CbToG[cb[j]] + CrToG[cr[j]]) >> 16));
+        const int32_t blue = Clamp255(luma + CbToB[cb[j]]);
+        StorePixel(dst, j, pixelBytes, ScaleByInk(255 - blue, k[j]), ScaleByInk(255 - green, k[j]),
+                   ScaleByInk(255 - red, k[j]));
     }
 }
 

@@ -34,6 +34,17 @@ void YccH2V2RowToBgr(const uint8_t* y, const ChromaRows& chroma, uint8_t* dst, i
 // One grey plane as B = G = R.
 void GreyRowToBgr(const uint8_t* grey, uint8_t* dst, int32_t width, int32_t pixelBytes);
 
+// Adobe CMYK, whose planes hold inverted ink (255 = none), as B, G, R the
+// way image viewers show it: each colour plane scaled by the K plane, R = C x
+// K / 255 (G from M, B from Y), rounded to nearest.
+void CmykRowToBgr(const uint8_t* c, const uint8_t* m, const uint8_t* y, const uint8_t* k,
+                  uint8_t* dst, int32_t width, int32_t pixelBytes);
+
+// Adobe YCCK: the first three planes through the YCbCr conversion give the
+// inverted colour planes (C = 255 - R and so on), then as CMYK.
+void YcckRowToBgr(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, const uint8_t* k,
+                  uint8_t* dst, int32_t width, int32_t pixelBytes);
+
 // Three planes R, G, B as B, G, R.
 void RgbRowToBgr(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* dst,
                  int32_t width, int32_t pixelBytes);
