@@ -11,12 +11,18 @@
 #include "driver/driver.h"
 #include "driver/instance.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/memory.h"
 
 namespace {
 
 constexpr DWORD kFormatSize = sizeof(BITMAPINFOHEADER);  // no colour table follows
 constexpr WORD kOfferedBitCount = 24;
+
+// A frame no higher than one MCU row of the tallest MCU (16 rows) has too
+// little work to share between threads; an instance's workers start with
+// its first frame higher than that.
+constexpr LONG kMaxUnsharedRows = 16;
 
 // What the codec will write for a host: the picture's size, 3 or 4 bytes a
 // pixel, the rows' order and step, and the bytes they take.
@@ -80,9 +86,10 @@ LRESULT CheckFormats(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* outp
     return ICERR_OK;
 }
 
-// Runs one frame through the decoder into the checked layout; any failure is
-// DecErr*.
-DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const OutputLayout& layout) {
+// Runs one frame through the decoder into the checked layout, with the
+// instance's `workers` when not null; any failure is DecErr*.
+DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const OutputLayout& layout,
+                          CWorkerPool* workers) {
     const BITMAPINFOHEADER& input = *job.lpbiInput;
     // Sizes are 32-bit signed inside the decoder; a frame of 2 GB or more
     // cannot be a JPEG stream the decoder can address.
@@ -103,6 +110,9 @@ DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const 
     // an Adobe segment, an unknown Adobe transform) has no picture to show.
     if (!decoder.ConvertsToBgr()) {
         return DecErrUnsupported;
+    }
+    if (workers != nullptr && height > kMaxUnsharedRows) {
+        workers->Start();
     }
 
     // In a bottom-up bitmap the picture's top row is the buffer's last: the
@@ -180,13 +190,14 @@ LRESULT DecompressFrame(DriverInstance* instance, const ICDECOMPRESS* job) {
     // one (no instance, or it is busy on another thread) the frame gets its
     // own.
     CJPEGDecoder* kept = instance != nullptr ? instance->TakeDecoder() : nullptr;
+    CWorkerPool* workers = instance != nullptr ? &instance->workers : nullptr;
     DecoderStatus status;
     if (kept != nullptr) {
-        status = DecodeFrame(*kept, *job, layout);
+        status = DecodeFrame(*kept, *job, layout, workers);
         instance->ReturnDecoder();
     } else {
         CJPEGDecoder decoder;
-        status = DecodeFrame(decoder, *job, layout);
+        status = DecodeFrame(decoder, *job, layout, workers);
     }
     return status == DecOk ? ICERR_OK : ICERR_BADFORMAT;
 }
