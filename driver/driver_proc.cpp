@@ -8,14 +8,10 @@
 #include <new>
 
 #include "driver/driver.h"
+#include "driver/instance.h"
 #include "primitives/memory.h"
 
 HINSTANCE g_module = nullptr;
-
-struct DriverInstance {
-    WEMB_HEAP_ALLOCATED
-    int unused = 0;
-};
 
 namespace {
 
@@ -38,8 +34,15 @@ LRESULT OpenInstance(LPARAM lParam2) {
     return reinterpret_cast<LRESULT>(instance);
 }
 
+// The instance a message is for. Ids the codec did not hand out (tests and
+// hosts that send codec messages without opening, with id 0 or 1) have
+// none.
+DriverInstance* InstanceOf(DWORD_PTR driverId) {
+    return driverId > 1 ? reinterpret_cast<DriverInstance*>(driverId) : nullptr;
+}
+
 LRESULT CloseInstance(DWORD_PTR driverId) {
-    delete reinterpret_cast<DriverInstance*>(driverId);
+    delete InstanceOf(driverId);
     return kDriverOk;
 }
 
@@ -145,10 +148,12 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return DecompressQuery(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
                                    reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_BEGIN:
+            return DecompressBegin(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
+                                   reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_END:
-            return ICERR_OK;  // nothing to prepare or release: each frame stands alone
+            return DecompressEnd(InstanceOf(driverId));
         case ICM_DECOMPRESS:
-            return DecompressFrame(reinterpret_cast<const ICDECOMPRESS*>(lParam1));
+            return DecompressFrame(InstanceOf(driverId), reinterpret_cast<const ICDECOMPRESS*>(lParam1));
         case ICM_GETINFO:
             return GetInfo(lParam1, lParam2);
         case ICM_ABOUT:

@@ -8,9 +8,11 @@
 // component and working buffer it creates.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
+#include "primitives/memory.h"
 
 struct HuffmanDecodeTable;
 struct HuffmanState;
@@ -20,10 +22,17 @@ class CJPEGDecoderQuantTable;
 
 class CJPEGDecoder {
 public:
+    WEMB_HEAP_ALLOCATED
+
     CJPEGDecoder();
     virtual ~CJPEGDecoder();
     CJPEGDecoder(const CJPEGDecoder&) = delete;
     CJPEGDecoder& operator=(const CJPEGDecoder&) = delete;
+
+    // Makes a decoder that has decoded a frame ready for the next one, keeping
+    // its working buffers: the calling order then starts again with
+    // AttachInput.
+    void BeginFrame();
 
     DecoderStatus AttachInput(const uint8_t* data, int32_t size);
     DecoderStatus ParseHeaders(int32_t* width, int32_t* height, int32_t* componentCount,
@@ -31,6 +40,14 @@ public:
     DecoderStatus AttachOutput(uint8_t* pixels, int32_t width, int32_t step, int32_t height,
                                int32_t channels, int32_t colorModel);
     DecoderStatus DecodeImage();
+
+    // Whether DecodeImage wrote the picture into the destination; a frame
+    // whose colour model has no conversion into it leaves it untouched.
+    bool WrotePicture() const { return m_pictureWritten; }
+
+    // Whether the frame's colour model, as the header pass decided it,
+    // converts into B, G, R destinations (ColorBGR, ColorBGRA).
+    bool ConvertsToBgr() const;
 
 private:
     friend struct DecoderInspector;  // white-box access for the tests
@@ -81,12 +98,30 @@ private:
     DecoderStatus HandleRestartBoundary();
 
     // Up-sampling and colour conversion (color_stage.cpp).
+    enum class RowConversion { None, Grey, Rgb, Ycc, Cmyk, Ycck };
+    struct PlaneView {
+        const uint8_t* base;
+        ptrdiff_t step;
+    };
+    DecoderStatus OutputMcuRow(int32_t mcuRow);
+    DecoderStatus OutputFrame();
+    void PrepareMcuRowBorders(int32_t mcuRow);
+    void PrepareFrameBorders();
+    int32_t BandRowsInOutput(int32_t mcuRow);
+    RowConversion ChooseRowConversion() const;
+    RowConversion BgrConversion() const;
+    bool ConvertsFromFullPlanes(RowConversion conversion) const;
+    void ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
+                       const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const;
+    void ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows, int32_t firstLine);
     DecoderStatus UpsampleMcuRow(int32_t mcuRow);
     DecoderStatus ConvertMcuRow(int32_t mcuRow);
     DecoderStatus UpsampleFrame();
     DecoderStatus ConvertFrame();
-    DecoderStatus ConvertRows(uint8_t* const* planes, uint8_t* dst, int32_t rows,
+    DecoderStatus ConvertRows(uint8_t* const* planes, int32_t firstLine, int32_t rows,
                               bool allowPacked);
+    DecoderStatus ConvertRowsDown(uint8_t* const* planes, int32_t firstLine, int32_t rows,
+                                  bool allowPacked);
 
     // Progressive scans (progressive_scan.cpp).
     DecoderStatus DecodeProgressiveScan();
@@ -153,4 +188,8 @@ private:
     int32_t m_scanComponentCount;
     int32_t m_scanCount;          // progressive scans met in the data pass
     int32_t m_pictureOwed;        // a progressive picture is to be built at EOI
+    bool m_pictureWritten;        // a conversion wrote into the destination
+    bool m_buffersPrepared;       // the frame's first scan has sized the buffers
+    int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
+    int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
 };

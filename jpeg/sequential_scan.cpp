@@ -100,11 +100,7 @@ DecoderStatus CJPEGDecoder::InverseTransformRow(const int16_t* blocks, int32_t m
             }
         }
     }
-    if (m_samplingMode != SamplingFull) {
-        const DecoderStatus status = UpsampleMcuRow(mcuRow);
-        if (status != DecOk) return status;
-    }
-    return ConvertMcuRow(mcuRow);
+    return OutputMcuRow(mcuRow);
 }
 
 DecoderStatus CJPEGDecoder::HandleRestartBoundary() {

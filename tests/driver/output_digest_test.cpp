@@ -33,7 +33,7 @@ constexpr int kCuts = 32;
 constexpr int kChangedBytes = 96;
 
 // Where the decoder writes the rows of a frame that fails part-way.
-constexpr bool kFailingFramesBottomUp = false;
+constexpr bool kFailingFramesBottomUp = true;
 
 uint64_t Fnv1a(uint64_t hash, const uint8_t* bytes, size_t size) {
     for (size_t i = 0; i < size; ++i) {
@@ -103,10 +103,20 @@ StreamDigests DigestStream(const std::string& name) {
     const CodecResult intact = DecodeWithCodec(bytes, width, height);
     digests.intactStatus = intact.status;
     digests.intact = DigestOf(intact);
+    // WEMB_DIGEST_DETAIL=NAME prints each damaged version's status and
+    // digest, to find which one changed.
+    const char* detail = std::getenv("WEMB_DIGEST_DETAIL");
     uint64_t damaged = kFnvOffset;
+    int index = 0;
     for (const std::vector<uint8_t>& version : DamagedVersions(name, bytes)) {
-        const uint64_t one = DigestOf(DecodeWithCodec(version, width, height));
+        const CodecResult result = DecodeWithCodec(version, width, height);
+        const uint64_t one = DigestOf(result);
+        if (detail != nullptr && name == detail) {
+            std::printf("%s version %d: status %ld, digest %016llx\n", name.c_str(), index,
+                        static_cast<long>(result.status), static_cast<unsigned long long>(one));
+        }
         damaged = Fnv1a(damaged, reinterpret_cast<const uint8_t*>(&one), sizeof(one));
+        ++index;
     }
     digests.damaged = damaged;
     return digests;

@@ -45,9 +45,14 @@ inline CodecResult DecodeWithCodec(const std::vector<uint8_t>& bytes, int32_t wi
     input.biSizeImage = static_cast<DWORD>(bytes.size());
     const DWORD step = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     result.pixels.assign(static_cast<size_t>(step) * height, kUntouched);
+    BITMAPINFOHEADER output = input;
+    output.biCompression = BI_RGB;
+    output.biBitCount = 24;
+    output.biSizeImage = static_cast<DWORD>(result.pixels.size());
     ICDECOMPRESS job = {};
     job.dwFlags = flags;
     job.lpbiInput = &input;
+    job.lpbiOutput = &output;
     // A frame of no bytes still needs a readable address.
     static const uint8_t kNothing = 0;
     job.lpInput = const_cast<uint8_t*>(bytes.empty() ? &kNothing : bytes.data());

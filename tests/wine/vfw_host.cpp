@@ -86,6 +86,7 @@ void CheckNegotiation(HIC codec) {
     const BITMAPINFOHEADER mjpg = BitmapHeader(640, 480, mmioFOURCC('M', 'J', 'P', 'G'));
     const BITMAPINFOHEADER rgb24 = BitmapHeader(640, 480, BI_RGB);
     const BITMAPINFOHEADER rgb32 = BitmapHeader(640, 480, BI_RGB, 32);
+    const BITMAPINFOHEADER rgb16 = BitmapHeader(640, 480, BI_RGB, 16);
     const struct {
         const char* what;
         const BITMAPINFOHEADER* input;
@@ -94,7 +95,8 @@ void CheckNegotiation(HIC codec) {
     } queries[] = {
         {"ICDecompressQuery accepts wemb, no output named", &wemb, nullptr, ICERR_OK},
         {"ICDecompressQuery accepts wemb -> RGB24", &wemb, &rgb24, ICERR_OK},
-        {"ICDecompressQuery refuses RGB32 output", &wemb, &rgb32, ICERR_BADFORMAT},
+        {"ICDecompressQuery accepts wemb -> RGB32", &wemb, &rgb32, ICERR_OK},
+        {"ICDecompressQuery refuses RGB16 output", &wemb, &rgb16, ICERR_BADFORMAT},
         {"ICDecompressQuery refuses MJPG input", &mjpg, nullptr, ICERR_BADFORMAT},
     };
     for (const auto& query : queries) {
@@ -246,6 +248,134 @@ void CheckFrame(HIC codec, const char* jpegPath, const Reference& reference) {
                  static_cast<long long>(end), difference.c_str()));
 }
 
+// A buffer of exactly `size` bytes that ends where an inaccessible page
+// begins: a byte written past it faults at once.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size) : m_size(size) {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        const size_t page = system.dwPageSize;
+        const size_t usable = (size + page - 1) / page * page;
+        m_region = static_cast<BYTE*>(VirtualAlloc(nullptr, usable + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old;
+        if (m_region != nullptr && VirtualProtect(m_region + usable, page, PAGE_NOACCESS, &old)) {
+            m_bytes = m_region + usable - size;
+            std::memset(m_bytes, kUntouched, size);
+        }
+    }
+    ~GuardedBuffer() {
+        if (m_region != nullptr) VirtualFree(m_region, 0, MEM_RELEASE);
+    }
+    BYTE* Bytes() const { return m_bytes; }
+    bool Untouched() const {
+        for (size_t i = 0; i < m_size; ++i) {
+            if (m_bytes[i] != kUntouched) return false;
+        }
+        return true;
+    }
+
+private:
+    size_t m_size;
+    BYTE* m_region = nullptr;
+    BYTE* m_bytes = nullptr;
+};
+
+// Output formats the codec does not write: BEGIN refuses them and so does
+// ICDecompress, which must leave the host's buffer, exactly as large as the
+// host's header promises, untouched.
+void CheckRefusedOutputs(HIC codec, const char* jpegPath, const Reference& reference) {
+    std::vector<BYTE> jpeg;
+    if (!Check(LoadFile(jpegPath, &jpeg), "read the JPEG frame", jpegPath)) return;
+    const LONG width = reference.width, height = reference.height;
+    BITMAPINFOHEADER input = BitmapHeader(width, height, kWemb);
+    input.biSizeImage = static_cast<DWORD>(jpeg.size());
+    BITMAPINFOHEADER shortBuffer = BitmapHeader(width, height, BI_RGB);
+    shortBuffer.biSizeImage = static_cast<DWORD>(RowStep(width) * height - 1);
+    const struct {
+        const char* what;
+        BITMAPINFOHEADER output;
+    } refused[] = {
+        {"16-bit", BitmapHeader(width, height, BI_RGB, 16)},
+        {"8-bit", BitmapHeader(width, height, BI_RGB, 8)},
+        {"48-bit", BitmapHeader(width, height, BI_RGB, 48)},
+        {"top-down and half as high", BitmapHeader(width, -height / 2, BI_RGB)},
+        {"half as wide", BitmapHeader(width / 2, height, BI_RGB)},
+        {"half as high", BitmapHeader(width, height / 2, BI_RGB)},
+        {"a buffer one byte short", shortBuffer},
+    };
+    for (const auto& format : refused) {
+        BITMAPINFOHEADER output = format.output;
+        const LONG rows = output.biHeight < 0 ? -output.biHeight : output.biHeight;
+        const size_t promised = output.biSizeImage != 0
+                                    ? output.biSizeImage
+                                    : (static_cast<size_t>(output.biWidth) * output.biBitCount / 8 + 3) / 4 * 4 * rows;
+        GuardedBuffer pixels(promised);
+        if (pixels.Bytes() == nullptr) {
+            Check(false, "allocate a guarded buffer", Printf("%lu bytes", static_cast<unsigned long>(promised)));
+            return;
+        }
+        const LRESULT begin = ICDecompressBegin(codec, &input, &output);
+        const LONG answer = static_cast<LONG>(ICDecompress(codec, 0, &input, jpeg.data(), &output, pixels.Bytes()));
+        ICDecompressEnd(codec);
+        Check(begin == ICERR_BADFORMAT && answer == ICERR_BADFORMAT && pixels.Untouched(),
+              Printf("BEGIN and ICDecompress refuse %s output and write nothing", format.what).c_str(),
+              Printf("begin %lld, decompress %ld, buffer %s", static_cast<long long>(begin), answer,
+                     pixels.Untouched() ? "untouched" : "written"));
+    }
+}
+
+// The layouts a host may ask for besides the offered one: 32 bits a pixel
+// (the fourth byte 255) and top-down rows, each holding the Linux host's
+// picture.
+void CheckOtherLayouts(HIC codec, const char* jpegPath, const Reference& reference) {
+    std::vector<BYTE> jpeg;
+    if (!Check(LoadFile(jpegPath, &jpeg), "read the JPEG frame", jpegPath)) return;
+    const LONG width = reference.width, height = reference.height;
+    BITMAPINFOHEADER input = BitmapHeader(width, height, kWemb);
+    input.biSizeImage = static_cast<DWORD>(jpeg.size());
+    const struct {
+        const char* what;
+        WORD bitCount;
+        bool topDown;
+    } layouts[] = {{"32-bit bottom-up", 32, false}, {"24-bit top-down", 24, true}, {"32-bit top-down", 32, true}};
+    for (const auto& layout : layouts) {
+        BITMAPINFOHEADER output = BitmapHeader(width, layout.topDown ? -height : height, BI_RGB, layout.bitCount);
+        const size_t pixelBytes = layout.bitCount / 8;
+        const size_t step = (width * pixelBytes + 3) / 4 * 4;
+        GuardedBuffer pixels(step * height);
+        if (pixels.Bytes() == nullptr) {
+            Check(false, "allocate a guarded buffer", layout.what);
+            return;
+        }
+        const LRESULT query = ICDecompressQuery(codec, &input, &output);
+        const LRESULT begin = ICDecompressBegin(codec, &input, &output);
+        const LONG answer = static_cast<LONG>(ICDecompress(codec, 0, &input, jpeg.data(), &output, pixels.Bytes()));
+        ICDecompressEnd(codec);
+        std::string difference;
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        for (LONG row = 0; row < height && difference.empty(); ++row) {
+            // The reference's rows are bottom-up.
+            const BYTE* want = reference.raw.data() + (layout.topDown ? height - 1 - row : row) * rowBytes;
+            const BYTE* got = pixels.Bytes() + row * step;
+            for (LONG x = 0; x < width && difference.empty(); ++x) {
+                for (size_t c = 0; c < pixelBytes; ++c) {
+                    const BYTE expected = c < 3 ? want[3 * x + c] : 255;
+                    if (got[x * pixelBytes + c] != expected) {
+                        difference = Printf("stored row %ld, pixel %ld, byte %u: got %u, want %u", row, x,
+                                            static_cast<unsigned>(c), got[x * pixelBytes + c], expected);
+                        break;
+                    }
+                }
+            }
+        }
+        Check(query == ICERR_OK && begin == ICERR_OK && answer == ICERR_OK && difference.empty(),
+              Printf("ICDecompress into %s matches the Linux host", layout.what).c_str(),
+              Printf("query %lld, begin %lld, decompress %ld; %s", static_cast<long long>(query),
+                     static_cast<long long>(begin), answer, difference.c_str()));
+    }
+}
+
 // Every frame of the clip, in order, as AVIStreamGetFrame returns it: a
 // packed DIB (the codec's offered format, then the pixels).
 std::string FirstDifferentFrame(PGETFRAME frames, const Reference& reference) {
@@ -303,7 +433,11 @@ int main(int argc, char** argv) {
         CheckNegotiation(codec);
         CheckAboutBox(codec);
         Reference frame;
-        if (argc == 7 && LoadReference(argv[2], argv[3], &frame)) CheckFrame(codec, argv[1], frame);
+        if (argc == 7 && LoadReference(argv[2], argv[3], &frame)) {
+            CheckFrame(codec, argv[1], frame);
+            CheckRefusedOutputs(codec, argv[1], frame);
+            CheckOtherLayouts(codec, argv[1], frame);
+        }
         const LRESULT closed = ICClose(codec);
         Check(closed == ICERR_OK, "ICClose", Printf("got %lld", static_cast<long long>(closed)));
     }
