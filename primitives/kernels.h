@@ -56,8 +56,13 @@ struct Kernels {
 
     // Dequantizes an 8x8 block (64 coefficients in natural order) with a
     // prepared table, inverse-transforms it, adds 128, clamps to 0..255 and
-    // writes 8 rows of 8 samples `step` bytes apart. Coefficients after
-    // zig-zag index `extent` (0..63) are taken as zero without being read.
+    // writes 8 rows of 8 samples `step` bytes apart: the bytes of
+    // ReconstructBlock. `extent` (0..63) is the caller's word that the
+    // coefficients after that zig-zag index are zero (kFullBlockExtent when
+    // nothing is known); the kernel may then leave them unread. Should the
+    // word be broken, every level still gives the same bytes: those of the
+    // block cut to the top-left corner (1, 2, 4 or 8 on a side) that holds
+    // zig-zag indexes 0..extent.
     void (*reconstructBlock)(const int16_t* block, uint8_t* dst, ptrdiff_t step,
                              const uint16_t* quantTable, int32_t extent);
 
