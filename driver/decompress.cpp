@@ -19,11 +19,6 @@ namespace {
 constexpr DWORD kFormatSize = sizeof(BITMAPINFOHEADER);  // no colour table follows
 constexpr WORD kOfferedBitCount = 24;
 
-// A frame no higher than one MCU row of the tallest MCU (16 rows) has too
-// little work to share between threads; an instance's workers start with
-// its first frame higher than that.
-constexpr LONG kMaxUnsharedRows = 16;
-
 // What the codec will write for a host: the picture's size, 3 or 4 bytes a
 // pixel, the rows' order and step, and the bytes they take.
 struct OutputLayout {
@@ -111,9 +106,7 @@ DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const 
     if (!decoder.ConvertsToBgr()) {
         return DecErrUnsupported;
     }
-    if (workers != nullptr && height > kMaxUnsharedRows) {
-        workers->Start();
-    }
+    decoder.AttachWorkers(workers);
 
     // In a bottom-up bitmap the picture's top row is the buffer's last: the
     // decoder then stores the rows upwards from there, each straight into its

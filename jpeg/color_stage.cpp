@@ -8,6 +8,7 @@
 #include "jpeg/color_stage.h"
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/color.h"
 #include "primitives/color_rows.h"
 #include "primitives/upsample.h"
@@ -135,6 +136,7 @@ DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
                         : PlaneView{component.m_samples, m_paddedWidth};
     }
     ConvertRowsToBgr(views, 0, rows, firstLine);
+    m_pictureWritten = true;
     return DecOk;
 }
 
@@ -239,7 +241,6 @@ void CJPEGDecoder::ConvertRowsToBgr(const PlaneView* views, int32_t first, int32
             case RowConversion::None: return;
         }
     }
-    m_pictureWritten = true;
 }
 
 // Gives half-resolution chroma planes of a progressive frame their border
@@ -277,13 +278,29 @@ DecoderStatus CJPEGDecoder::OutputFrame() {
         if (status != DecOk) return status;
         if (conversion == RowConversion::None) return ConvertFrame();
     }
-    PlaneView views[4] = {};
+    ConvertJob job = {this, {}};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         const CJPEGColorComponent& component = *m_components[i];
-        views[i] = PlaneView{fromFullPlanes ? component.m_samples : component.m_borderedSamples, m_paddedWidth};
+        job.views[i] = PlaneView{fromFullPlanes ? component.m_samples : component.m_borderedSamples, m_paddedWidth};
     }
-    ConvertRowsToBgr(views, 0, m_outHeight, 0);
+    // Every output row stands alone: chunks of rows go to every thread lent.
+    const int32_t chunks = (m_outHeight + kRowsPerChunk - 1) / kRowsPerChunk;
+    if (ParticipantsFor(int64_t{m_outWidth} * m_outHeight) > 1) {
+        m_workers->ParallelFor(chunks, ConvertRowsTask, &job);
+    } else {
+        ConvertRowsToBgr(job.views, 0, m_outHeight, 0);
+    }
+    m_pictureWritten = true;
     return DecOk;
+}
+
+int32_t CJPEGDecoder::ConvertRowsTask(void* context, int32_t chunk) {
+    const ConvertJob& job = *static_cast<const ConvertJob*>(context);
+    CJPEGDecoder& decoder = *job.decoder;
+    const int32_t first = chunk * kRowsPerChunk;
+    const int32_t rows = std::min(kRowsPerChunk, decoder.m_outHeight - first);
+    decoder.ConvertRowsToBgr(job.views, first, rows, first);
+    return 0;
 }
 
 DecoderStatus CJPEGDecoder::UpsampleFrame() {

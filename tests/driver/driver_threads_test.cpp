@@ -15,6 +15,7 @@
 #include "driver/driver.h"
 #include "platform/worker_pool.h"
 #include "support/codec_decode.h"
+#include "support/libjpeg_reference.h"
 #include "support/process_counts.h"
 #include "support/reference_decoder.h"
 
@@ -39,10 +40,17 @@ DWORD_PTR Open() {
 
 LRESULT Close(DWORD_PTR instance) { return DriverProc(instance, nullptr, DRV_CLOSE, 0, 0); }
 
+// A 640 x 480 progressive frame: enough pixels for the decoder to share.
+std::vector<uint8_t> LargeFrame() {
+    std::vector<uint8_t> pixels(640 * 480 * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>((i * 7 + i / 1920 * 3) & 0xFF);
+    return testing_support::LibjpegCompress(pixels, 640, 480, 3, 85, true);
+}
+
 class DriverThreads : public ::testing::Test {
 protected:
-    // The frames: one tall enough to share, and one MCU row high.
-    const std::vector<uint8_t> m_tall = wemb_test::Testdata("ycc420_227x149_q85.jpg");
+    // The frames: one large enough to share its work, and one MCU row high.
+    const std::vector<uint8_t> m_tall = LargeFrame();
     const std::vector<uint8_t> m_flat = wemb_test::Testdata("ycc420_17x9_q85.jpg");
     // Their pictures decoded on the calling thread alone.
     const wemb_test::CodecResult m_tallAlone = DecodeWithCodec(m_tall);
