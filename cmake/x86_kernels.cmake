@@ -12,6 +12,9 @@ set(WEMB_X86_KERNEL_SOURCES
   primitives/x86/color_sse2.cpp
   primitives/x86/upsample_sse2.cpp
   primitives/x86/nonzero_sse2.cpp
+  primitives/x86/color_rows_sse2.cpp
+  primitives/x86/color_rows_ssse3.cpp
+  primitives/x86/color_rows_avx2.cpp
   primitives/x86/color_ssse3.cpp
   primitives/x86/idct_avx2.cpp
   primitives/x86/color_avx2.cpp

@@ -11,6 +11,7 @@
 #include "driver/driver.h"
 #include "driver/instance.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/memory.h"
 
 namespace {
@@ -80,9 +81,10 @@ LRESULT CheckFormats(const BITMAPINFOHEADER* input, const BITMAPINFOHEADER* outp
     return ICERR_OK;
 }
 
-// Runs one frame through the decoder into the checked layout; any failure is
-// DecErr*.
-DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const OutputLayout& layout) {
+// Runs one frame through the decoder into the checked layout, with the
+// instance's `workers` when not null; any failure is DecErr*.
+DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const OutputLayout& layout,
+                          CWorkerPool* workers) {
     const BITMAPINFOHEADER& input = *job.lpbiInput;
     // Sizes are 32-bit signed inside the decoder; a frame of 2 GB or more
     // cannot be a JPEG stream the decoder can address.
@@ -104,6 +106,7 @@ DecoderStatus DecodeFrame(CJPEGDecoder& decoder, const ICDECOMPRESS& job, const 
     if (!decoder.ConvertsToBgr()) {
         return DecErrUnsupported;
     }
+    decoder.AttachWorkers(workers);
 
     // In a bottom-up bitmap the picture's top row is the buffer's last: the
     // decoder then stores the rows upwards from there, each straight into its
@@ -180,13 +183,14 @@ LRESULT DecompressFrame(DriverInstance* instance, const ICDECOMPRESS* job) {
     // one (no instance, or it is busy on another thread) the frame gets its
     // own.
     CJPEGDecoder* kept = instance != nullptr ? instance->TakeDecoder() : nullptr;
+    CWorkerPool* workers = instance != nullptr ? &instance->workers : nullptr;
     DecoderStatus status;
     if (kept != nullptr) {
-        status = DecodeFrame(*kept, *job, layout);
+        status = DecodeFrame(*kept, *job, layout, workers);
         instance->ReturnDecoder();
     } else {
         CJPEGDecoder decoder;
-        status = DecodeFrame(decoder, *job, layout);
+        status = DecodeFrame(decoder, *job, layout, workers);
     }
     return status == DecOk ? ICERR_OK : ICERR_BADFORMAT;
 }

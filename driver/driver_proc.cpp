@@ -5,11 +5,9 @@
 // instance it is sent to.
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "driver/driver.h"
 #include "driver/instance.h"
-#include "primitives/memory.h"
 
 HINSTANCE g_module = nullptr;
 
@@ -27,7 +25,7 @@ LRESULT OpenInstance(LPARAM lParam2) {
     if (open != nullptr && open->fccType != ICTYPE_VIDEO) {
         return 0;  // not a video open; dwError is left as the host set it
     }
-    DriverInstance* instance = new (std::nothrow) DriverInstance;
+    DriverInstance* instance = OpenDriverInstance();
     if (open != nullptr) {
         open->dwError = instance != nullptr ? ICERR_OK : ICERR_MEMORY;
     }
@@ -35,14 +33,20 @@ LRESULT OpenInstance(LPARAM lParam2) {
 }
 
 // The instance a message is for. Ids the codec did not hand out (tests and
-// hosts that send codec messages without opening, with id 0 or 1) have
-// none.
-DriverInstance* InstanceOf(DWORD_PTR driverId) {
-    return driverId > 1 ? reinterpret_cast<DriverInstance*>(driverId) : nullptr;
+// hosts that send codec messages without opening, with id 0 or 1), or whose
+// instance is closed, have none.
+DriverInstance* InstanceOf(DWORD_PTR driverId) { return FindDriverInstance(driverId); }
+
+// An id that names no open instance is ignored.
+LRESULT CloseInstance(DWORD_PTR driverId) {
+    CloseDriverInstance(driverId);
+    return kDriverOk;
 }
 
-LRESULT CloseInstance(DWORD_PTR driverId) {
-    delete InstanceOf(driverId);
+// The module is about to be unloaded: no thread of it may be left running,
+// even for an instance the host never closed.
+LRESULT FreeDriver() {
+    StopDriverWorkers();
     return kDriverOk;
 }
 
@@ -130,7 +134,6 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
         case DRV_LOAD:
         case DRV_ENABLE:
         case DRV_DISABLE:
-        case DRV_FREE:
         case DRV_INSTALL:
         case DRV_REMOVE:
             return kDriverOk;
@@ -138,6 +141,8 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return OpenInstance(lParam2);
         case DRV_CLOSE:
             return CloseInstance(driverId);
+        case DRV_FREE:
+            return FreeDriver();
         case DRV_CONFIGURE:
         case DRV_QUERYCONFIGURE:
             return 0;  // no configuration dialog

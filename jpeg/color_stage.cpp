@@ -8,6 +8,7 @@
 #include "jpeg/color_stage.h"
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/color.h"
 #include "primitives/color_rows.h"
 #include "primitives/upsample.h"
@@ -135,6 +136,7 @@ DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
                         : PlaneView{component.m_samples, m_paddedWidth};
     }
     ConvertRowsToBgr(views, 0, rows, firstLine);
+    m_pictureWritten = true;
     return DecOk;
 }
 
@@ -197,21 +199,21 @@ bool CJPEGDecoder::ConvertsFromFullPlanes(RowConversion conversion) const {
 // rows, the data one column in, and for 4:2:0 one row down, with the far row
 // of the vertical filter above the near one for even lines and below it for
 // odd ones.
-void CJPEGDecoder::ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
-                                 const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const {
+void CJPEGDecoder::ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* views, const uint8_t** row,
+                                 int32_t r, const CJPEGColorComponent& chroma, uint8_t* dst) const {
+    const size_t width = static_cast<size_t>(m_outWidth);
     if (chroma.m_vUpsample == 2) {
         const ptrdiff_t step = views[1].step;
         const ptrdiff_t near = (1 + r / 2) * step + 1;
         const ptrdiff_t far = near + ((r & 1) ? step : -step);
-        const ChromaRows rows = {views[1].base + near, views[2].base + near, views[1].base + far,
-                                 views[2].base + far};
-        YccH2V2RowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+        const uint8_t* rows[5] = {row[0], views[1].base + near, views[2].base + near, views[1].base + far,
+                                  views[2].base + far};
+        kernels.yccH2V2(rows, dst, width);
     } else if (chroma.m_hUpsample == 2) {
-        const ChromaRows rows = {row[1] + 1, row[2] + 1, nullptr, nullptr};
-        YccH2V1RowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+        const uint8_t* rows[3] = {row[0], row[1] + 1, row[2] + 1};
+        kernels.yccH2V1(rows, dst, width);
     } else {
-        const ChromaRows rows = {row[1], row[2], nullptr, nullptr};
-        YccRowToBgr(row[0], rows, dst, m_outWidth, pixelBytes);
+        kernels.ycc(row, dst, width);
     }
 }
 
@@ -220,37 +222,25 @@ void CJPEGDecoder::ConvertYccRow(const PlaneView* views, const uint8_t* const* r
 void CJPEGDecoder::ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows,
                                     int32_t firstLine) {
     const RowConversion conversion = ChooseRowConversion();
-    const int32_t pixelBytes = m_outColorModel == ColorBGRA ? 4 : 3;
-    const int32_t width = m_outWidth;
+    const BgrRowKernels& kernels = BgrRows(m_outColorModel == ColorBGRA ? 4 : 3);
+    const size_t width = static_cast<size_t>(m_outWidth);
     const int32_t planes = std::min(m_componentCount, 4);
     const CJPEGColorComponent& chroma = *m_components[m_componentCount >= 3 ? 1 : 0];
     for (int32_t r = first; r < first + rows; ++r) {
         uint8_t* dst = m_outPixels + static_cast<ptrdiff_t>(firstLine + r - first) * m_outStep;
-        const uint8_t* row[4] = {};
+        const uint8_t* row[5] = {};
         for (int32_t i = 0; i < planes; ++i) {
             row[i] = views[i].base + static_cast<ptrdiff_t>(r) * views[i].step;
         }
         switch (conversion) {
-            case RowConversion::Grey:
-                GreyRowToBgr(row[0], dst, width, pixelBytes);
-                break;
-            case RowConversion::Rgb:
-                RgbRowToBgr(row[0], row[1], row[2], dst, width, pixelBytes);
-                break;
-            case RowConversion::Cmyk:
-                CmykRowToBgr(row[0], row[1], row[2], row[3], dst, width, pixelBytes);
-                break;
-            case RowConversion::Ycck:
-                YcckRowToBgr(row[0], row[1], row[2], row[3], dst, width, pixelBytes);
-                break;
-            case RowConversion::Ycc:
-                ConvertYccRow(views, row, r, chroma, dst, pixelBytes);
-                break;
-            case RowConversion::None:
-                return;
+            case RowConversion::Grey: kernels.grey(row, dst, width); break;
+            case RowConversion::Rgb: kernels.rgb(row, dst, width); break;
+            case RowConversion::Cmyk: kernels.cmyk(row, dst, width); break;
+            case RowConversion::Ycck: kernels.ycck(row, dst, width); break;
+            case RowConversion::Ycc: ConvertYccRow(kernels, views, row, r, chroma, dst); break;
+            case RowConversion::None: return;
         }
     }
-    m_pictureWritten = true;
 }
 
 // Gives half-resolution chroma planes of a progressive frame their border
@@ -288,13 +278,29 @@ DecoderStatus CJPEGDecoder::OutputFrame() {
         if (status != DecOk) return status;
         if (conversion == RowConversion::None) return ConvertFrame();
     }
-    PlaneView views[4] = {};
+    ConvertJob job = {this, {}};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         const CJPEGColorComponent& component = *m_components[i];
-        views[i] = PlaneView{fromFullPlanes ? component.m_samples : component.m_borderedSamples, m_paddedWidth};
+        job.views[i] = PlaneView{fromFullPlanes ? component.m_samples : component.m_borderedSamples, m_paddedWidth};
     }
-    ConvertRowsToBgr(views, 0, m_outHeight, 0);
+    // Every output row stands alone: chunks of rows go to every thread lent.
+    const int32_t chunks = (m_outHeight + kRowsPerChunk - 1) / kRowsPerChunk;
+    if (ParticipantsFor(int64_t{m_outWidth} * m_outHeight) > 1) {
+        m_workers->ParallelFor(chunks, ConvertRowsTask, &job);
+    } else {
+        ConvertRowsToBgr(job.views, 0, m_outHeight, 0);
+    }
+    m_pictureWritten = true;
     return DecOk;
+}
+
+int32_t CJPEGDecoder::ConvertRowsTask(void* context, int32_t chunk) {
+    const ConvertJob& job = *static_cast<const ConvertJob*>(context);
+    CJPEGDecoder& decoder = *job.decoder;
+    const int32_t first = chunk * kRowsPerChunk;
+    const int32_t rows = std::min(kRowsPerChunk, decoder.m_outHeight - first);
+    decoder.ConvertRowsToBgr(job.views, first, rows, first);
+    return 0;
 }
 
 DecoderStatus CJPEGDecoder::UpsampleFrame() {

@@ -84,6 +84,7 @@ void CJPEGDecoder::ResetFields() {
     m_pictureOwed = 0;
     m_pictureWritten = false;
     m_buffersPrepared = false;
+    m_workers = nullptr;
 }
 
 // A decoder used for frame after frame keeps its components' buffers, its

@@ -14,11 +14,13 @@
 #include "jpeg/decoder_types.h"
 #include "primitives/memory.h"
 
+struct BgrRowKernels;
 struct HuffmanDecodeTable;
 struct HuffmanState;
 class CJPEGColorComponent;
 class CJPEGDecoderHuffmanTable;
 class CJPEGDecoderQuantTable;
+class CWorkerPool;
 
 class CJPEGDecoder {
 public:
@@ -35,6 +37,20 @@ public:
     void BeginFrame();
 
     DecoderStatus AttachInput(const uint8_t* data, int32_t size);
+
+    // Threads the decoder may spread the next frame's work over, besides the
+    // calling thread; null (as after construction or BeginFrame) decodes on
+    // the calling thread alone. Not owned.
+    void AttachWorkers(CWorkerPool* workers) { m_workers = workers; }
+
+    // The smallest frame whose work is shared between threads: below it,
+    // waking the workers costs more than they save.
+    static constexpr int64_t kSharedFramePixels = 128 * 1024;
+
+    // Test hook: frames of at least `pixels` pixels share their work with
+    // the threads lent (kSharedFramePixels by default), so that small test
+    // frames can take the threaded paths too.
+    static void ShareFramesFrom(int64_t pixels);
     DecoderStatus ParseHeaders(int32_t* width, int32_t* height, int32_t* componentCount,
                                int32_t* colorModel, int32_t* samplingMode);
     DecoderStatus AttachOutput(uint8_t* pixels, int32_t width, int32_t step, int32_t height,
@@ -103,6 +119,12 @@ private:
         const uint8_t* base;
         ptrdiff_t step;
     };
+    // The planes of a frame's conversion, for the tasks that share it.
+    struct ConvertJob {
+        CJPEGDecoder* decoder;
+        PlaneView views[4];
+    };
+    static constexpr int32_t kRowsPerChunk = 16;
     DecoderStatus OutputMcuRow(int32_t mcuRow);
     DecoderStatus OutputFrame();
     void PrepareMcuRowBorders(int32_t mcuRow);
@@ -111,8 +133,8 @@ private:
     RowConversion ChooseRowConversion() const;
     RowConversion BgrConversion() const;
     bool ConvertsFromFullPlanes(RowConversion conversion) const;
-    void ConvertYccRow(const PlaneView* views, const uint8_t* const* row, int32_t r,
-                       const CJPEGColorComponent& chroma, uint8_t* dst, int32_t pixelBytes) const;
+    void ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* views, const uint8_t** row, int32_t r,
+                       const CJPEGColorComponent& chroma, uint8_t* dst) const;
     void ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows, int32_t firstLine);
     DecoderStatus UpsampleMcuRow(int32_t mcuRow);
     DecoderStatus ConvertMcuRow(int32_t mcuRow);
@@ -133,6 +155,10 @@ private:
     DecoderStatus VisitComponentBlocks(int32_t componentIndex, Visit&& visit);
     DecoderStatus RestartIfDue();
     DecoderStatus ReconstructFrame();
+    void ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables);
+    int32_t ParticipantsFor(int64_t pixels);
+    static int32_t ReconstructRowTask(void* context, int32_t row);
+    static int32_t ConvertRowsTask(void* context, int32_t chunk);
     int32_t ComponentBlockOffset(int32_t component) const;
     int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
@@ -190,6 +216,7 @@ private:
     int32_t m_pictureOwed;        // a progressive picture is to be built at EOI
     bool m_pictureWritten;        // a conversion wrote into the destination
     bool m_buffersPrepared;       // the frame's first scan has sized the buffers
+    CWorkerPool* m_workers;       // threads lent for the frame, or null
     int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
     int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
 };

@@ -1,5 +1,6 @@
 #include "primitives/idct.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -72,12 +73,22 @@ constexpr int kColumnShift = 12;
 constexpr uint32_t kRowRound = 1u << 20;
 constexpr int kRowShift = 21;
 
-// One-dimensional step: eight inputs `stride` apart to eight outputs
-// `stride` apart, each finished as (value + round) >> shift kept to 16 bits.
+// Input k of a step whose inputs from kInputs on are known to be zero: those
+// are not read, and the compiler drops the terms they would feed.
+template <int kInputs>
+uint32_t Input(const int16_t* in, ptrdiff_t stride, int k) {
+    return k < kInputs ? Wide(in[k * stride]) : 0;
+}
+
+// One-dimensional step: eight inputs `stride` apart (the first kInputs of
+// them read, the rest zero) to eight outputs `stride` apart, each finished
+// as (value + round) >> shift kept to 16 bits.
+template <int kInputs>
 void IdctStep(const int16_t* in, int16_t* out, ptrdiff_t stride, uint32_t round, int shift) {
-    const uint32_t x0 = Wide(in[0]), x1 = Wide(in[stride]), x2 = Wide(in[2 * stride]),
-                   x3 = Wide(in[3 * stride]), x4 = Wide(in[4 * stride]), x5 = Wide(in[5 * stride]),
-                   x6 = Wide(in[6 * stride]), x7 = Wide(in[7 * stride]);
+    const uint32_t x0 = Input<kInputs>(in, stride, 0), x1 = Input<kInputs>(in, stride, 1),
+                   x2 = Input<kInputs>(in, stride, 2), x3 = Input<kInputs>(in, stride, 3),
+                   x4 = Input<kInputs>(in, stride, 4), x5 = Input<kInputs>(in, stride, 5),
+                   x6 = Input<kInputs>(in, stride, 6), x7 = Input<kInputs>(in, stride, 7);
 
     // Odd part: two rotations, then the butterflies with the sqrt(2) scaling.
     const uint32_t a = (x3 + x5) * kCos3;
@@ -106,32 +117,67 @@ void IdctStep(const int16_t* in, int16_t* out, ptrdiff_t stride, uint32_t round,
     }
 }
 
-bool AcAllZero(const int16_t* d) {
-    int32_t any = 0;
-    for (int i = 1; i < 64; ++i) {
-        any |= d[i];
+uint8_t LevelShifted(int16_t v) {
+    const int32_t s = v + 128;
+    return static_cast<uint8_t>(s < 0 ? 0 : (s > 255 ? 255 : s));
+}
+
+// Both passes over a dequantized block whose non-zero values lie in its
+// top-left kCorner x kCorner corner: the column steps of the other columns
+// would yield zeros, and the row steps read only their first kCorner
+// inputs. The result is that of InverseDct8x8, level-shifted and clamped.
+template <int kCorner>
+void TransformCorner(const int16_t* d, uint8_t* dst, ptrdiff_t step) {
+    int16_t columnsDone[64];
+    for (int c = 0; c < kCorner; ++c) {
+        IdctStep<kCorner>(d + c, columnsDone + c, 8, kColumnRound, kColumnShift);
     }
-    return any == 0;
+    for (int r = 0; r < 8; ++r) {
+        int16_t row[8];
+        IdctStep<kCorner>(columnsDone + 8 * r, row, 1, kRowRound, kRowShift);
+        for (int c = 0; c < 8; ++c) {
+            dst[r * step + c] = LevelShifted(row[c]);
+        }
+    }
 }
 
 }  // namespace
 
 void ReconstructBlockScalar(const int16_t* block, uint8_t* dst, ptrdiff_t step, const uint16_t* quantTable,
-                            int32_t /*extent*/) {
-    // A prepared table holds 0..255, so reading it as int16_t changes nothing.
+                            int32_t extent) {
+    // Dequantize the rows of the corner that `extent` allows; the rest is
+    // zero. A prepared table holds 0..255, so reading it as int16_t changes
+    // nothing.
+    const int32_t allowed = CornerOfExtent(extent);
     int16_t d[64];
-    MultiplySaturated(block, reinterpret_cast<const int16_t*>(quantTable), d, 64);
-    if (AcAllZero(d)) {
-        FillBlock(dst, step, DcOnlySample(d[0]));
-        return;
-    }
-    int16_t o[64];
-    InverseDct8x8(d, o);
-    for (int r = 0; r < 8; ++r) {
-        for (int c = 0; c < 8; ++c) {
-            const int32_t v = o[8 * r + c] + 128;
-            dst[r * step + c] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    MultiplySaturated(block, reinterpret_cast<const int16_t*>(quantTable), d, 8 * allowed);
+    std::fill(d + 8 * allowed, d + 64, int16_t{0});
+    // The group mask (idct_shortcuts.h): the rows of each row group (row 0,
+    // row 1, rows 2..3, rows 4..7) ORed together, then one bit per non-zero
+    // column of each group.
+    uint32_t nonZero = 0;
+    for (int c = 0; c < 8; ++c) {
+        const int32_t groups[4] = {d[c], d[8 + c], d[16 + c] | d[24 + c],
+                                   d[32 + c] | d[40 + c] | d[48 + c] | d[56 + c]};
+        for (int g = 0; g < 4; ++g) {
+            nonZero |= static_cast<uint32_t>(groups[g] != 0) << (8 * g + c);
         }
+    }
+    // Columns outside the allowed corner are left out: each path reads only
+    // its own corner, which lies inside that one.
+    switch (CornerOfMask(nonZero & CornerMaskOfExtent(extent))) {
+        case 1:
+            FillBlock(dst, step, DcOnlySample(d[0]));
+            return;
+        case 2:
+            TransformCorner<2>(d, dst, step);
+            return;
+        case 4:
+            TransformCorner<4>(d, dst, step);
+            return;
+        default:
+            TransformCorner<8>(d, dst, step);
+            return;
     }
 }
 
@@ -144,11 +190,11 @@ void MultiplySaturated(const int16_t* a, const int16_t* b, int16_t* out, int32_t
 void InverseDct8x8(const int16_t* in, int16_t* out) {
     int16_t columnsDone[64];
     for (int c = 0; c < 8; ++c) {
-        IdctStep(in + c, columnsDone + c, 8, kColumnRound, kColumnShift);
+        IdctStep<8>(in + c, columnsDone + c, 8, kColumnRound, kColumnShift);
     }
     for (int r = 0; r < 8; ++r) {
         int16_t row[8];
-        IdctStep(columnsDone + 8 * r, row, 1, kRowRound, kRowShift);
+        IdctStep<8>(columnsDone + 8 * r, row, 1, kRowRound, kRowShift);
         std::memcpy(out + 8 * r, row, sizeof(row));
     }
 }

@@ -14,6 +14,14 @@ namespace {
 // One table per level, fixed at build time. Each level starts from the table
 // of the level below and replaces the kernels it has a faster version of.
 
+template <int kPixelBytes>
+constexpr BgrRowKernels ScalarBgrRows() {
+    return {GreyToBgrRowScalar<kPixelBytes>,    RgbToBgrRowScalar<kPixelBytes>,
+            YccToBgrxRowScalar<kPixelBytes>,    YccH2V1ToBgrRowScalar<kPixelBytes>,
+            YccH2V2ToBgrRowScalar<kPixelBytes>, CmykToBgrRowScalar<kPixelBytes>,
+            YcckToBgrRowScalar<kPixelBytes>};
+}
+
 constexpr Kernels kScalarKernels = {
     SimdScalar,
     ReconstructBlockScalar,
@@ -25,6 +33,7 @@ constexpr Kernels kScalarKernels = {
     UpsampleH2V1RowScalar,
     UpsampleH2V2RowScalar,
     NonZeroMaskScalar,
+    {ScalarBgrRows<3>(), ScalarBgrRows<4>()},
 };
 
 #if WEMB_X86_KERNELS
@@ -41,6 +50,8 @@ constexpr Kernels Sse2Kernels() {
     k.upsampleH2V1Row = UpsampleH2V1RowSse2;
     k.upsampleH2V2Row = UpsampleH2V2RowSse2;
     k.nonZeroMask = NonZeroMaskSse2;
+    k.bgrRows[0] = WEMB_BGR_ROW_KERNELS(Sse2, 3);
+    k.bgrRows[1] = WEMB_BGR_ROW_KERNELS(Sse2, 4);
     return k;
 }
 
@@ -50,6 +61,7 @@ constexpr Kernels Ssse3Kernels() {
     k.interleave3Row = Interleave3RowSsse3;
     k.yccToBgrRow = YccToBgrRowSsse3;
     k.yccToRgbRow = YccToRgbRowSsse3;
+    k.bgrRows[0] = WEMB_BGR_ROW_KERNELS(Ssse3, 3);
     return k;
 }
 
@@ -64,6 +76,8 @@ constexpr Kernels Avx2Kernels() {
     k.ycckToCmykRow = YcckToCmykRowAvx2;
     k.upsampleH2V1Row = UpsampleH2V1RowAvx2;
     k.upsampleH2V2Row = UpsampleH2V2RowAvx2;
+    k.bgrRows[0] = WEMB_BGR_ROW_KERNELS(Avx2, 3);
+    k.bgrRows[1] = WEMB_BGR_ROW_KERNELS(Avx2, 4);
     return k;
 }
 

@@ -30,6 +30,25 @@
 // 0 for a block of DC only, 63 when nothing is known.
 constexpr int32_t kFullBlockExtent = 63;
 
+// A row kernel over planes: `count` pixels from the rows rows[0], rows[1],
+// ... into one interleaved row. Count may be 0.
+using PlaneRowsKernel = void (*)(const uint8_t* const* rows, uint8_t* dst, size_t count);
+
+// Rows of B, G, R pixels straight from a decoder's component rows, chroma
+// up-sampled on the way: exactly the bytes of up-sampling (upsampleH2V1Row,
+// upsampleH2V2Row), then converting (yccToBgrRow, and so on). What rows[]
+// holds for each:
+struct BgrRowKernels {
+    PlaneRowsKernel grey;     // grey: B = G = R
+    PlaneRowsKernel rgb;      // R, G, B
+    PlaneRowsKernel ycc;      // Y, Cb, Cr, all of full resolution
+    PlaneRowsKernel yccH2V1;  // Y, Cb, Cr; chroma of half width, cb[-1 .. count / 2] read
+    PlaneRowsKernel yccH2V2;  // Y, Cb, Cr, far Cb, far Cr; chroma of half width and height:
+                              // each chroma sample 3 parts its row, 1 part the far row
+    PlaneRowsKernel cmyk;     // Adobe CMYK (inverted ink): R = C x K / 255 rounded, ...
+    PlaneRowsKernel ycck;     // Adobe YCCK: Y, Cb, Cr to R, G, B, then as CMYK of 255 - R, ...
+};
+
 struct Kernels {
     // The instruction-set level these kernels were compiled for: the level
     // of the table, or lower where that level has no version of its own.
@@ -37,8 +56,13 @@ struct Kernels {
 
     // Dequantizes an 8x8 block (64 coefficients in natural order) with a
     // prepared table, inverse-transforms it, adds 128, clamps to 0..255 and
-    // writes 8 rows of 8 samples `step` bytes apart. Coefficients after
-    // zig-zag index `extent` (0..63) are taken as zero without being read.
+    // writes 8 rows of 8 samples `step` bytes apart: the bytes of
+    // ReconstructBlock. `extent` (0..63) is the caller's word that the
+    // coefficients after that zig-zag index are zero (kFullBlockExtent when
+    // nothing is known); the kernel may then leave them unread. Should the
+    // word be broken, every level still gives the same bytes: those of the
+    // block cut to the top-left corner (1, 2, 4 or 8 on a side) that holds
+    // zig-zag indexes 0..extent.
     void (*reconstructBlock)(const int16_t* block, uint8_t* dst, ptrdiff_t step,
                              const uint16_t* quantTable, int32_t extent);
 
@@ -62,6 +86,9 @@ struct Kernels {
     // Bit p set for each natural position p of the block whose coefficient
     // is non-zero.
     uint64_t (*nonZeroMask)(const int16_t* block);
+
+    // B, G, R rows of 3 bytes a pixel ([0]) and of 4, the fourth 255 ([1]).
+    BgrRowKernels bgrRows[2];
 };
 
 namespace kernels_internal {

@@ -18,6 +18,15 @@ void YccToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
 void YccToRgbRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
 void YcckToCmykRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
 
+// color_rows.cpp: B, G, R rows of kPixelBytes (3, or 4 with 255 last).
+template <int kPixelBytes> void GreyToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+template <int kPixelBytes> void RgbToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+template <int kPixelBytes> void YccToBgrxRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+template <int kPixelBytes> void YccH2V1ToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+template <int kPixelBytes> void YccH2V2ToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+template <int kPixelBytes> void CmykToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+template <int kPixelBytes> void YcckToBgrRowScalar(const uint8_t* const* rows, uint8_t* dst, size_t count);
+
 // upsample.cpp
 void UpsampleH2V1RowScalar(const uint8_t* src, uint8_t* dst, size_t width);
 void UpsampleH2V2RowScalar(const uint8_t* nearRow, const uint8_t* farRow, uint8_t* dst, size_t width);

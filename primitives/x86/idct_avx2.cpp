@@ -39,6 +39,6 @@ struct IdctLanes256 {
 }  // namespace
 
 void ReconstructBlockAvx2(const int16_t* block, uint8_t* dst, ptrdiff_t step, const uint16_t* quantTable,
-                          int32_t /*extent*/) {
-    ReconstructBlockWith<IdctLanes256>(block, dst, step, quantTable);
+                          int32_t extent) {
+    ReconstructBlockWith<IdctLanes256, IdctLanes4>(block, dst, step, quantTable, extent);
 }

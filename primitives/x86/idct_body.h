@@ -4,11 +4,19 @@
 // registers (SSE2) or in one 256-bit register (AVX2, idct_avx2.cpp). The
 // 16-bit rows between the passes are 128-bit registers at every level.
 //
+// Blocks whose non-zero coefficients lie in the top-left 2 x 2 or 4 x 4
+// corner take shorter paths (idct_shortcuts.h): a column pass of 2 or 4
+// inputs over 4 columns, whose 32-bit lanes fit one 128-bit register at
+// every level, and a row pass of 2 or 4 inputs.
+//
 // Included only by the per-level kernel files; everything is inside an
 // unnamed namespace (see vector128.h).
 #pragma once
 
 #include <emmintrin.h>
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
+#endif
 
 #include <cstddef>
 #include <cstdint>
@@ -31,8 +39,8 @@ namespace {
 //   w  = x2 x 17734 + x6 x 22723 - x6 x 65536
 // where x x 65536 is x placed in the high half of a 32-bit lane.
 //
-// `W` holds the eight 32-bit values of one term, lane k for step k, and
-// supplies the 32-bit operations:
+// `W` holds the 32-bit values of one term, lane k for step k (eight steps,
+// or the four of IdctLanes4), and supplies the 32-bit operations:
 //   MulAdd(a, b, first, second)   a x first + b x second per lane
 //   Times32768(x), Times65536(x)  x widened and scaled
 //   Add, Sub, Plus(v, constant)
@@ -47,39 +55,95 @@ namespace {
 template <bool kColumns>
 constexpr int32_t kPassRound = kColumns ? 2048 : 1 << 20;
 
-// One pass in place: rows[k] holds input k of the eight steps and receives
-// their output k, finished as the pass requires.
+// Outputs `sum` and `difference` of a pass: e + o and e - o, finished.
 template <class W, bool kColumns>
+WEMB_VECTOR_INLINE void FinishPair(__m128i* rows, int sum, int difference, typename W::Vec e,
+                                   typename W::Vec o) {
+    rows[sum] = W::template Finish<kColumns>(W::Add(e, o));
+    rows[difference] = W::template Finish<kColumns>(W::Sub(e, o));
+}
+
+// One pass in place: rows[k] holds input k of the steps and receives their
+// output k, finished as the pass requires. Inputs from kInputs on are zero
+// and rows[kInputs..7] are not read: the terms they would feed are left
+// out, which changes no sum.
+template <class W, bool kColumns, int kInputs>
 WEMB_VECTOR_INLINE void IdctPass(__m128i* rows) {
+    static_assert(kInputs == 2 || kInputs == 4 || kInputs == 8, "a corner of 2 or 4, or the whole block");
     using Vec = typename W::Vec;
-    const Vec t0 = W::MulAdd(rows[3], rows[5], 27246, 18205);
-    const Vec t1 = W::MulAdd(rows[3], rows[5], -18205, 27246);
-    const Vec t2 = W::MulAdd(rows[1], rows[7], 32139, 6393);
-    const Vec t3 = W::MulAdd(rows[1], rows[7], 6393, -32138);
-    const Vec o0 = W::OddScale(W::Add(t0, t2));
-    const Vec o1 = W::Sub(W::Add(t2, t3), W::Add(t0, t1));
-    const Vec o2 = W::Sub(W::Add(t2, t1), W::Add(t0, t3));
-    const Vec o3 = W::OddScale(W::Add(t1, t3));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i x5 = kInputs > 4 ? rows[5] : zero;
+    const __m128i x6 = kInputs > 4 ? rows[6] : zero;
+    const __m128i x7 = kInputs > 4 ? rows[7] : zero;
 
+    Vec o0, o1, o2, o3;
+    const Vec t2 = W::MulAdd(rows[1], x7, 32139, 6393);
+    const Vec t3 = W::MulAdd(rows[1], x7, 6393, -32138);
+    if constexpr (kInputs > 2) {
+        const Vec t0 = W::MulAdd(rows[3], x5, 27246, 18205);
+        const Vec t1 = W::MulAdd(rows[3], x5, -18205, 27246);
+        o0 = W::OddScale(W::Add(t0, t2));
+        o1 = W::Sub(W::Add(t2, t3), W::Add(t0, t1));
+        o2 = W::Sub(W::Add(t2, t1), W::Add(t0, t3));
+        o3 = W::OddScale(W::Add(t1, t3));
+    } else {  // x3 = x5 = 0: t0 = t1 = 0
+        o0 = W::OddScale(t2);
+        o1 = W::Add(t2, t3);
+        o2 = W::Sub(t2, t3);
+        o3 = W::OddScale(t3);
+    }
+
+    // Even part; every input has been read before the first output is
+    // stored. With x2 = x4 = x6 = 0 all four even terms are x0.
     const Vec x0 = W::Plus(W::Times32768(rows[0]), kPassRound<kColumns>);
-    const Vec x4 = W::Times32768(rows[4]);
-    const Vec p = W::Add(x0, x4);
-    const Vec q = W::Sub(x0, x4);
-    const Vec u = W::Add(W::MulAdd(rows[2], rows[6], -22722, 17734), W::Times65536(rows[2]));
-    const Vec w = W::Sub(W::MulAdd(rows[2], rows[6], 17734, 22723), W::Times65536(rows[6]));
+    if constexpr (kInputs > 2) {
+        Vec p = x0, q = x0;
+        Vec w = W::MulAdd(rows[2], x6, 17734, 22723);
+        if constexpr (kInputs > 4) {
+            const Vec x4 = W::Times32768(rows[4]);
+            p = W::Add(x0, x4);
+            q = W::Sub(x0, x4);
+            w = W::Sub(w, W::Times65536(x6));
+        }
+        const Vec u = W::Add(W::MulAdd(rows[2], x6, -22722, 17734), W::Times65536(rows[2]));
+        FinishPair<W, kColumns>(rows, 0, 7, W::Add(p, u), o0);
+        FinishPair<W, kColumns>(rows, 3, 4, W::Sub(p, u), o3);
+        FinishPair<W, kColumns>(rows, 1, 6, W::Add(q, w), o1);
+        FinishPair<W, kColumns>(rows, 2, 5, W::Sub(q, w), o2);
+    } else {
+        FinishPair<W, kColumns>(rows, 0, 7, x0, o0);
+        FinishPair<W, kColumns>(rows, 3, 4, x0, o3);
+        FinishPair<W, kColumns>(rows, 1, 6, x0, o1);
+        FinishPair<W, kColumns>(rows, 2, 5, x0, o2);
+    }
+}
 
-    const Vec e0 = W::Add(p, u);
-    rows[0] = W::template Finish<kColumns>(W::Add(e0, o0));
-    rows[7] = W::template Finish<kColumns>(W::Sub(e0, o0));
-    const Vec e3 = W::Sub(p, u);
-    rows[3] = W::template Finish<kColumns>(W::Add(e3, o3));
-    rows[4] = W::template Finish<kColumns>(W::Sub(e3, o3));
-    const Vec e1 = W::Add(q, w);
-    rows[1] = W::template Finish<kColumns>(W::Add(e1, o1));
-    rows[6] = W::template Finish<kColumns>(W::Sub(e1, o1));
-    const Vec e2 = W::Sub(q, w);
-    rows[2] = W::template Finish<kColumns>(W::Add(e2, o2));
-    rows[5] = W::template Finish<kColumns>(W::Sub(e2, o2));
+// Low 32 bits of v x 5793 in each 32-bit lane. SSE2 has no 32-bit
+// multiply-low; with v = h x 2^16 + l, v x k mod 2^32 = l x k + ((h x k +
+// high16(l x k)) << 16), which two 16-bit multiplies give.
+WEMB_VECTOR_INLINE __m128i TimesSqrt2(__m128i v) {
+#if defined(__SSE4_1__)
+    return _mm_mullo_epi32(v, _mm_set1_epi32(5793));
+#else
+    const __m128i k = _mm_set1_epi16(5793);
+    const __m128i low = _mm_mullo_epi16(v, k);
+    const __m128i carry = _mm_slli_epi32(_mm_mulhi_epu16(v, k), 16);
+    return _mm_add_epi32(low, carry);
+#endif
+}
+
+// ((t + 2048) >> 12) x 5793 of the odd part.
+WEMB_VECTOR_INLINE __m128i OddScale128(__m128i t) {
+    return TimesSqrt2(_mm_srai_epi32(_mm_add_epi32(t, _mm_set1_epi32(2048)), 12));
+}
+
+// Column pass: low16(v >> 12), i.e. bits 12..27 of v, taken by shifting them
+// to the top and back down with sign. Row pass: v >> 21, which always fits
+// 16 bits. Either way the 32-bit lanes then hold 16-bit values, which the
+// signed pack keeps.
+template <bool kColumns>
+WEMB_VECTOR_INLINE __m128i Finished32(__m128i v) {
+    return kColumns ? _mm_srai_epi32(_mm_slli_epi32(v, 4), 16) : _mm_srai_epi32(v, 21);
 }
 
 // The 32-bit lanes as the low and high halves of two 128-bit registers.
@@ -107,30 +171,32 @@ struct IdctLanes128 {
         const Vec v = Times65536(x);
         return {_mm_srai_epi32(v.lo, 1), _mm_srai_epi32(v.hi, 1)};
     }
-    // Low 32 bits of v x 5793. SSE2 has no 32-bit multiply-low; with v =
-    // h x 2^16 + l, v x k mod 2^32 = l x k + ((h x k + high16(l x k)) << 16),
-    // which two 16-bit multiplies give.
-    static WEMB_VECTOR_INLINE __m128i TimesSqrt2(__m128i v) {
-        const __m128i k = _mm_set1_epi16(5793);
-        const __m128i low = _mm_mullo_epi16(v, k);
-        const __m128i carry = _mm_slli_epi32(_mm_mulhi_epu16(v, k), 16);
-        return _mm_add_epi32(low, carry);
-    }
-    static WEMB_VECTOR_INLINE Vec OddScale(Vec t) {
-        const __m128i half = _mm_set1_epi32(2048);
-        return {TimesSqrt2(_mm_srai_epi32(_mm_add_epi32(t.lo, half), 12)),
-                TimesSqrt2(_mm_srai_epi32(_mm_add_epi32(t.hi, half), 12))};
-    }
-    // Column pass: low16(v >> 12), i.e. bits 12..27 of v, taken by shifting
-    // them to the top and back down with sign; the pack then cannot
-    // saturate. Row pass: v >> 21, which always fits 16 bits.
+    static WEMB_VECTOR_INLINE Vec OddScale(Vec t) { return {OddScale128(t.lo), OddScale128(t.hi)}; }
     template <bool kColumns>
     static WEMB_VECTOR_INLINE __m128i Finish(Vec v) {
-        if (kColumns) {
-            return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(v.lo, 4), 16),
-                                   _mm_srai_epi32(_mm_slli_epi32(v.hi, 4), 16));
-        }
-        return _mm_packs_epi32(_mm_srai_epi32(v.lo, 21), _mm_srai_epi32(v.hi, 21));
+        return _mm_packs_epi32(Finished32<kColumns>(v.lo), Finished32<kColumns>(v.hi));
+    }
+};
+
+// Four 32-bit lanes in one 128-bit register, for the column pass over the
+// four columns of a corner: lanes 0..3 of the 16-bit rows. Finish leaves
+// the outputs in 16-bit lanes 0..3 (and a copy in 4..7).
+struct IdctLanes4 {
+    using Vec = __m128i;
+
+    static WEMB_VECTOR_INLINE Vec MulAdd(__m128i a, __m128i b, int16_t first, int16_t second) {
+        return _mm_madd_epi16(_mm_unpacklo_epi16(a, b), Vector128::SetPair16(first, second));
+    }
+    static WEMB_VECTOR_INLINE Vec Add(Vec a, Vec b) { return _mm_add_epi32(a, b); }
+    static WEMB_VECTOR_INLINE Vec Sub(Vec a, Vec b) { return _mm_sub_epi32(a, b); }
+    static WEMB_VECTOR_INLINE Vec Plus(Vec a, int32_t c) { return _mm_add_epi32(a, _mm_set1_epi32(c)); }
+    static WEMB_VECTOR_INLINE Vec Times65536(__m128i x) { return _mm_unpacklo_epi16(_mm_setzero_si128(), x); }
+    static WEMB_VECTOR_INLINE Vec Times32768(__m128i x) { return _mm_srai_epi32(Times65536(x), 1); }
+    static WEMB_VECTOR_INLINE Vec OddScale(Vec t) { return OddScale128(t); }
+    template <bool kColumns>
+    static WEMB_VECTOR_INLINE __m128i Finish(Vec v) {
+        const __m128i finished = Finished32<kColumns>(v);
+        return _mm_packs_epi32(finished, finished);
     }
 };
 
@@ -176,6 +242,7 @@ WEMB_VECTOR_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, pt
     // Whole rows, two per register.
     const __m128i rowPairs[4] = {_mm_unpacklo_epi32(left03, right03), _mm_unpackhi_epi32(left03, right03),
                                  _mm_unpacklo_epi32(left47, right47), _mm_unpackhi_epi32(left47, right47)};
+#pragma GCC unroll 4
     for (int pair = 0; pair < 4; ++pair) {
         uint8_t* top = dst + 2 * pair * step;
         _mm_storel_epi64(reinterpret_cast<__m128i*>(top), rowPairs[pair]);
@@ -183,49 +250,111 @@ WEMB_VECTOR_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, pt
     }
 }
 
-// Dequantizes the block into rows[]: full 32-bit products from the low and
-// high halves, saturated back to 16 bits by the signed pack. A block whose
-// AC coefficients are then all zero is filled with its one sample at once,
-// and true returned.
-WEMB_VECTOR_INLINE bool DequantizeOrFillDcOnly(const int16_t* block, uint8_t* dst, ptrdiff_t step,
-                                               const uint16_t* quantTable, __m128i* rows) {
-    // Unrolled, so that the eight rows can stay in registers.
-#pragma GCC unroll 8
-    for (int r = 0; r < 8; ++r) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
-        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quantTable + 8 * r));
-        const __m128i lo = _mm_mullo_epi16(b, q);
-        const __m128i hi = _mm_mulhi_epi16(b, q);
-        rows[r] = _mm_packs_epi32(_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi));
-    }
-
-    __m128i ac = _mm_and_si128(rows[0], _mm_set_epi16(-1, -1, -1, -1, -1, -1, -1, 0));
-#pragma GCC unroll 8
-    for (int r = 1; r < 8; ++r) {
-        ac = _mm_or_si128(ac, rows[r]);
-    }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(ac, _mm_setzero_si128())) == 0xFFFF) {
-        FillBlock(dst, step, DcOnlySample(static_cast<int16_t>(_mm_extract_epi16(rows[0], 0))));
-        return true;
-    }
-    return false;
+// Lanes 0..3 of the eight 16-bit rows transposed: out[c] holds column c
+// (c < 4) of rows 0..7. 12 steps instead of the 24 of Transpose8x8; where
+// only out[0] and out[1] are used, the compiler drops the rest.
+WEMB_VECTOR_INLINE void Transpose8x4(const __m128i* r, __m128i* out) {
+    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpacklo_epi16(r[2], r[3]);
+    const __m128i a2 = _mm_unpacklo_epi16(r[4], r[5]), a3 = _mm_unpacklo_epi16(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a1), b1 = _mm_unpackhi_epi32(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi32(a2, a3), b3 = _mm_unpackhi_epi32(a2, a3);
+    out[0] = _mm_unpacklo_epi64(b0, b2);
+    out[1] = _mm_unpackhi_epi64(b0, b2);
+    out[2] = _mm_unpacklo_epi64(b1, b3);
+    out[3] = _mm_unpackhi_epi64(b1, b3);
 }
 
-// The whole kernel with the 32-bit lanes of `W`.
-template <class W>
-WEMB_VECTOR_INLINE void ReconstructBlockWith(const int16_t* block, uint8_t* dst, ptrdiff_t step,
-                                             const uint16_t* quantTable) {
+// Row r of the block dequantized: full 32-bit products from the low and high
+// halves, saturated back to 16 bits by the signed pack.
+WEMB_VECTOR_INLINE __m128i DequantizedRow(const int16_t* block, const uint16_t* quantTable, int r) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
+    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quantTable + 8 * r));
+    const __m128i lo = _mm_mullo_epi16(b, q);
+    const __m128i hi = _mm_mulhi_epi16(b, q);
+    return _mm_packs_epi32(_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi));
+}
+
+// The group mask of the rows (idct_shortcuts.h): rows 0 and 1 as they are,
+// rows 2..3 and 4..7 ORed together, packed to bytes with signed saturation,
+// which keeps zero and non-zero apart, and compared with zero.
+WEMB_VECTOR_INLINE uint32_t NonZeroGroups(const __m128i* rows) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i middle = _mm_or_si128(rows[2], rows[3]);
+    const __m128i bottom = _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
+    const uint32_t top = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(rows[0], rows[1]), zero)));
+    const uint32_t rest = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(middle, bottom), zero)));
+    return ~(top | (rest << 16));
+}
+
+// Both passes over the corner of side kCorner (2 or 4) of the dequantized
+// rows: the column pass over the corner's columns (the others would yield
+// zeros), 4 lanes wide, then the row pass of kCorner inputs. Leaves column
+// c of the result in rows[c].
+template <class W8, class W4, int kCorner>
+WEMB_VECTOR_INLINE void TransformCorner(__m128i* rows) {
+    IdctPass<W4, true, kCorner>(rows);
+    __m128i columns[4];
+    Transpose8x4(rows, columns);
+    for (int k = 0; k < kCorner; ++k) {
+        rows[k] = columns[k];
+    }
+    IdctPass<W8, false, kCorner>(rows);
+}
+
+// The kernel for a block whose non-zero values, by the caller's word, lie in
+// the top-left corner of side kAllowed: only the rows of that corner are
+// read, and the columns outside it are left out of the non-zero mask, so
+// that the path taken, and the result, is the transform of that corner.
+template <class W8, class W4, int kAllowed>
+WEMB_VECTOR_INLINE void ReconstructAllowedCorner(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                                 const uint16_t* quantTable) {
+    // Unrolled, so that the eight rows can stay in registers.
     __m128i rows[8];
-    if (DequantizeOrFillDcOnly(block, dst, step, quantTable, rows)) {
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        rows[r] = r < kAllowed ? DequantizedRow(block, quantTable, r) : _mm_setzero_si128();
+    }
+    const int32_t corner = CornerOfMask(NonZeroGroups(rows) & CornerMask(kAllowed));
+    if (corner == 1) {
+        FillBlock(dst, step, DcOnlySample(static_cast<int16_t>(_mm_cvtsi128_si32(rows[0]))));
         return;
     }
-    // Columns: lane c of rows[k] is input k of column c.
-    IdctPass<W, true>(rows);
-    // Rows: after the transpose lane r of rows[k] is input k of row r.
-    Transpose8x8(rows);
-    IdctPass<W, false>(rows);
+    if (kAllowed == 2 || corner == 2) {
+        TransformCorner<W8, W4, 2>(rows);
+    } else if (kAllowed == 4 || corner == 4) {
+        TransformCorner<W8, W4, 4>(rows);
+    } else {
+        // Columns: lane c of rows[k] is input k of column c.
+        IdctPass<W8, true, 8>(rows);
+        // Rows: after the transpose lane r of rows[k] is input k of row r.
+        Transpose8x8(rows);
+        IdctPass<W8, false, 8>(rows);
+    }
     // Now lane r of rows[c] is the sample at row r, column c.
     StoreTransposed(rows, dst, step);
+}
+
+// The whole kernel with the 32-bit lanes of W8 for eight steps and of W4
+// for four.
+template <class W8, class W4>
+WEMB_VECTOR_INLINE void ReconstructBlockWith(const int16_t* block, uint8_t* dst, ptrdiff_t step,
+                                             const uint16_t* quantTable, int32_t extent) {
+    switch (CornerOfExtent(extent)) {
+        case 8:
+            ReconstructAllowedCorner<W8, W4, 8>(block, dst, step, quantTable);
+            return;
+        case 4:
+            ReconstructAllowedCorner<W8, W4, 4>(block, dst, step, quantTable);
+            return;
+        case 2:
+            ReconstructAllowedCorner<W8, W4, 2>(block, dst, step, quantTable);
+            return;
+        default:
+            FillBlock(dst, step, DcOnlySample(_mm_cvtsi128_si32(DequantizedRow(block, quantTable, 0))));
+            return;
+    }
 }
 
 }  // namespace

@@ -4,6 +4,6 @@
 #include "primitives/x86/x86_kernels.h"
 
 void ReconstructBlockSse2(const int16_t* block, uint8_t* dst, ptrdiff_t step, const uint16_t* quantTable,
-                          int32_t /*extent*/) {
-    ReconstructBlockWith<IdctLanes128>(block, dst, step, quantTable);
+                          int32_t extent) {
+    ReconstructBlockWith<IdctLanes128, IdctLanes4>(block, dst, step, quantTable, extent);
 }

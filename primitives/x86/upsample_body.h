@@ -30,21 +30,45 @@ WEMB_VECTOR_INLINE void StoreEvenOdd(uint8_t* dst, typename V::Vec even, typenam
     V::Store(dst, V::UnpackLo8(V::PackUnsigned16(even, even), V::PackUnsigned16(odd, odd)));
 }
 
-// Output columns from..width - 1 in whole groups; returns where the groups
-// stopped. Output column j lies between source columns s = j / 2 and its
+// The V::kBytes / 2 even and the V::kBytes / 2 odd output columns of a
+// group as 16-bit lanes, lane i holding output columns 2i and 2i + 1 of the
+// group. Output column j lies between source columns s = j / 2 and its
 // neighbour: s - 1 for even j, s + 1 for odd j, weighted 3:1 (both ways 3:1
-// for H2V2), with rounding terms 1 and 2 (8 and 7 for H2V2).
+// for H2V2), with rounding terms 1 and 2 (8 and 7 for H2V2). `source` (and
+// `farSource`) point at the group's first source column.
+template <class V>
+struct EvenOdd {
+    typename V::Vec even, odd;
+};
+
+template <class V>
+WEMB_VECTOR_INLINE EvenOdd<V> H2V1EvenOdd(const uint8_t* source) {
+    using Vec = typename V::Vec;
+    const Vec centre = Times3<V>(V::LoadWidened(source));
+    return {V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(source - 1)), V::Set16(1))),
+            V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(source + 1)), V::Set16(2)))};
+}
+
+template <class V>
+WEMB_VECTOR_INLINE EvenOdd<V> H2V2EvenOdd(const uint8_t* nearSource, const uint8_t* farSource) {
+    using Vec = typename V::Vec;
+    // Each source column pair blended vertically first, 3:1.
+    const Vec left = V::Add16(Times3<V>(V::LoadWidened(nearSource - 1)), V::LoadWidened(farSource - 1));
+    const Vec centre = V::Add16(Times3<V>(V::LoadWidened(nearSource)), V::LoadWidened(farSource));
+    const Vec right = V::Add16(Times3<V>(V::LoadWidened(nearSource + 1)), V::LoadWidened(farSource + 1));
+    const Vec centre3 = Times3<V>(centre);
+    return {V::template ShiftRightLogical16<4>(V::Add16(V::Add16(centre3, left), V::Set16(8))),
+            V::template ShiftRightLogical16<4>(V::Add16(V::Add16(centre3, right), V::Set16(7)))};
+}
+
+// Output columns from..width - 1 in whole groups; returns where the groups
+// stopped.
 template <class V>
 WEMB_VECTOR_INLINE size_t H2V1Groups(const uint8_t* src, uint8_t* dst, size_t from, size_t width) {
-    using Vec = typename V::Vec;
-    const Vec one = V::Set16(1), two = V::Set16(2);
     size_t j = from;
     for (; j + V::kBytes <= width; j += V::kBytes) {
-        const uint8_t* s = src + j / 2;
-        const Vec centre = Times3<V>(V::LoadWidened(s));
-        const Vec even = V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(s - 1)), one));
-        const Vec odd = V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(s + 1)), two));
-        StoreEvenOdd<V>(dst + j, even, odd);
+        const EvenOdd<V> columns = H2V1EvenOdd<V>(src + j / 2);
+        StoreEvenOdd<V>(dst + j, columns.even, columns.odd);
     }
     return j;
 }
@@ -52,19 +76,10 @@ WEMB_VECTOR_INLINE size_t H2V1Groups(const uint8_t* src, uint8_t* dst, size_t fr
 template <class V>
 WEMB_VECTOR_INLINE size_t H2V2Groups(const uint8_t* nearRow, const uint8_t* farRow, uint8_t* dst, size_t from,
                                      size_t width) {
-    using Vec = typename V::Vec;
-    const Vec seven = V::Set16(7), eight = V::Set16(8);
     size_t j = from;
     for (; j + V::kBytes <= width; j += V::kBytes) {
-        const size_t s = j / 2;
-        // Each source column pair blended vertically first, 3:1.
-        const Vec left = V::Add16(Times3<V>(V::LoadWidened(nearRow + s - 1)), V::LoadWidened(farRow + s - 1));
-        const Vec centre = V::Add16(Times3<V>(V::LoadWidened(nearRow + s)), V::LoadWidened(farRow + s));
-        const Vec right = V::Add16(Times3<V>(V::LoadWidened(nearRow + s + 1)), V::LoadWidened(farRow + s + 1));
-        const Vec centre3 = Times3<V>(centre);
-        const Vec even = V::template ShiftRightLogical16<4>(V::Add16(V::Add16(centre3, left), eight));
-        const Vec odd = V::template ShiftRightLogical16<4>(V::Add16(V::Add16(centre3, right), seven));
-        StoreEvenOdd<V>(dst + j, even, odd);
+        const EvenOdd<V> columns = H2V2EvenOdd<V>(nearRow + j / 2, farRow + j / 2);
+        StoreEvenOdd<V>(dst + j, columns.even, columns.odd);
     }
     return j;
 }

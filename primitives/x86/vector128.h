@@ -52,6 +52,7 @@ struct Vector128 {
     static WEMB_VECTOR_INLINE Vec Xor(Vec a, Vec b) { return _mm_xor_si128(a, b); }
     // High 16 bits of the signed 32-bit products.
     static WEMB_VECTOR_INLINE Vec MulHi16(Vec a, Vec b) { return _mm_mulhi_epi16(a, b); }
+    static WEMB_VECTOR_INLINE Vec MulLo16(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
     // Products of 16-bit lane pairs, summed in 32 bits.
     static WEMB_VECTOR_INLINE Vec MulAdd16(Vec a, Vec b) { return _mm_madd_epi16(a, b); }
     template <int kShift>

@@ -43,6 +43,7 @@ struct Vector256 {
     static WEMB_VECTOR_INLINE Vec Add32(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
     static WEMB_VECTOR_INLINE Vec Xor(Vec a, Vec b) { return _mm256_xor_si256(a, b); }
     static WEMB_VECTOR_INLINE Vec MulHi16(Vec a, Vec b) { return _mm256_mulhi_epi16(a, b); }
+    static WEMB_VECTOR_INLINE Vec MulLo16(Vec a, Vec b) { return _mm256_mullo_epi16(a, b); }
     static WEMB_VECTOR_INLINE Vec MulAdd16(Vec a, Vec b) { return _mm256_madd_epi16(a, b); }
     template <int kShift>
     static WEMB_VECTOR_INLINE Vec ShiftRightArith16(Vec v) {

@@ -35,3 +35,26 @@ void YccToRgbRowAvx2(const uint8_t* const* rows, uint8_t* dst, size_t count);
 void YcckToCmykRowAvx2(const uint8_t* const* rows, uint8_t* dst, size_t count);
 void UpsampleH2V1RowAvx2(const uint8_t* src, uint8_t* dst, size_t width);
 void UpsampleH2V2RowAvx2(const uint8_t* nearRow, const uint8_t* farRow, uint8_t* dst, size_t width);
+
+// The B, G, R row kernels of a level (color_rows_<level>.cpp), of 3 bytes a
+// pixel (Bytes 3) and 4 (Bytes 4), and their BgrRowKernels entry.
+#define WEMB_DECLARE_BGR_ROW_KERNELS(Level, Bytes)                                                   \
+    void GreyToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);     \
+    void RgbToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);      \
+    void YccToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);      \
+    void YccH2V1ToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);  \
+    void YccH2V2ToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);  \
+    void CmykToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);     \
+    void YcckToBgr##Bytes##Row##Level(const uint8_t* const* rows, uint8_t* dst, size_t count);
+#define WEMB_BGR_ROW_KERNELS(Level, Bytes)                                                               \
+    BgrRowKernels {                                                                                     \
+        GreyToBgr##Bytes##Row##Level, RgbToBgr##Bytes##Row##Level, YccToBgr##Bytes##Row##Level,          \
+            YccH2V1ToBgr##Bytes##Row##Level, YccH2V2ToBgr##Bytes##Row##Level, CmykToBgr##Bytes##Row##Level, \
+            YcckToBgr##Bytes##Row##Level                                                                  \
+    }
+
+WEMB_DECLARE_BGR_ROW_KERNELS(Sse2, 3)
+WEMB_DECLARE_BGR_ROW_KERNELS(Sse2, 4)
+WEMB_DECLARE_BGR_ROW_KERNELS(Ssse3, 3)
+WEMB_DECLARE_BGR_ROW_KERNELS(Avx2, 3)
+WEMB_DECLARE_BGR_ROW_KERNELS(Avx2, 4)
