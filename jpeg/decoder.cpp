@@ -22,8 +22,7 @@ CJPEGDecoder::CJPEGDecoder() { ResetFields(); }
 CJPEGDecoder::~CJPEGDecoder() { ReleaseAll(); }
 
 void CJPEGDecoder::ResetFields() {
-    m_source = nullptr;
-    m_sourceSize = 0;
+    m_stream.Attach(nullptr, 0);
     m_width = 0;
     m_height = 0;
     m_componentCount = 0;
@@ -51,7 +50,6 @@ void CJPEGDecoder::ResetFields() {
     m_padBottom = 0;
     m_restartsLeft = 0;
     m_restartIndex = 0;
-    m_position = 0;
     m_scanLength = 0;
     m_scanComponent = 0;
     m_ss = 0;
@@ -60,11 +58,10 @@ void CJPEGDecoder::ResetFields() {
     m_ah = 0;
     m_dcDone = 0;
     m_acDoneCount = 0;
-    m_pendingMarker = 0;
     m_coefficients = nullptr;
     m_rowBlocks = nullptr;
+    m_blockExtents = nullptr;
     m_blocksPerMcu = 1;
-    m_huffmanState = nullptr;
     for (int i = 0; i < 4; ++i) {
         m_quantTables[i] = nullptr;
         m_dcTables[i] = nullptr;
@@ -89,18 +86,14 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     m_coefficients = nullptr;
     AlignedFree(m_rowBlocks);
     m_rowBlocks = nullptr;
-    if (m_huffmanState != nullptr) {
-        FreeChecked(m_huffmanState);
-        m_huffmanState = nullptr;
-    }
+    AlignedFree(m_blockExtents);
+    m_blockExtents = nullptr;
     return DecOk;
 }
 
 DecoderStatus CJPEGDecoder::AttachInput(const uint8_t* data, int32_t size) {
-    m_source = data;
     // Without bytes there is nothing to read: a null source reads as empty.
-    m_sourceSize = data != nullptr && size > 0 ? size : 0;
-    m_position = 0;
+    m_stream.Attach(data, size);
     return DecOk;
 }
 

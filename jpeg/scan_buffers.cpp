@@ -123,9 +123,7 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
         uint8_t* rowBlocks = reinterpret_cast<uint8_t*>(m_rowBlocks);
         if (!AllocateOnce(rowBlocks, sizes.rowBlocks)) return DecErrFailed;
         m_rowBlocks = reinterpret_cast<int16_t*>(rowBlocks);
-    }
-    if (m_huffmanState == nullptr && CreateHuffmanState(&m_huffmanState) != PrimOk) {
-        return DecErrFailed;
+        if (!AllocateOnce(m_blockExtents, sizes.rowBlocks / kBlockBytes)) return DecErrFailed;
     }
     return DecOk;
 }
