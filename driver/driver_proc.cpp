@@ -5,17 +5,11 @@
 // instance it is sent to.
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "driver/driver.h"
-#include "primitives/memory.h"
+#include "driver/instance.h"
 
 HINSTANCE g_module = nullptr;
-
-struct DriverInstance {
-    WEMB_HEAP_ALLOCATED
-    int unused = 0;
-};
 
 namespace {
 
@@ -31,15 +25,28 @@ LRESULT OpenInstance(LPARAM lParam2) {
     if (open != nullptr && open->fccType != ICTYPE_VIDEO) {
         return 0;  // not a video open; dwError is left as the host set it
     }
-    DriverInstance* instance = new (std::nothrow) DriverInstance;
+    DriverInstance* instance = OpenDriverInstance();
     if (open != nullptr) {
         open->dwError = instance != nullptr ? ICERR_OK : ICERR_MEMORY;
     }
     return reinterpret_cast<LRESULT>(instance);
 }
 
+// The instance a message is for. Ids the codec did not hand out (tests and
+// hosts that send codec messages without opening, with id 0 or 1), or whose
+// instance is closed, have none.
+DriverInstance* InstanceOf(DWORD_PTR driverId) { return FindDriverInstance(driverId); }
+
+// An id that names no open instance is ignored.
 LRESULT CloseInstance(DWORD_PTR driverId) {
-    delete reinterpret_cast<DriverInstance*>(driverId);
+    CloseDriverInstance(driverId);
+    return kDriverOk;
+}
+
+// The module is about to be unloaded: no thread of it may be left running,
+// even for an instance the host never closed.
+LRESULT FreeDriver() {
+    StopDriverWorkers();
     return kDriverOk;
 }
 
@@ -127,7 +134,6 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
         case DRV_LOAD:
         case DRV_ENABLE:
         case DRV_DISABLE:
-        case DRV_FREE:
         case DRV_INSTALL:
         case DRV_REMOVE:
             return kDriverOk;
@@ -135,6 +141,8 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return OpenInstance(lParam2);
         case DRV_CLOSE:
             return CloseInstance(driverId);
+        case DRV_FREE:
+            return FreeDriver();
         case DRV_CONFIGURE:
         case DRV_QUERYCONFIGURE:
             return 0;  // no configuration dialog
@@ -145,10 +153,12 @@ extern "C" LRESULT WINAPI DriverProc(DWORD_PTR driverId, HDRVR driver, UINT mess
             return DecompressQuery(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
                                    reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_BEGIN:
+            return DecompressBegin(reinterpret_cast<const BITMAPINFOHEADER*>(lParam1),
+                                   reinterpret_cast<const BITMAPINFOHEADER*>(lParam2));
         case ICM_DECOMPRESS_END:
-            return ICERR_OK;  // nothing to prepare or release: each frame stands alone
+            return DecompressEnd(InstanceOf(driverId));
         case ICM_DECOMPRESS:
-            return DecompressFrame(reinterpret_cast<const ICDECOMPRESS*>(lParam1));
+            return DecompressFrame(InstanceOf(driverId), reinterpret_cast<const ICDECOMPRESS*>(lParam1));
         case ICM_GETINFO:
             return GetInfo(lParam1, lParam2);
         case ICM_ABOUT:

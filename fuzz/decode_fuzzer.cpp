@@ -83,7 +83,7 @@ void DecodeThroughDriver(const uint8_t* stream, int32_t size, const FrameHeader&
     BITMAPINFOHEADER output = {};
     if (DriverProc(1, nullptr, ICM_DECOMPRESS_GET_FORMAT, reinterpret_cast<LPARAM>(&input),
                    reinterpret_cast<LPARAM>(&output)) != ICERR_OK ||
-        output.biSizeImage != RowStep(header.width) * static_cast<DWORD>(header.height)) {
+        output.biSizeImage != RowStep(header.width, 24) * static_cast<uint64_t>(header.height)) {
         std::abort();  // the negotiated format must describe the buffer below
     }
     std::vector<uint8_t> pixels(output.biSizeImage);

@@ -8,7 +8,9 @@
 #include "jpeg/color_stage.h"
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/color.h"
+#include "primitives/color_rows.h"
 #include "primitives/upsample.h"
 
 // Packed 4:2:2 destinations: each pixel pair becomes Cb, Y0, Cr, Y1, with the
@@ -59,55 +61,246 @@ void FillBorderColumns(uint8_t* firstRow, int32_t step, int32_t rows, int32_t ha
 
 }  // namespace
 
+// Gives the half-resolution chroma of an MCU row its border: the edge
+// columns repeated and, for 4:2:0, a row above and a row below the band's
+// data rows. Above comes the previous band's last chroma row (or, in the
+// first band, the first row again); below, the next band is not decoded yet,
+// so the last row is repeated.
+void CJPEGDecoder::PrepareMcuRowBorders(int32_t mcuRow) {
+    const int32_t halfWidth = m_paddedWidth / 2;
+    const int32_t step = halfWidth + 2;
+    const int32_t rows = m_mcuSizeY;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        CJPEGColorComponent& component = *m_components[i];
+        uint8_t* bordered = component.m_borderedSamples;
+        if (component.m_hUpsample == 1 && component.m_vUpsample == 1) {
+            continue;  // reconstructed straight into m_samples
+        }
+        if (component.m_vUpsample == 1) {
+            FillBorderColumns(bordered, step, rows, halfWidth);
+            continue;
+        }
+        const int32_t dataRows = rows / 2;
+        uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
+        FillBorderColumns(bordered + step, step, dataRows, halfWidth);
+        CopyBytes(mcuRow == 0 ? bordered + step : component.m_savedRow, bordered, step);
+        CopyBytes(lastRow, component.m_savedRow, step);
+        CopyBytes(lastRow, lastRow + step, step);
+    }
+}
+
 DecoderStatus CJPEGDecoder::UpsampleMcuRow(int32_t mcuRow) {
+    PrepareMcuRowBorders(mcuRow);
     const int32_t halfWidth = m_paddedWidth / 2;
     const int32_t step = halfWidth + 2;
     const int32_t rows = m_mcuSizeY;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent& component = *m_components[i];
         if (component.m_hUpsample == 1 && component.m_vUpsample == 1) {
-            continue;  // reconstructed straight into m_samples
+            continue;
         }
         uint8_t* bordered = component.m_borderedSamples;
-        PrimitiveStatus status;
-        if (component.m_vUpsample == 1) {
-            FillBorderColumns(bordered, step, rows, halfWidth);
-            status = UpsampleH2V1(bordered + 1, step, halfWidth, rows, component.m_samples,
-                                  m_paddedWidth, m_paddedWidth, rows);
-        } else {
-            // Data rows 1..rows/2 with a border row above and below. Above
-            // comes the previous band's last chroma row (or, in the first
-            // band, the first row again); below, the next band is not decoded
-            // yet, so the last row is repeated.
-            const int32_t dataRows = rows / 2;
-            uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
-            FillBorderColumns(bordered + step, step, dataRows, halfWidth);
-            CopyBytes(mcuRow == 0 ? bordered + step : component.m_savedRow, bordered, step);
-            CopyBytes(lastRow, component.m_savedRow, step);
-            CopyBytes(lastRow, lastRow + step, step);
-            status = UpsampleH2V2(bordered + step + 1, step, halfWidth, dataRows,
-                                  component.m_samples, m_paddedWidth, m_paddedWidth, rows);
-        }
+        const PrimitiveStatus status =
+            component.m_vUpsample == 1
+                ? UpsampleH2V1(bordered + 1, step, halfWidth, rows, component.m_samples, m_paddedWidth,
+                               m_paddedWidth, rows)
+                : UpsampleH2V2(bordered + step + 1, step, halfWidth, rows / 2, component.m_samples,
+                               m_paddedWidth, m_paddedWidth, rows);
         if (status != PrimOk) return DecErrFailed;
     }
     return DecOk;
 }
 
-DecoderStatus CJPEGDecoder::ConvertMcuRow(int32_t mcuRow) {
+// The lines of MCU row `mcuRow` into the destination, from the component
+// buffers its blocks were reconstructed into.
+DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
+    const RowConversion conversion = ChooseRowConversion();
+    if (conversion == RowConversion::None || ConvertsFromFullPlanes(conversion)) {
+        if (m_samplingMode != SamplingFull) {
+            const DecoderStatus status = UpsampleMcuRow(mcuRow);
+            if (status != DecOk) return status;
+        }
+        if (conversion == RowConversion::None) return ConvertMcuRow(mcuRow);
+    } else if (m_samplingMode != SamplingFull) {
+        PrepareMcuRowBorders(mcuRow);
+    }
+    const int32_t firstLine = mcuRow * m_mcuSizeY;
+    const int32_t rows = BandRowsInOutput(mcuRow);
+    PlaneView views[4] = {};
+    const int32_t chromaStep = m_paddedWidth / 2 + 2;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        const CJPEGColorComponent& component = *m_components[i];
+        const bool half = (component.m_hUpsample == 2 || component.m_vUpsample == 2) &&
+                          !ConvertsFromFullPlanes(conversion);
+        views[i] = half ? PlaneView{component.m_borderedSamples, chromaStep}
+                        : PlaneView{component.m_samples, m_paddedWidth};
+    }
+    ConvertRowsToBgr(views, 0, rows, firstLine);
+    m_pictureWritten = true;
+    return DecOk;
+}
+
+// Rows of band `mcuRow` that lie inside the frame and the destination.
+int32_t CJPEGDecoder::BandRowsInOutput(int32_t mcuRow) {
     if (mcuRow == m_mcuRows - 1) {
         m_bufferRows = m_mcuSizeY - m_padBottom;  // the rows of the last band inside the frame
     }
     // The destination may be shorter than the frame; rows below it are not
     // written.
-    const int32_t firstLine = mcuRow * m_mcuSizeY;
-    const int32_t rows = std::min(m_bufferRows, m_outHeight - firstLine);
+    const int32_t rows = std::min(m_bufferRows, m_outHeight - mcuRow * m_mcuSizeY);
+    return rows > 0 ? rows : 0;
+}
+
+DecoderStatus CJPEGDecoder::ConvertMcuRow(int32_t mcuRow) {
+    const int32_t rows = BandRowsInOutput(mcuRow);
     if (rows <= 0) {
         return DecOk;
     }
+    const int32_t firstLine = mcuRow * m_mcuSizeY;
     uint8_t* planes[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) planes[i] = m_components[i]->m_samples;
-    uint8_t* dst = m_outPixels + static_cast<ptrdiff_t>(firstLine) * m_outStep;
-    return ConvertRows(planes, dst, rows, true);
+    return ConvertRows(planes, firstLine, rows, true);
+}
+
+// The conversion of the frame's colour model into B, G, R: grey, YCbCr,
+// RGB, and Adobe's CMYK and YCCK, each with enough components.
+CJPEGDecoder::RowConversion CJPEGDecoder::BgrConversion() const {
+    // An Adobe transform of 1 makes even a one-component frame "YCbCr": its
+    // one plane is the luminance, so it converts as grey.
+    if (m_colorModel == ColorGrey || (m_colorModel == ColorYCbCr && m_componentCount == 1)) {
+        return RowConversion::Grey;
+    }
+    if (m_colorModel == ColorYCbCr && m_componentCount >= 3) return RowConversion::Ycc;
+    if (m_colorModel == ColorRGB && m_componentCount >= 3) return RowConversion::Rgb;
+    if (m_colorModel == ColorCMYK && m_componentCount == 4) return RowConversion::Cmyk;
+    if (m_colorModel == ColorYCCK && m_componentCount == 4) return RowConversion::Ycck;
+    return RowConversion::None;
+}
+
+bool CJPEGDecoder::ConvertsToBgr() const { return BgrConversion() != RowConversion::None; }
+
+// The destination pairs that the row converters write: B, G, R pictures (3
+// or 4 bytes a pixel).
+CJPEGDecoder::RowConversion CJPEGDecoder::ChooseRowConversion() const {
+    if (m_outColorModel != ColorBGR && m_outColorModel != ColorBGRA) return RowConversion::None;
+    return BgrConversion();
+}
+
+// Grey and YCbCr are converted straight from the reconstructed planes,
+// chroma up-sampled on the way. RGB, CMYK and YCCK frames with
+// half-resolution planes, rare enough not to have converters for every
+// sampling, have those planes up-sampled into m_samples first.
+bool CJPEGDecoder::ConvertsFromFullPlanes(RowConversion conversion) const {
+    return conversion != RowConversion::Grey && conversion != RowConversion::Ycc &&
+           m_samplingMode != SamplingFull;
+}
+
+// One YCbCr row: chroma at full resolution, or from bordered half-resolution
+// rows, the data one column in, and for 4:2:0 one row down, with the far row
+// of the vertical filter above the near one for even lines and below it for
+// odd ones.
+void CJPEGDecoder::ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* views, const uint8_t** row,
+                                 int32_t r, const CJPEGColorComponent& chroma, uint8_t* dst) const {
+    const size_t width = static_cast<size_t>(m_outWidth);
+    if (chroma.m_vUpsample == 2) {
+        const ptrdiff_t step = views[1].step;
+        const ptrdiff_t near = (1 + r / 2) * step + 1;
+        const ptrdiff_t far = near + ((r & 1) ? step : -step);
+        const uint8_t* rows[5] = {row[0], views[1].base + near, views[2].base + near, views[1].base + far,
+                                  views[2].base + far};
+        kernels.yccH2V2(rows, dst, width);
+    } else if (chroma.m_hUpsample == 2) {
+        const uint8_t* rows[3] = {row[0], row[1] + 1, row[2] + 1};
+        kernels.yccH2V1(rows, dst, width);
+    } else {
+        kernels.ycc(row, dst, width);
+    }
+}
+
+// Converts local rows first .. first + rows - 1 of the planes in `views` into
+// destination lines firstLine + 0, 1, ...
+void CJPEGDecoder::ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows,
+                                    int32_t firstLine) {
+    const RowConversion conversion = ChooseRowConversion();
+    const BgrRowKernels& kernels = BgrRows(m_outColorModel == ColorBGRA ? 4 : 3);
+    const size_t width = static_cast<size_t>(m_outWidth);
+    const int32_t planes = std::min(m_componentCount, 4);
+    const CJPEGColorComponent& chroma = *m_components[m_componentCount >= 3 ? 1 : 0];
+    for (int32_t r = first; r < first + rows; ++r) {
+        uint8_t* dst = m_outPixels + static_cast<ptrdiff_t>(firstLine + r - first) * m_outStep;
+        const uint8_t* row[5] = {};
+        for (int32_t i = 0; i < planes; ++i) {
+            row[i] = views[i].base + static_cast<ptrdiff_t>(r) * views[i].step;
+        }
+        switch (conversion) {
+            case RowConversion::Grey: kernels.grey(row, dst, width); break;
+            case RowConversion::Rgb: kernels.rgb(row, dst, width); break;
+            case RowConversion::Cmyk: kernels.cmyk(row, dst, width); break;
+            case RowConversion::Ycck: kernels.ycck(row, dst, width); break;
+            case RowConversion::Ycc: ConvertYccRow(kernels, views, row, r, chroma, dst); break;
+            case RowConversion::None: return;
+        }
+    }
+}
+
+// Gives half-resolution chroma planes of a progressive frame their border
+// columns and rows, as the up-sampling filters read them.
+void CJPEGDecoder::PrepareFrameBorders() {
+    const int32_t step = m_paddedWidth;
+    const int32_t halfWidth = m_paddedWidth / 2;
+    const int32_t paddedRows = m_bufferRows;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        CJPEGColorComponent& component = *m_components[i];
+        uint8_t* bordered = component.m_borderedSamples;
+        if (component.m_hUpsample == 1 && component.m_vUpsample == 1) {
+            continue;
+        }
+        if (component.m_vUpsample == 1) {
+            FillBorderColumns(bordered, step, paddedRows, halfWidth);
+            continue;
+        }
+        const int32_t dataRows = paddedRows / 2;
+        uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
+        FillBorderColumns(bordered + step, step, dataRows, halfWidth);
+        CopyBytes(bordered + step, bordered, step);
+        CopyBytes(lastRow, lastRow + step, step);
+    }
+}
+
+// The whole picture of a progressive frame, from the planes ReconstructFrame
+// filled.
+DecoderStatus CJPEGDecoder::OutputFrame() {
+    PrepareFrameBorders();
+    const RowConversion conversion = ChooseRowConversion();
+    const bool fromFullPlanes = conversion == RowConversion::None || ConvertsFromFullPlanes(conversion);
+    if (fromFullPlanes) {
+        const DecoderStatus status = UpsampleFrame();
+        if (status != DecOk) return status;
+        if (conversion == RowConversion::None) return ConvertFrame();
+    }
+    ConvertJob job = {this, {}};
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        const CJPEGColorComponent& component = *m_components[i];
+        job.views[i] = PlaneView{fromFullPlanes ? component.m_samples : component.m_borderedSamples, m_paddedWidth};
+    }
+    // Every output row stands alone: chunks of rows go to every thread lent.
+    const int32_t chunks = (m_outHeight + kRowsPerChunk - 1) / kRowsPerChunk;
+    if (ParticipantsFor(int64_t{m_outWidth} * m_outHeight) > 1) {
+        m_workers->ParallelFor(chunks, ConvertRowsTask, &job);
+    } else {
+        ConvertRowsToBgr(job.views, 0, m_outHeight, 0);
+    }
+    m_pictureWritten = true;
+    return DecOk;
+}
+
+int32_t CJPEGDecoder::ConvertRowsTask(void* context, int32_t chunk) {
+    const ConvertJob& job = *static_cast<const ConvertJob*>(context);
+    CJPEGDecoder& decoder = *job.decoder;
+    const int32_t first = chunk * kRowsPerChunk;
+    const int32_t rows = std::min(kRowsPerChunk, decoder.m_outHeight - first);
+    decoder.ConvertRowsToBgr(job.views, first, rows, first);
+    return 0;
 }
 
 DecoderStatus CJPEGDecoder::UpsampleFrame() {
@@ -121,16 +314,10 @@ DecoderStatus CJPEGDecoder::UpsampleFrame() {
         if (component.m_hUpsample == 1 && component.m_vUpsample == 1) {
             CopyPlane8u(bordered, step, component.m_samples, step, m_outWidth, m_outHeight);
         } else if (component.m_vUpsample == 1) {
-            FillBorderColumns(bordered, step, paddedRows, halfWidth);
             status = UpsampleH2V1(bordered + 1, step, halfWidth, paddedRows, component.m_samples,
                                   step, m_outWidth, m_outHeight);
         } else {
-            const int32_t dataRows = paddedRows / 2;
-            uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
-            FillBorderColumns(bordered + step, step, dataRows, halfWidth);
-            CopyBytes(bordered + step, bordered, step);
-            CopyBytes(lastRow, lastRow + step, step);
-            status = UpsampleH2V2(bordered + step + 1, step, halfWidth, dataRows,
+            status = UpsampleH2V2(bordered + step + 1, step, halfWidth, paddedRows / 2,
                                   component.m_samples, step, m_outWidth, m_outHeight);
         }
         if (status != PrimOk) return DecErrFailed;
@@ -141,15 +328,34 @@ DecoderStatus CJPEGDecoder::UpsampleFrame() {
 DecoderStatus CJPEGDecoder::ConvertFrame() {
     uint8_t* planes[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) planes[i] = m_components[i]->m_samples;
-    return ConvertRows(planes, m_outPixels, m_outHeight, false);
+    return ConvertRows(planes, 0, m_outHeight, false);
 }
 
 // Picks the conversion for the pair (data colour model, destination colour
 // model) and applies it to `rows` rows. Pairs without a conversion write
 // nothing and succeed. `allowPacked` admits the packed 4:2:2 destinations,
 // which only the per-row path produces.
-DecoderStatus CJPEGDecoder::ConvertRows(uint8_t* const* planes, uint8_t* dst, int32_t rows,
+DecoderStatus CJPEGDecoder::ConvertRows(uint8_t* const* planes, int32_t firstLine, int32_t rows,
                                         bool allowPacked) {
+    // The primitives take rows that go down in memory; a destination whose
+    // rows go up is converted a row at a time.
+    if (m_outStep < 0) {
+        for (int32_t r = 0; r < rows; ++r) {
+            uint8_t* const rowPlanes[4] = {planes[0] ? planes[0] + static_cast<ptrdiff_t>(r) * m_paddedWidth : nullptr,
+                                           planes[1] ? planes[1] + static_cast<ptrdiff_t>(r) * m_paddedWidth : nullptr,
+                                           planes[2] ? planes[2] + static_cast<ptrdiff_t>(r) * m_paddedWidth : nullptr,
+                                           planes[3] ? planes[3] + static_cast<ptrdiff_t>(r) * m_paddedWidth : nullptr};
+            const DecoderStatus status = ConvertRowsDown(rowPlanes, firstLine + r, 1, allowPacked);
+            if (status != DecOk) return status;
+        }
+        return DecOk;
+    }
+    return ConvertRowsDown(planes, firstLine, rows, allowPacked);
+}
+
+DecoderStatus CJPEGDecoder::ConvertRowsDown(uint8_t* const* planes, int32_t firstLine, int32_t rows,
+                                            bool allowPacked) {
+    uint8_t* const dst = m_outPixels + static_cast<ptrdiff_t>(firstLine) * m_outStep;
     const int32_t from = m_colorModel;
     const int32_t to = m_outColorModel;
     const int32_t count = m_componentCount;
@@ -168,6 +374,7 @@ DecoderStatus CJPEGDecoder::ConvertRows(uint8_t* const* planes, uint8_t* dst, in
     const int32_t model = from == ColorYCbCr && count == 1 ? ColorGrey : from;
 
     PrimitiveStatus status = PrimOk;
+    bool wrote = true;
     if (from == ColorUnknown && to == ColorUnknown) {
         if (count == 1) {
             status = CopyPlane8u(planes[0], srcStep, dst, m_outStep, width, rows);
@@ -194,14 +401,24 @@ DecoderStatus CJPEGDecoder::ConvertRows(uint8_t* const* planes, uint8_t* dst, in
         if (!needs(3)) return DecErrUnsupported;
         if (allowPacked) {
             PackYCbCr422(planes[0], planes[1], planes[2], srcStep, dst, m_outStep, width, rows);
+        } else {
+            wrote = false;
         }
     } else if (model == ColorGrey && to == ColorYCbCr) {
-        if (allowPacked) PackGrey422(planes[0], srcStep, dst, m_outStep, width, rows);
+        if (allowPacked) {
+            PackGrey422(planes[0], srcStep, dst, m_outStep, width, rows);
+        } else {
+            wrote = false;
+        }
     } else if (model == ColorCMYK && to == ColorCMYK) {
         status = InterleavePlanes4(samePlanes, srcStep, dst, m_outStep, width, rows);
     } else if (model == ColorYCCK && to == ColorCMYK) {
         if (!needs(4)) return DecErrUnsupported;
         status = YCCKToCMYK(samePlanes, srcStep, dst, m_outStep, width, rows);
+    } else {
+        wrote = false;
     }
-    return status == PrimOk ? DecOk : DecErrFailed;
+    if (status != PrimOk) return DecErrFailed;
+    m_pictureWritten = m_pictureWritten || wrote;
+    return DecOk;
 }

@@ -15,6 +15,10 @@ public:
     CJPEGColorComponent(const CJPEGColorComponent&) = delete;
     CJPEGColorComponent& operator=(const CJPEGColorComponent&) = delete;
 
+    // Forgets the component's frame: every field but the buffers, which a
+    // later frame reuses when they are large enough.
+    void ResetFields();
+
     int32_t m_componentId;    // Ci of the frame header; scans find components by it
     int32_t m_frameIndex;     // position in the frame header, 0..3
     int32_t m_hBlocks;        // horizontal sampling factor H
@@ -30,4 +34,8 @@ public:
     uint8_t* m_samples;          // full-resolution samples
     uint8_t* m_borderedSamples;  // samples with a one-sample border
     uint8_t* m_savedRow;         // last chroma row of the previous MCU row (4:2:0)
+    // Bytes allocated for each buffer, which may exceed what a frame uses.
+    int32_t m_samplesCapacity;
+    int32_t m_borderedCapacity;
+    int32_t m_savedRowCapacity;
 };

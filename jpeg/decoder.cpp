@@ -17,10 +17,24 @@ void DeleteSlot(T*& slot) {
 
 }  // namespace
 
-CJPEGDecoder::CJPEGDecoder() { ResetFields(); }
+CJPEGDecoder::CJPEGDecoder()
+    : m_coefficients(nullptr),
+      m_rowBlocks(nullptr),
+      m_blockExtents(nullptr),
+      m_quantTables(),
+      m_dcTables(),
+      m_acTables(),
+      m_components(),
+      m_coefficientsCapacity(0),
+      m_rowBlocksCapacity(0),
+      m_blockExtentsCapacity(0) {
+    ResetFields();
+}
 
 CJPEGDecoder::~CJPEGDecoder() { ReleaseAll(); }
 
+// Every field of the frame; the tables, components and buffers the decoder
+// owns are kept (the constructor starts them empty).
 void CJPEGDecoder::ResetFields() {
     m_stream.Attach(nullptr, 0);
     m_width = 0;
@@ -58,21 +72,34 @@ void CJPEGDecoder::ResetFields() {
     m_ah = 0;
     m_dcDone = 0;
     m_acDoneCount = 0;
-    m_coefficients = nullptr;
-    m_rowBlocks = nullptr;
-    m_blockExtents = nullptr;
     m_blocksPerMcu = 1;
     for (int i = 0; i < 4; ++i) {
-        m_quantTables[i] = nullptr;
-        m_dcTables[i] = nullptr;
-        m_acTables[i] = nullptr;
-        m_components[i] = nullptr;
         m_scanComponents[i] = 0;
     }
     m_frameFrozen = 0;
     m_scanComponentCount = 0;
     m_scanCount = 0;
     m_pictureOwed = 0;
+    m_pictureWritten = false;
+    m_buffersPrepared = false;
+    m_workers = nullptr;
+}
+
+// A decoder used for frame after frame keeps its components' buffers, its
+// coefficient and block buffers and its entropy state, so that a frame no
+// larger than an earlier one allocates nothing; the tables and every field
+// describing the last frame are forgotten, so that nothing of it can change
+// the next picture.
+void CJPEGDecoder::BeginFrame() {
+    for (auto& table : m_quantTables) DeleteSlot(table);
+    for (int id = 0; id < 4; ++id) {
+        DeleteSlot(m_dcTables[id]);
+        DeleteSlot(m_acTables[id]);
+    }
+    for (CJPEGColorComponent* component : m_components) {
+        if (component != nullptr) component->ResetFields();
+    }
+    ResetFields();
 }
 
 DecoderStatus CJPEGDecoder::ReleaseAll() {
@@ -84,10 +111,13 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     for (auto& component : m_components) DeleteSlot(component);
     AlignedFree(m_coefficients);
     m_coefficients = nullptr;
+    m_coefficientsCapacity = 0;
     AlignedFree(m_rowBlocks);
     m_rowBlocks = nullptr;
+    m_rowBlocksCapacity = 0;
     AlignedFree(m_blockExtents);
     m_blockExtents = nullptr;
+    m_blockExtentsCapacity = 0;
     return DecOk;
 }
 
@@ -143,7 +173,8 @@ int32_t BytesPerPixel(int32_t model, int32_t componentCount) {
         case ColorYCbCr: return 2;  // packed 4:2:2
         case ColorRGB:
         case ColorBGR: return 3;
-        case ColorCMYK: return 4;
+        case ColorCMYK:
+        case ColorBGRA: return 4;
         default: return componentCount;
     }
 }
@@ -153,7 +184,8 @@ int32_t BytesPerPixel(int32_t model, int32_t componentCount) {
 // The conversion stage writes m_outWidth x m_outHeight pixels from planes
 // that hold the frame's size: a destination larger than the frame, rows
 // narrower than their pixels, or no destination at all would make it read or
-// write outside a buffer.
+// write outside a buffer. A negative step stores the rows upwards in memory
+// from the first row's address, as a bottom-up bitmap has them.
 DecoderStatus CJPEGDecoder::CheckOutput() const {
     if (m_mcusPerRow <= 0 || m_mcuRows <= 0) {
         return DecErrFailed;  // ParseHeaders has not produced a geometry
@@ -163,7 +195,8 @@ DecoderStatus CJPEGDecoder::CheckOutput() const {
         return DecErrFailed;
     }
     const int64_t rowBytes = int64_t(m_outWidth) * BytesPerPixel(m_outColorModel, m_componentCount);
-    if (m_outStep <= 0 || m_outStep < rowBytes) {
+    const int64_t stepBytes = m_outStep < 0 ? -int64_t{m_outStep} : int64_t{m_outStep};
+    if (stepBytes == 0 || stepBytes < rowBytes) {
         return DecErrFailed;
     }
     return DecOk;

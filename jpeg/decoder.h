@@ -8,29 +8,62 @@
 // component and working buffer it creates.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
 #include "primitives/entropy_stream.h"
+#include "primitives/memory.h"
 
+struct BgrRowKernels;
 struct HuffmanDecodeTable;
 class CJPEGColorComponent;
 class CJPEGDecoderHuffmanTable;
 class CJPEGDecoderQuantTable;
+class CWorkerPool;
 
 class CJPEGDecoder {
 public:
+    WEMB_HEAP_ALLOCATED
+
     CJPEGDecoder();
     virtual ~CJPEGDecoder();
     CJPEGDecoder(const CJPEGDecoder&) = delete;
     CJPEGDecoder& operator=(const CJPEGDecoder&) = delete;
 
+    // Makes a decoder that has decoded a frame ready for the next one, keeping
+    // its working buffers: the calling order then starts again with
+    // AttachInput.
+    void BeginFrame();
+
     DecoderStatus AttachInput(const uint8_t* data, int32_t size);
+
+    // Threads the decoder may spread the next frame's work over, besides the
+    // calling thread; null (as after construction or BeginFrame) decodes on
+    // the calling thread alone. Not owned.
+    void AttachWorkers(CWorkerPool* workers) { m_workers = workers; }
+
+    // The smallest frame whose work is shared between threads: below it,
+    // waking the workers costs more than they save.
+    static constexpr int64_t kSharedFramePixels = 128 * 1024;
+
+    // Test hook: frames of at least `pixels` pixels share their work with
+    // the threads lent (kSharedFramePixels by default), so that small test
+    // frames can take the threaded paths too.
+    static void ShareFramesFrom(int64_t pixels);
     DecoderStatus ParseHeaders(int32_t* width, int32_t* height, int32_t* componentCount,
                                int32_t* colorModel, int32_t* samplingMode);
     DecoderStatus AttachOutput(uint8_t* pixels, int32_t width, int32_t step, int32_t height,
                                int32_t channels, int32_t colorModel);
     DecoderStatus DecodeImage();
+
+    // Whether DecodeImage wrote the picture into the destination; a frame
+    // whose colour model has no conversion into it leaves it untouched.
+    bool WrotePicture() const { return m_pictureWritten; }
+
+    // Whether the frame's colour model, as the header pass decided it,
+    // converts into B, G, R destinations (ColorBGR, ColorBGRA).
+    bool ConvertsToBgr() const;
 
 private:
     friend struct DecoderInspector;  // white-box access for the tests
@@ -81,12 +114,36 @@ private:
     DecoderStatus HandleRestartBoundary();
 
     // Up-sampling and colour conversion (color_stage.cpp).
+    enum class RowConversion { None, Grey, Rgb, Ycc, Cmyk, Ycck };
+    struct PlaneView {
+        const uint8_t* base;
+        ptrdiff_t step;
+    };
+    // The planes of a frame's conversion, for the tasks that share it.
+    struct ConvertJob {
+        CJPEGDecoder* decoder;
+        PlaneView views[4];
+    };
+    static constexpr int32_t kRowsPerChunk = 16;
+    DecoderStatus OutputMcuRow(int32_t mcuRow);
+    DecoderStatus OutputFrame();
+    void PrepareMcuRowBorders(int32_t mcuRow);
+    void PrepareFrameBorders();
+    int32_t BandRowsInOutput(int32_t mcuRow);
+    RowConversion ChooseRowConversion() const;
+    RowConversion BgrConversion() const;
+    bool ConvertsFromFullPlanes(RowConversion conversion) const;
+    void ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* views, const uint8_t** row, int32_t r,
+                       const CJPEGColorComponent& chroma, uint8_t* dst) const;
+    void ConvertRowsToBgr(const PlaneView* views, int32_t first, int32_t rows, int32_t firstLine);
     DecoderStatus UpsampleMcuRow(int32_t mcuRow);
     DecoderStatus ConvertMcuRow(int32_t mcuRow);
     DecoderStatus UpsampleFrame();
     DecoderStatus ConvertFrame();
-    DecoderStatus ConvertRows(uint8_t* const* planes, uint8_t* dst, int32_t rows,
+    DecoderStatus ConvertRows(uint8_t* const* planes, int32_t firstLine, int32_t rows,
                               bool allowPacked);
+    DecoderStatus ConvertRowsDown(uint8_t* const* planes, int32_t firstLine, int32_t rows,
+                                  bool allowPacked);
 
     // Progressive scans (progressive_scan.cpp).
     DecoderStatus DecodeProgressiveScan();
@@ -97,6 +154,10 @@ private:
     DecoderStatus VisitComponentBlocks(int32_t componentIndex, VisitRun&& visit);
     DecoderStatus RestartIfDue();
     DecoderStatus ReconstructFrame();
+    void ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables);
+    int32_t ParticipantsFor(int64_t pixels);
+    static int32_t ReconstructRowTask(void* context, int32_t row);
+    static int32_t ConvertRowsTask(void* context, int32_t chunk);
     int32_t ComponentBlockOffset(int32_t component) const;
     int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
@@ -155,4 +216,10 @@ private:
     int32_t m_scanComponentCount;
     int32_t m_scanCount;          // progressive scans met in the data pass
     int32_t m_pictureOwed;        // a progressive picture is to be built at EOI
+    bool m_pictureWritten;        // a conversion wrote into the destination
+    bool m_buffersPrepared;       // the frame's first scan has sized the buffers
+    CWorkerPool* m_workers;       // threads lent for the frame, or null
+    int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
+    int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
+    int32_t m_blockExtentsCapacity;  // bytes allocated for m_blockExtents
 };

@@ -28,6 +28,7 @@ enum ColorModel : int32_t {
     ColorYCbCr = 4,
     ColorCMYK = 5,
     ColorYCCK = 6,
+    ColorBGRA = 7,  // destinations only: B, G, R and a fourth byte of 255
 };
 
 // Sampling structure of a frame.

@@ -126,20 +126,20 @@ DecoderStatus CJPEGDecoder::HandleScan() {
     if (!m_progressive) {
         return DecodeSequentialScan();
     }
-    // A progressive scan that fails is not the end of the frame: the picture
-    // is owed from the coefficients gathered so far and the loop goes on.
+    // A progressive scan that fails is not the end of the frame: the loop goes
+    // on with the next marker. Whatever the scans brought, complete or not,
+    // failed part-way or not, the frame owes the picture of every coefficient
+    // decoded, built once when the frame ends.
     // Scans beyond any number a frame can use are not decoded at all, so that
     // a small stream cannot make the decoder work through thousands of them.
-    const DecoderStatus scanStatus =
-        ++m_scanCount > kMaxProgressiveScans ? DecErrFailed : DecodeProgressiveScan();
+    if (++m_scanCount <= kMaxProgressiveScans) {
+        DecodeProgressiveScan();
+    }
     m_acDoneCount = 0;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         if (m_components[i]->m_acDone) ++m_acDoneCount;
     }
-    const bool complete = m_dcDone && m_acDoneCount == m_componentCount;
-    if (scanStatus != DecOk || complete) {
-        m_pictureOwed = 1;
-    }
+    m_pictureOwed = 1;
     return DecOk;
 }
 
@@ -150,11 +150,9 @@ DecoderStatus CJPEGDecoder::HandleScan() {
 DecoderStatus CJPEGDecoder::ProduceOwedPicture() {
     if (!m_pictureOwed) return DecOk;
     m_pictureOwed = 0;
-    DecoderStatus status = ReconstructFrame();
+    const DecoderStatus status = ReconstructFrame();
     if (status != DecOk) return status;
-    status = UpsampleFrame();
-    if (status != DecOk) return status;
-    return ConvertFrame();
+    return OutputFrame();
 }
 
 DecoderStatus CJPEGDecoder::ReadFrameHeader() { return ReadAnyFrameHeader(false); }
@@ -204,11 +202,14 @@ DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
     // built through.
     const DecoderStatus owed = ProduceOwedPicture();
     if (owed != DecOk) return owed;
+    // A component object is reused with its buffers; only its fields are new.
     for (int32_t i = 0; i < count; ++i) {
-        delete m_components[i];
-        m_components[i] = new (std::nothrow) CJPEGColorComponent;
+        if (m_components[i] == nullptr) {
+            m_components[i] = new (std::nothrow) CJPEGColorComponent;
+            if (m_components[i] == nullptr) return DecErrFailed;
+        }
         CJPEGColorComponent* component = m_components[i];
-        if (component == nullptr) return DecErrFailed;
+        component->ResetFields();
         component->m_componentId = fields[i].id;
         component->m_hBlocks = fields[i].h;
         component->m_vBlocks = fields[i].v;

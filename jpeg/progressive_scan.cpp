@@ -6,11 +6,13 @@
 // H x V over the frame's components); inside an MCU the components follow in
 // frame order, each with its V rows of H blocks.
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "primitives/huffman.h"
 #include "primitives/idct.h"
 #include "primitives/progressive_huffman.h"
@@ -178,38 +180,79 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, VisitRu
     return DecOk;
 }
 
+namespace {
+
+std::atomic<int64_t> g_sharedFramePixels{CJPEGDecoder::kSharedFramePixels};
+
+}  // namespace
+
+void CJPEGDecoder::ShareFramesFrom(int64_t pixels) {
+    g_sharedFramePixels.store(pixels, std::memory_order_relaxed);
+}
+
+// The threads worth using for `pixels` pixels of work: the calling thread
+// alone for a frame too small to repay waking others.
+int32_t CJPEGDecoder::ParticipantsFor(int64_t pixels) {
+    if (m_workers == nullptr || pixels < g_sharedFramePixels.load(std::memory_order_relaxed)) return 1;
+    return m_workers->Start();
+}
+
+namespace {
+
+// What the row tasks of a progressive frame share.
+struct FrameRowsJob {
+    CJPEGDecoder* decoder;
+    const uint16_t* const* quantTables;
+};
+
+}  // namespace
+
+// The MCU rows are reconstructed on every thread lent, each row into its own
+// lines of the planes.
 DecoderStatus CJPEGDecoder::ReconstructFrame() {
-    const int32_t step = m_paddedWidth;
     const uint16_t* quantTables[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         quantTables[i] = QuantTableOf(*m_components[i]);
         if (quantTables[i] == nullptr) return DecErrFailed;
     }
-    for (int32_t row = 0; row < m_mcuRows; ++row) {
-        for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-            const int16_t* block = McuBlocks(row, column);
-            for (int32_t i = 0; i < m_componentCount; ++i) {
-                const CJPEGColorComponent& component = *m_components[i];
-                const uint16_t* quantTable = quantTables[i];
-                const int32_t h = component.m_hBlocks;
-                const int32_t v = component.m_vBlocks;
-                // One border row above and one border column to the left of
-                // half-resolution chroma.
-                uint8_t* origin = component.m_borderedSamples;
-                if (component.m_vUpsample == 2) origin += step;
-                if (component.m_hUpsample == 2) origin += 1;
-                for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
-                    const ptrdiff_t line = static_cast<ptrdiff_t>(row * v + blockRow) * 8;
-                    uint8_t* base = origin + line * step + static_cast<ptrdiff_t>(column) * h * 8;
-                    for (int32_t blockColumn = 0; blockColumn < h; ++blockColumn) {
-                        if (ReconstructBlock(block, base + blockColumn * 8, step, quantTable) < 0) {
-                            return DecErrFailed;
-                        }
-                        block += kBlockCoefficients;
-                    }
+    FrameRowsJob job = {this, quantTables};
+    if (ParticipantsFor(int64_t{m_width} * m_height) > 1) {
+        m_workers->ParallelFor(m_mcuRows, ReconstructRowTask, &job);
+    } else {
+        for (int32_t row = 0; row < m_mcuRows; ++row) ReconstructMcuRow(row, quantTables);
+    }
+    return DecOk;
+}
+
+int32_t CJPEGDecoder::ReconstructRowTask(void* context, int32_t row) {
+    const FrameRowsJob& job = *static_cast<const FrameRowsJob*>(context);
+    job.decoder->ReconstructMcuRow(row, job.quantTables);
+    return 0;
+}
+
+void CJPEGDecoder::ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables) {
+    const int32_t step = m_paddedWidth;
+    for (int32_t column = 0; column < m_mcusPerRow; ++column) {
+        const int16_t* block = McuBlocks(row, column);
+        for (int32_t i = 0; i < m_componentCount; ++i) {
+            const CJPEGColorComponent& component = *m_components[i];
+            const uint16_t* quantTable = quantTables[i];
+            const int32_t h = component.m_hBlocks;
+            const int32_t v = component.m_vBlocks;
+            // One border row above and one border column to the left of
+            // half-resolution chroma.
+            uint8_t* origin = component.m_borderedSamples;
+            if (component.m_vUpsample == 2) origin += step;
+            if (component.m_hUpsample == 2) origin += 1;
+            for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
+                const ptrdiff_t line = static_cast<ptrdiff_t>(row * v + blockRow) * 8;
+                uint8_t* base = origin + line * step + static_cast<ptrdiff_t>(column) * h * 8;
+                for (int32_t blockColumn = 0; blockColumn < h; ++blockColumn) {
+                    // The arguments are all valid: it cannot fail.
+                    ReconstructBlock(block, base + blockColumn * 8, step, quantTable);
+                    block += kBlockCoefficients;
                 }
             }
         }
     }
-    return DecOk;
 }

@@ -12,11 +12,17 @@ namespace {
 
 constexpr int64_t kBlockBytes = 64 * sizeof(int16_t);
 
-// Allocates `size` bytes into `slot` unless the slot is filled already.
-bool AllocateOnce(uint8_t*& slot, int64_t size) {
-    if (slot == nullptr) {
-        slot = static_cast<uint8_t*>(AlignedAlloc(static_cast<int32_t>(size)));
+// Makes `slot` hold at least `size` bytes: a buffer already that large (from
+// an earlier scan or frame) is kept, a smaller one replaced. What it holds is
+// not kept.
+template <typename T>
+bool Reserve(T*& slot, int32_t& capacity, int64_t size) {
+    if (slot != nullptr && capacity >= size) {
+        return true;
     }
+    AlignedFree(slot);
+    slot = static_cast<T*>(AlignedAlloc(static_cast<int32_t>(size)));
+    capacity = slot != nullptr ? static_cast<int32_t>(size) : 0;
     return slot != nullptr;
 }
 
@@ -101,30 +107,40 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     }
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent* component = m_components[i];
-        if (sizes.bordered[i] != 0 && !AllocateOnce(component->m_borderedSamples, sizes.bordered[i])) {
+        if (sizes.bordered[i] != 0 &&
+            !Reserve(component->m_borderedSamples, component->m_borderedCapacity, sizes.bordered[i])) {
             return DecErrFailed;
         }
-        if (!AllocateOnce(component->m_samples, sizes.samples[i])) {
+        if (!Reserve(component->m_samples, component->m_samplesCapacity, sizes.samples[i])) {
             return DecErrFailed;
         }
-        if (sizes.savedRow != 0 && !AllocateOnce(component->m_savedRow, sizes.savedRow)) {
+        if (sizes.savedRow != 0 &&
+            !Reserve(component->m_savedRow, component->m_savedRowCapacity, sizes.savedRow)) {
             return DecErrFailed;
         }
     }
     if (m_progressive) {
-        // The coefficients start at zero: every scan adds to them.
-        if (m_coefficients == nullptr) {
-            m_coefficients = static_cast<int16_t*>(
-                AlignedAllocZeroed(static_cast<int32_t>(sizes.coefficients)));
-            if (m_coefficients == nullptr) return DecErrFailed;
+        // The coefficients start at zero in every frame: every scan adds to
+        // them.
+        if (!m_buffersPrepared) {
+            if (m_coefficients != nullptr && m_coefficientsCapacity >= sizes.coefficients) {
+                ZeroBytes(m_coefficients, static_cast<int32_t>(sizes.coefficients));
+            } else {
+                AlignedFree(m_coefficients);
+                m_coefficients = static_cast<int16_t*>(
+                    AlignedAllocZeroed(static_cast<int32_t>(sizes.coefficients)));
+                m_coefficientsCapacity = m_coefficients != nullptr ? static_cast<int32_t>(sizes.coefficients) : 0;
+                if (m_coefficients == nullptr) return DecErrFailed;
+            }
         }
     } else {
         m_blocksPerMcu = sizes.blocksPerMcu;
-        uint8_t* rowBlocks = reinterpret_cast<uint8_t*>(m_rowBlocks);
-        if (!AllocateOnce(rowBlocks, sizes.rowBlocks)) return DecErrFailed;
-        m_rowBlocks = reinterpret_cast<int16_t*>(rowBlocks);
-        if (!AllocateOnce(m_blockExtents, sizes.rowBlocks / kBlockBytes)) return DecErrFailed;
+        if (!Reserve(m_rowBlocks, m_rowBlocksCapacity, sizes.rowBlocks)) return DecErrFailed;
+        if (!Reserve(m_blockExtents, m_blockExtentsCapacity, sizes.rowBlocks / kBlockBytes)) {
+            return DecErrFailed;
+        }
     }
+    m_buffersPrepared = true;
     return DecOk;
 }
 

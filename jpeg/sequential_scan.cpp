@@ -119,11 +119,7 @@ DecoderStatus CJPEGDecoder::InverseTransformRow(int16_t* blocks, int32_t mcuRow)
             }
         }
     }
-    if (m_samplingMode != SamplingFull) {
-        const DecoderStatus status = UpsampleMcuRow(mcuRow);
-        if (status != DecOk) return status;
-    }
-    return ConvertMcuRow(mcuRow);
+    return OutputMcuRow(mcuRow);
 }
 
 DecoderStatus CJPEGDecoder::HandleRestartBoundary() {

@@ -1,10 +1,20 @@
 #include "primitives/progressive_huffman.h"
 
 #include "primitives/bit_reader.h"
-#include "primitives/simd.h"
+#include "primitives/kernels.h"
+#include "primitives/scalar_kernels.h"
 
 namespace hi = huffman_internal;
 using huffman_internal::Wrap16;
+
+// The kernel behind the band refinement's mask of non-zero history.
+uint64_t NonZeroMaskScalar(const int16_t* block) {
+    uint64_t mask = 0;
+    for (int32_t p = 0; p < 64; ++p) {
+        mask |= static_cast<uint64_t>(block[p] != 0) << p;
+    }
+    return mask;
+}
 
 namespace {
 
@@ -216,44 +226,11 @@ constexpr ZigZagBits MakeZigZagBits() {
 
 constexpr ZigZagBits kZigZagBits = MakeZigZagBits();
 
-// Bit p set for each natural position p whose coefficient is non-zero.
-WEMB_ALWAYS_INLINE uint64_t NonZeroNaturalScalar(const int16_t* block) {
-    uint64_t mask = 0;
-    for (int32_t p = 0; p < 64; ++p) {
-        mask |= static_cast<uint64_t>(block[p] != 0) << p;
-    }
-    return mask;
-}
-
-#if WEMB_HAVE_SSE2
-// The same eight rows at a time: a signed pack keeps zero and non-zero apart,
-// a byte compare and movemask give 16 flags per pair of rows.
-WEMB_SSE2_ENTRY uint64_t NonZeroNaturalSse2(const int16_t* block) {
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t zeros = 0;
-    for (int32_t pair = 0; pair < 4; ++pair) {
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * pair));
-        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * pair + 8));
-        const int32_t flags = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(first, second), zero));
-        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(flags)) << (16 * pair);
-    }
-    return ~zeros;
-}
-#endif
-
 // Bit k set for each zig-zag index k of ss..se whose coefficient has a
 // non-zero history. Built without branches on the coefficients, whose being
 // zero or not is as good as random.
 WEMB_ALWAYS_INLINE uint64_t NonZeroHistory(const int16_t* block, int32_t ss, int32_t se) {
-    uint64_t natural;
-#if WEMB_HAVE_SSE2
-    if (CpuHasSse2()) {
-        natural = NonZeroNaturalSse2(block);
-    } else
-#endif
-    {
-        natural = NonZeroNaturalScalar(block);
-    }
+    uint64_t natural = ActiveKernels().nonZeroMask(block);
     uint64_t zigZag = 0;
 #if defined(__GNUC__)
 #pragma GCC unroll 8

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: both Windows DLLs (cross-compiled),
 # the Linux build with its tests (the DLL inspection and the Wine host test
-# included), and the same tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer. Installs the Debian packages it needs first.
+# included), the same tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the tests of the worker threads (label
+# `threads`) under ThreadSanitizer. Installs the Debian packages it needs
+# first.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 scripts/install-deps.sh
 jobs=$(nproc)
 
-for preset in win32 win64 default sanitize; do
+for preset in win32 win64 default sanitize tsan; do
   echo "== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
@@ -21,3 +23,5 @@ echo "== tests"
 ctest --preset default -j "$jobs"
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset sanitize -j "$jobs"
+echo "== threaded tests under ThreadSanitizer"
+ctest --preset tsan -j "$jobs"

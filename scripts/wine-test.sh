@@ -5,7 +5,10 @@
 # through the compression manager. Unless told otherwise it also decodes a
 # JPEG frame with ICDecompress and plays samples/forest-pan.avi through
 # Wine's own AVI reader, and compares every picture bit for bit with the
-# Linux host's (tools/wemb-decode --raw), which this script runs first.
+# Linux host's (tools/wemb-decode --raw), which this script runs first on one
+# thread; it then decodes the frame through many instances opened and closed
+# in turn and checks that they leave no thread or handle behind. Under Wine
+# the codec decodes with worker threads.
 #
 # Environment:
 #   WEMB_WIN64_DIR     the win64 build directory (default: build/win64 of this tree)
@@ -15,6 +18,8 @@
 #                      system32 and `reg add` the Drivers32 value), "inf"
 #                      (resources/wemb.inf through setupapi) or "reg" (copy,
 #                      then import resources/wemb.reg with regedit)
+#   WEMB_THREADS       threads per codec instance under Wine (default 4; more
+#                      than one, so that the worker threads take part)
 #   WEMB_REQUIRE_WINDOWS when 1, a missing Wine, win64 build or wemb-decode
 #                      fails the run instead of skipping it
 #   WINE, WINESERVER   the Wine loader and server (default: Debian's wine64)
@@ -29,6 +34,7 @@ build=${WEMB_WIN64_DIR:-$here/build/win64}
 decode=${WEMB_DECODE:-$here/build/default/tools/wemb-decode}
 pictures=${WEMB_WINE_PICTURES:-1}
 install=${WEMB_WINE_INSTALL:-copy}
+threads=${WEMB_THREADS:-4}
 
 unavailable() {
     echo "wine-test: $*"
@@ -57,8 +63,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/wemb-wine.XXXXXX") || exit 1
 prefix=$work/prefix
 mkdir "$prefix" || exit 1
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all}
-# No .NET or Gecko installers, and no menu entries in the user's desktop.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No .NET or Gecko installers, no menu entries in the user's desktop, and no
+# debugger: a crash ends the host at once instead of at the timeout.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
 trap '"$wineserver" -k &>/dev/null; "$wineserver" -w &>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
@@ -73,8 +80,8 @@ host_arguments=()
 if [ "$pictures" = 1 ]; then
     frame=$here/testdata/ycc420_227x149_q85.jpg
     clip=$here/samples/forest-pan.avi
-    if ! { "$decode" -q --raw "$frame" >"$work/frame.raw" &&
-           "$decode" -q -j 2 --raw "$clip" >"$work/clip.raw"; } 2>"$work/decode.log"; then
+    if ! { WEMB_THREADS=1 "$decode" -q --raw "$frame" >"$work/frame.raw" &&
+           WEMB_THREADS=1 "$decode" -q -j 2 --raw "$clip" >"$work/clip.raw"; } 2>"$work/decode.log"; then
         cat "$work/decode.log"
         echo "wine-test: the Linux host ($decode) failed to make the reference pictures"
         exit 1
@@ -130,4 +137,4 @@ if [ $? -ne 0 ] || [ ! -f "$system32/wemb.dll" ]; then
 fi
 
 # A hung host must not hang the test run.
-timeout --kill-after=10 300 "$wine" "$build/vfw_host.exe" "${host_arguments[@]}"
+WEMB_THREADS=$threads timeout --kill-after=10 300 "$wine" "$build/vfw_host.exe" "${host_arguments[@]}"

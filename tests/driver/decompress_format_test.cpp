@@ -8,6 +8,7 @@
 #include "driver/driver.h"
 #include "support/bitmap_header.h"
 #include "support/libjpeg_reference.h"
+#include "support/reference_decoder.h"
 
 namespace {
 
@@ -26,31 +27,82 @@ LRESULT GetFormat(const BITMAPINFOHEADER* input, BITMAPINFOHEADER* output) {
     return Send(ICM_DECOMPRESS_GET_FORMAT, input, output);
 }
 
-TEST(DecompressQuery, AcceptsWembInputAndSameSize24BitBottomUpOutput) {
+TEST(DecompressQuery, AcceptsWembInputAloneOrWithTheOutputItWrites) {
     const BITMAPINFOHEADER input = BitmapHeader(640, 480, kWemb);
     EXPECT_EQ(Query(nullptr, nullptr), ICERR_ERROR);
+    EXPECT_EQ(Send(ICM_DECOMPRESS_BEGIN, nullptr, nullptr), ICERR_ERROR);
     EXPECT_EQ(Query(&input, nullptr), ICERR_OK);
     BITMAPINFOHEADER output = BitmapHeader(640, 480, BI_RGB);
-    EXPECT_EQ(Query(&input, &output), ICERR_OK);
     // Fields the query does not look at.
     output.biPlanes = 7;
     output.biSize = 12;
-    output.biSizeImage = 1;
     BITMAPINFOHEADER noDepth = input;
     noDepth.biBitCount = 0;
     EXPECT_EQ(Query(&noDepth, &output), ICERR_OK);
+}
 
+// A host may send BEGIN and DECOMPRESS without a query. All three messages
+// accept the same outputs, and DECOMPRESS writes nothing into a buffer whose
+// header it refuses: each buffer below is exactly as large as its header
+// promises, so that AddressSanitizer sees any byte written beyond it.
+TEST(DecompressFormats, QueryBeginAndDecompressRefuseTheSameOutputsAndWriteNothing) {
+    const std::vector<uint8_t> frame = wemb_test::Testdata("ycc420_33x17_q85.jpg");
+    BITMAPINFOHEADER input = BitmapHeader(33, 17, kWemb);
+    input.biSizeImage = static_cast<DWORD>(frame.size());
+    const DWORD rowBytes24 = 100;  // 33 x 3 rounded up to 4
+    const auto sized = [](BITMAPINFOHEADER header, DWORD sizeImage) {
+        header.biSizeImage = sizeImage;
+        return header;
+    };
     const struct {
         const char* what;
         BITMAPINFOHEADER output;
-    } refused[] = {
-        {"32-bit", BitmapHeader(640, 480, BI_RGB, 32)},
-        {"BI_BITFIELDS", BitmapHeader(640, 480, 3)},
-        {"top-down", BitmapHeader(640, -480, BI_RGB)},
-        {"narrower", BitmapHeader(639, 480, BI_RGB)},
-        {"shorter", BitmapHeader(640, 479, BI_RGB)},
+        LRESULT answer;
+    } cases[] = {
+        {"24-bit, no size", BitmapHeader(33, 17, BI_RGB), ICERR_OK},
+        {"24-bit, exact size", sized(BitmapHeader(33, 17, BI_RGB), rowBytes24 * 17), ICERR_OK},
+        {"24-bit, larger buffer", sized(BitmapHeader(33, 17, BI_RGB), rowBytes24 * 17 + 5), ICERR_OK},
+        {"24-bit, one byte short", sized(BitmapHeader(33, 17, BI_RGB), rowBytes24 * 17 - 1), ICERR_BADFORMAT},
+        {"32-bit", BitmapHeader(33, 17, BI_RGB, 32), ICERR_OK},
+        {"32-bit, exact size", sized(BitmapHeader(33, 17, BI_RGB, 32), 33 * 4 * 17), ICERR_OK},
+        {"32-bit, one byte short", sized(BitmapHeader(33, 17, BI_RGB, 32), 33 * 4 * 17 - 1), ICERR_BADFORMAT},
+        {"24-bit top-down", BitmapHeader(33, -17, BI_RGB), ICERR_OK},
+        {"32-bit top-down", BitmapHeader(33, -17, BI_RGB, 32), ICERR_OK},
+        {"top-down, one byte short", sized(BitmapHeader(33, -17, BI_RGB), rowBytes24 * 17 - 1), ICERR_BADFORMAT},
+        {"top-down, shorter", BitmapHeader(33, -16, BI_RGB), ICERR_BADFORMAT},
+        {"16-bit", BitmapHeader(33, 17, BI_RGB, 16), ICERR_BADFORMAT},
+        {"8-bit", BitmapHeader(33, 17, BI_RGB, 8), ICERR_BADFORMAT},
+        {"1-bit", BitmapHeader(33, 17, BI_RGB, 1), ICERR_BADFORMAT},
+        {"BI_BITFIELDS 16", BitmapHeader(33, 17, 3, 16), ICERR_BADFORMAT},
+        {"BI_BITFIELDS 32", BitmapHeader(33, 17, 3, 32), ICERR_BADFORMAT},
+        {"48-bit", BitmapHeader(33, 17, BI_RGB, 48), ICERR_BADFORMAT},
+        {"wemb", BitmapHeader(33, 17, kWemb), ICERR_BADFORMAT},
+        {"narrower", BitmapHeader(32, 17, BI_RGB), ICERR_BADFORMAT},
+        {"wider", BitmapHeader(34, 17, BI_RGB), ICERR_BADFORMAT},
+        {"shorter", BitmapHeader(33, 16, BI_RGB), ICERR_BADFORMAT},
+        {"taller", BitmapHeader(33, 18, BI_RGB), ICERR_BADFORMAT},
     };
-    for (const auto& bad : refused) EXPECT_EQ(Query(&input, &bad.output), ICERR_BADFORMAT) << bad.what;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Query(&input, &c.output), c.answer);
+        EXPECT_EQ(Send(ICM_DECOMPRESS_BEGIN, &input, &c.output), c.answer);
+        const LONG rows = c.output.biHeight < 0 ? -c.output.biHeight : c.output.biHeight;
+        const DWORD promised = c.output.biSizeImage != 0
+                                   ? c.output.biSizeImage
+                                   : static_cast<DWORD>(RowStep(c.output.biWidth, c.output.biBitCount) * rows);
+        std::vector<uint8_t> pixels(promised, 0x33);
+        ICDECOMPRESS job = {};
+        job.lpbiInput = &input;
+        job.lpInput = const_cast<uint8_t*>(frame.data());
+        BITMAPINFOHEADER output = c.output;
+        job.lpbiOutput = &output;
+        job.lpOutput = pixels.data();
+        EXPECT_EQ(Send(ICM_DECOMPRESS, &job, reinterpret_cast<void*>(sizeof(job))), c.answer);
+        if (c.answer != ICERR_OK) {
+            EXPECT_EQ(pixels, std::vector<uint8_t>(promised, 0x33)) << "a refused frame writes nothing";
+        }
+        EXPECT_EQ(Send(ICM_DECOMPRESS_END, nullptr, nullptr), ICERR_OK);
+    }
 }
 
 TEST(DecompressGetFormat, ReportsItsSizeThenOffersSameSize24BitRgb) {
@@ -86,8 +138,11 @@ TEST(DecompressFormats, InputsThatCannotBeDecodedAreRefused) {
     std::memset(&output, 0xEE, sizeof(output));
     std::memcpy(&untouched, &output, sizeof(output));
     EXPECT_EQ(GetFormat(nullptr, &output), ICERR_BADFORMAT);
-    // No top-down or empty compressed bitmap, and no picture of 4 GiB or more.
-    for (auto size : {std::pair<LONG, LONG>{640, -480}, {0, 480}, {-640, 480}, {640, 0}, {65535, 21846}}) {
+    // No top-down or empty compressed bitmap, no side longer than a JPEG
+    // frame's, and no picture of 4 GiB or more. 1431655766 is the first width
+    // whose 24-bit row step would wrap in 32 bits (to 4 bytes).
+    for (auto size : {std::pair<LONG, LONG>{640, -480}, {0, 480}, {-640, 480}, {640, 0}, {65535, 21846},
+                      {65536, 1}, {1, 65536}, {1431655765, 1000}, {1431655766, 1000}, {0x7FFFFFFF, 1}}) {
         const BITMAPINFOHEADER input = BitmapHeader(size.first, size.second, kWemb);
         EXPECT_EQ(GetFormat(&input, &output), ICERR_BADFORMAT) << size.first << " x " << size.second;
         EXPECT_EQ(Query(&input, nullptr), ICERR_BADFORMAT) << size.first << " x " << size.second;
@@ -110,19 +165,22 @@ TEST(DecompressFrame, RefusesMissingPointersAndBytesThatHoldNoJpegStream) {
     BITMAPINFOHEADER input = BitmapHeader(4, 4, kWemb);
     input.biSizeImage = static_cast<DWORD>(frame.size());
     ICDECOMPRESS job = {};
+    BITMAPINFOHEADER output = BitmapHeader(4, 4, BI_RGB);
     job.lpbiInput = &input;
     job.lpInput = frame.data();
+    job.lpbiOutput = &output;
     job.lpOutput = pixels.data();
     const std::vector<uint8_t> zeros(frame.size(), 0);
-    ICDECOMPRESS noFormat = job, noFrame = job, noPixels = job, noJpeg = job;
+    ICDECOMPRESS noFormat = job, noOutputFormat = job, noFrame = job, noPixels = job, noJpeg = job;
     noFormat.lpbiInput = nullptr;
+    noOutputFormat.lpbiOutput = nullptr;
     noFrame.lpInput = nullptr;
     noPixels.lpOutput = nullptr;
     noJpeg.lpInput = const_cast<uint8_t*>(zeros.data());
     const auto decompress = [](const ICDECOMPRESS* request) {
         return Send(ICM_DECOMPRESS, request, reinterpret_cast<void*>(sizeof(*request)));
     };
-    for (const ICDECOMPRESS* bad : {static_cast<ICDECOMPRESS*>(nullptr), &noFormat, &noFrame, &noPixels, &noJpeg}) {
+    for (const ICDECOMPRESS* bad : {static_cast<ICDECOMPRESS*>(nullptr), &noFormat, &noOutputFormat, &noFrame, &noPixels, &noJpeg}) {
         EXPECT_EQ(decompress(bad), ICERR_BADFORMAT);
     }
     EXPECT_EQ(pixels, std::vector<uint8_t>(pixels.size(), 0x33));

@@ -23,6 +23,8 @@
 
 #include "support/codec_decode.h"
 #include "support/reference_decoder.h"
+#include "platform/worker_pool.h"
+#include "support/process_counts.h"
 #include "support/simd_levels.h"
 
 namespace {
@@ -33,7 +35,7 @@ constexpr int kCuts = 32;
 constexpr int kChangedBytes = 96;
 
 // Where the decoder writes the rows of a frame that fails part-way.
-constexpr bool kFailingFramesBottomUp = false;
+constexpr bool kFailingFramesBottomUp = true;
 
 uint64_t Fnv1a(uint64_t hash, const uint8_t* bytes, size_t size) {
     for (size_t i = 0; i < size; ++i) {
@@ -95,18 +97,28 @@ struct StreamDigests {
     uint64_t damaged = 0;  // all damaged versions, status and buffer, in order
 };
 
-StreamDigests DigestStream(const std::string& name) {
+StreamDigests DigestStream(const std::string& name, DWORD_PTR instance = 1) {
     const std::vector<uint8_t> bytes = Testdata(name);
     int32_t width = 0, height = 0;
     EXPECT_TRUE(ProbeJpegSize(bytes.data(), bytes.size(), &width, &height)) << name;
     StreamDigests digests;
-    const CodecResult intact = DecodeWithCodec(bytes, width, height);
+    const CodecResult intact = DecodeWithCodec(bytes, width, height, 0, instance);
     digests.intactStatus = intact.status;
     digests.intact = DigestOf(intact);
+    // WEMB_DIGEST_DETAIL=NAME prints each damaged version's status and
+    // digest, to find which one changed.
+    const char* detail = std::getenv("WEMB_DIGEST_DETAIL");
     uint64_t damaged = kFnvOffset;
+    int index = 0;
     for (const std::vector<uint8_t>& version : DamagedVersions(name, bytes)) {
-        const uint64_t one = DigestOf(DecodeWithCodec(version, width, height));
+        const CodecResult result = DecodeWithCodec(version, width, height, 0, instance);
+        const uint64_t one = DigestOf(result);
+        if (detail != nullptr && name == detail) {
+            std::printf("%s version %d: status %ld, digest %016llx\n", name.c_str(), index,
+                        static_cast<long>(result.status), static_cast<unsigned long long>(one));
+        }
         damaged = Fnv1a(damaged, reinterpret_cast<const uint8_t*>(&one), sizeof(one));
+        ++index;
     }
     digests.damaged = damaged;
     return digests;
@@ -145,6 +157,28 @@ TEST(OutputDigests, EveryStreamIntactAndDamagedGivesTheRecordedBuffer) {
         const auto found = recorded.find(name);
         ASSERT_NE(found, recorded.end()) << name << " has no recorded digest";
         ForEachSimdLevel([&] { EXPECT_EQ(FormatLine(name, DigestStream(name)), found->second); });
+    }
+}
+
+// The same through driver instances whose frames are shared between 2, 3
+// and 8 threads, whatever their size: a damaged frame fails with the same
+// status and leaves the same rows on every thread count.
+TEST(OutputDigests, EveryThreadCountGivesTheRecordedBuffers) {
+    const std::map<std::string, std::string> recorded = ReadRecorded();
+    ASSERT_FALSE(recorded.empty()) << "no digests in " << DigestPath();
+    struct ShareEveryFrame {
+        ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(0); }
+        ~ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels); }
+    } shareEveryFrame;
+    for (int threads : {2, 3, 8}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        const ScopedEnvironment setting(kThreadsVariable, std::to_string(threads).c_str());
+        const DWORD_PTR instance = static_cast<DWORD_PTR>(DriverProc(0, nullptr, DRV_OPEN, 0, 0));
+        ASSERT_NE(instance, 0u);
+        for (const std::string& name : ListTestdata()) {
+            EXPECT_EQ(FormatLine(name, DigestStream(name, instance)), recorded.at(name));
+        }
+        DriverProc(instance, nullptr, DRV_CLOSE, 0, 0);
     }
 }
 

@@ -1,7 +1,6 @@
 // Progressive frames: when the picture appears, and what a failing scan does.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -49,21 +48,6 @@ std::vector<Scan> FindScans(const std::vector<uint8_t>& bytes, size_t* component
     return scans;
 }
 
-// Whether the scans up to `count` hold, for every component, the DC
-// coefficients and an AC scan at full precision.
-bool PictureComplete(const std::vector<Scan>& scans, size_t count, size_t components) {
-    std::set<uint8_t> dc, ac;
-    for (size_t k = 0; k < count; ++k) {
-        if (scans[k].al != 0) continue;
-        if (scans[k].ss == 0) {
-            dc.insert(scans[k].ids.begin(), scans[k].ids.end());
-        } else {
-            ac.insert(scans[k].ids.back());
-        }
-    }
-    return dc.size() == components && ac.size() == components;
-}
-
 std::vector<uint8_t> CutBeforeScan(const std::vector<uint8_t>& bytes, const std::vector<Scan>& scans,
                                    size_t kept) {
     if (kept >= scans.size()) return bytes;
@@ -89,24 +73,23 @@ const char* const kProgressiveStreams[] = {
     "ycc422_prog_227x149_q85.jpg",        "ycc420_prog_rst1mcu_64x48_q85.jpg",
 };
 
-TEST(Progressive, ThePictureAppearsOnceEveryCoefficientHasArrived) {
+// The picture of a progressive frame shows every coefficient decoded when the
+// frame ends, whether or not every scan arrived: cut after any number of
+// scans, the frame gives the picture libjpeg-turbo gives of the same scans.
+TEST(Progressive, EveryPrefixOfTheScansGivesThePictureOfItsCoefficients) {
     for (const char* name : kProgressiveStreams) {
         std::vector<uint8_t> bytes = Testdata(name);
         size_t components = 0;
         const std::vector<Scan> scans = FindScans(bytes, &components);
         ASSERT_GE(scans.size(), 2u) << name;
-        bool appeared = false;
         for (size_t kept = 1; kept <= scans.size(); ++kept) {
             SCOPED_TRACE(std::string(name) + ", scans kept: " + std::to_string(kept));
             const std::vector<uint8_t> stream = CutBeforeScan(bytes, scans, kept);
             const CodecResult ours = DecodeWithCodec(stream);
             ASSERT_EQ(ours.status, ICERR_OK);
-            const bool complete = PictureComplete(scans, kept, components);
-            EXPECT_EQ(!ours.Untouched(), complete);
-            if (complete) ExpectCloseToReference(stream, ours);
-            appeared = appeared || complete;
+            EXPECT_FALSE(ours.Untouched());
+            ExpectCloseToReference(stream, ours);
         }
-        EXPECT_TRUE(appeared) << name;
     }
 }
 

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "primitives/kernels.h"
+#include "primitives/simd.h"
 #include "support/jpeg_stream.h"
 #include "support/simd_levels.h"
 
@@ -85,6 +88,8 @@ std::vector<uint8_t> Reconstruct(const std::vector<int16_t>& block, const std::v
     return out;
 }
 
+using ReconstructKernel = void (*)(const int16_t*, uint8_t*, ptrdiff_t, const uint16_t*, int32_t);
+
 std::vector<int16_t> Single(int position, int value) {
     std::vector<int16_t> block(64, 0);
     block[position] = static_cast<int16_t>(value);
@@ -139,19 +144,14 @@ TEST(ReconstructBlock, ChecksArgumentsFirst) {
     EXPECT_EQ(dst, std::vector<uint8_t>(64, 0xEE));
 }
 
-// The fast code against the transcription: every DC-only block, and random
-// blocks from realistic to extreme, the latter wrapping in 32 and 16 bits;
-// for these InverseDct8x8 alone must give the transform's 16-bit output.
+// The fast code against the transcription: random blocks from realistic to
+// extreme, the latter wrapping in 32 and 16 bits; for these InverseDct8x8
+// alone must give the transform's 16-bit output. (Every DC-only block is
+// checked below, in DcOnlyBlocksAtEveryValueAndQuantizer.)
 TEST(ReconstructBlock, MatchesTheIntegerStepsBitForBit) {
     ForEachSimdLevel([&] {
         uint8_t expected[64];
         int16_t expectedIdct[64], idct[64];
-        for (int dc = -32768; dc <= 32767; ++dc) {
-            const std::vector<int16_t> block = Single(0, dc);
-            ReferenceReconstruct(block.data(), kFlat.data(), expected);
-            ASSERT_EQ(Reconstruct(block), std::vector<uint8_t>(expected, expected + 64)) << "DC " << dc;
-        }
-
         std::mt19937 rng(1234);
         std::uniform_int_distribution<int> any16(-32768, 32767), small(-300, 300), quant(0, 255);
         std::uniform_int_distribution<int> position(0, 63), count(1, 6), choice(0, 3);
@@ -176,6 +176,161 @@ TEST(ReconstructBlock, MatchesTheIntegerStepsBitForBit) {
             ASSERT_EQ(Reconstruct(block, q), std::vector<uint8_t>(expected, expected + 64)) << "trial " << trial;
         }
     });
+}
+
+// ---------------------------------------------------------------------------
+// The kernels' shortcuts (a block of DC only, a block within its top-left
+// 2 x 2 or 4 x 4 corner, a caller's zig-zag extent) give exactly the bytes of
+// the full transform. Each distinct reconstruction kernel of the tables is
+// called directly, with sentinel bytes around and between its rows.
+
+// The distinct reconstruction kernels of all levels, lowest level first.
+std::vector<ReconstructKernel> DistinctReconstructKernels() {
+    std::vector<ReconstructKernel> kernels;
+    for (int32_t level = SimdScalar; level <= SimdAvx2; ++level) {
+        const ReconstructKernel k = KernelsForLevel(level).reconstructBlock;
+        if (std::find(kernels.begin(), kernels.end(), k) == kernels.end()) kernels.push_back(k);
+    }
+    return kernels;
+}
+
+constexpr ptrdiff_t kKernelStep = 11;
+constexpr size_t kKernelBytes = 7 * kKernelStep + 8;
+
+// The kernel's output with the bytes between its rows: they must stay 0xEE.
+std::array<uint8_t, kKernelBytes> RunKernel(ReconstructKernel kernel, const int16_t* block, const uint16_t* quant,
+                                            int32_t extent) {
+    std::array<uint8_t, kKernelBytes> out;
+    out.fill(0xEE);
+    kernel(block, out.data(), kKernelStep, quant, extent);
+    return out;
+}
+
+std::array<uint8_t, kKernelBytes> Spread(const uint8_t samples[64]) {
+    std::array<uint8_t, kKernelBytes> out;
+    out.fill(0xEE);
+    for (int i = 0; i < 64; ++i) out[(i / 8) * kKernelStep + i % 8] = samples[i];
+    return out;
+}
+
+// The full transform without shortcuts: MultiplySaturated, InverseDct8x8,
+// level shift and clamp (those two checked against the transcription above).
+std::array<uint8_t, kKernelBytes> FullTransform(const int16_t* block, const uint16_t* quant) {
+    int16_t dequantized[64], idct[64];
+    MultiplySaturated(block, reinterpret_cast<const int16_t*>(quant), dequantized, 64);
+    InverseDct8x8(dequantized, idct);
+    uint8_t samples[64];
+    for (int i = 0; i < 64; ++i) samples[i] = static_cast<uint8_t>(std::clamp(idct[i] + 128, 0, 255));
+    return Spread(samples);
+}
+
+// The side of the smallest top-left corner holding the zig-zag indexes
+// 0..extent, from the zig-zag order itself.
+int CornerHolding(int extent) {
+    int side = 1;
+    for (int z = 0; z <= extent; ++z) {
+        const int natural = wemb_test::kZigzagToNatural[z];
+        while (natural / 8 >= side || natural % 8 >= side) side *= 2;
+    }
+    return side;
+}
+
+// Every dequantized DC value, through every kernel with and without the
+// extent of a DC-only block and through ReconstructBlock at every level,
+// against the transcription; then every DC coefficient with every
+// quantizer (all 2^16 x 256 products) through every kernel, against the
+// transcription's block of the saturated product. Together: every DC-only
+// block any stream can give.
+TEST(ReconstructBlock, DcOnlyBlocksAtEveryValueAndQuantizer) {
+    std::vector<std::array<uint8_t, kKernelBytes>> expected(65536);
+    for (int dc = -32768; dc <= 32767; ++dc) {
+        uint8_t samples[64];
+        ReferenceReconstruct(Single(0, dc).data(), kFlat.data(), samples);
+        expected[static_cast<size_t>(dc + 32768)] = Spread(samples);
+    }
+    std::vector<int16_t> block(64, 0);
+    std::vector<uint16_t> quant(64);
+    std::mt19937 rng(99);
+    for (uint16_t& q : quant) q = static_cast<uint16_t>(rng() % 256);  // AC quantizers meet only zeros
+    for (const ReconstructKernel kernel : DistinctReconstructKernels()) {
+        quant[0] = 1;
+        for (int dc = -32768; dc <= 32767; ++dc) {
+            block[0] = static_cast<int16_t>(dc);
+            const auto& want = expected[static_cast<size_t>(dc + 32768)];
+            ASSERT_EQ(RunKernel(kernel, block.data(), quant.data(), 0), want) << "DC " << dc;
+            ASSERT_EQ(RunKernel(kernel, block.data(), quant.data(), kFullBlockExtent), want) << "DC " << dc;
+        }
+        for (int q = 0; q < 256; ++q) {
+            quant[0] = static_cast<uint16_t>(q);
+            for (int dc = -32768; dc <= 32767; ++dc) {
+                block[0] = static_cast<int16_t>(dc);
+                const int product = std::clamp(dc * q, -32768, 32767);
+                ASSERT_EQ(RunKernel(kernel, block.data(), quant.data(), 0), expected[static_cast<size_t>(product + 32768)])
+                    << "DC " << dc << " quantizer " << q;
+            }
+        }
+    }
+    ForEachSimdLevel([&] {
+        for (int dc = -32768; dc <= 32767; ++dc) {
+            std::vector<uint8_t> want;
+            for (int i = 0; i < 64; ++i) want.push_back(expected[static_cast<size_t>(dc + 32768)][(i / 8) * kKernelStep + i % 8]);
+            ASSERT_EQ(Reconstruct(Single(0, dc)), want) << "DC " << dc;
+        }
+    });
+}
+
+// Random blocks at every extent: coefficients on random zig-zag indexes up
+// to the extent (the extent itself always written), from small to the
+// extremes that saturate in the dequantization and wrap in both passes,
+// with flat, random (zeros included) and maximal quantizers. Each kernel,
+// told the extent and told nothing, must give the full transform's bytes.
+// Then the caller's word broken: coefficients beyond the extent, which
+// every kernel must leave out by the same rule, the corner of the extent.
+TEST(ReconstructBlock, SparseBlocksAtEveryExtentMatchTheFullTransform) {
+    for (int extent = 0; extent < 64; ++extent) {
+        const int corner = CornerHolding(extent);
+        ASSERT_EQ(corner, extent < 1 ? 1 : extent < 3 ? 2 : extent < 10 ? 4 : 8) << extent;
+    }
+    const int16_t extremes[6] = {32767, -32768, 32766, -32767, 4096, -4096};
+    for (const ReconstructKernel kernel : DistinctReconstructKernels()) {
+        std::mt19937 rng(2024);
+        for (int extent = 0; extent < 64; ++extent) {
+            for (int trial = 0; trial < 600; ++trial) {
+                std::vector<uint16_t> quant(64);
+                const int quantKind = trial % 4;
+                for (uint16_t& q : quant) {
+                    q = static_cast<uint16_t>(quantKind == 0 ? 1 : quantKind == 1 ? 255 : rng() % (quantKind == 2 ? 256 : 4));
+                }
+                std::vector<int16_t> block(64, 0);
+                const auto value = [&] {
+                    switch (rng() % 4) {
+                        case 0: return static_cast<int16_t>(static_cast<int>(rng() % 61) - 30);
+                        case 1: return extremes[rng() % 6];
+                        case 2: return static_cast<int16_t>(rng());
+                        default: return static_cast<int16_t>(rng() % 2 ? 1 : -1);
+                    }
+                };
+                const int count = 1 + static_cast<int>(rng() % (extent + 1));
+                for (int n = 1; n < count; ++n) block[wemb_test::kZigzagToNatural[rng() % (extent + 1)]] = value();
+                int16_t last = value();
+                if (last == 0) last = 1;
+                block[wemb_test::kZigzagToNatural[extent]] = last;
+                const auto want = FullTransform(block.data(), quant.data());
+                ASSERT_EQ(RunKernel(kernel, block.data(), quant.data(), extent), want)
+                    << "extent " << extent << " trial " << trial;
+                ASSERT_EQ(RunKernel(kernel, block.data(), quant.data(), kFullBlockExtent), want)
+                    << "extent " << extent << " trial " << trial;
+
+                // Values after the extent: only the extent's corner counts.
+                std::vector<int16_t> beyond = block, cut = block;
+                for (int z = extent + 1; z < 64; ++z) beyond[wemb_test::kZigzagToNatural[z]] = value();
+                const int side = CornerHolding(extent);
+                for (int i = 0; i < 64; ++i) cut[i] = i / 8 < side && i % 8 < side ? beyond[i] : 0;
+                ASSERT_EQ(RunKernel(kernel, beyond.data(), quant.data(), extent), FullTransform(cut.data(), quant.data()))
+                    << "extent " << extent << " trial " << trial << " with values beyond it";
+            }
+        }
+    }
 }
 
 TEST(MultiplySaturated, SaturatesToSixteenBitsAndWritesCountValues) {

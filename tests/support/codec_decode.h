@@ -29,9 +29,11 @@ struct CodecResult {
 };
 
 // Sends one ICM_DECOMPRESS with `flags` for `bytes` with an input format of
-// the size the frame header gives (or of `width` x `height` when positive).
+// the size the frame header gives (or of `width` x `height` when positive),
+// to the instance `driverId` (1 names none: the frame is decoded on the
+// calling thread alone).
 inline CodecResult DecodeWithCodec(const std::vector<uint8_t>& bytes, int32_t width = 0,
-                                   int32_t height = 0, DWORD flags = 0) {
+                                   int32_t height = 0, DWORD flags = 0, DWORD_PTR driverId = 1) {
     CodecResult result;
     if (width <= 0 || height <= 0) {
         if (!ProbeJpegSize(bytes.data(), bytes.size(), &width, &height)) {
@@ -45,14 +47,19 @@ inline CodecResult DecodeWithCodec(const std::vector<uint8_t>& bytes, int32_t wi
     input.biSizeImage = static_cast<DWORD>(bytes.size());
     const DWORD step = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
     result.pixels.assign(static_cast<size_t>(step) * height, kUntouched);
+    BITMAPINFOHEADER output = input;
+    output.biCompression = BI_RGB;
+    output.biBitCount = 24;
+    output.biSizeImage = static_cast<DWORD>(result.pixels.size());
     ICDECOMPRESS job = {};
     job.dwFlags = flags;
     job.lpbiInput = &input;
+    job.lpbiOutput = &output;
     // A frame of no bytes still needs a readable address.
     static const uint8_t kNothing = 0;
     job.lpInput = const_cast<uint8_t*>(bytes.empty() ? &kNothing : bytes.data());
     job.lpOutput = result.pixels.data();
-    result.status = DriverProc(1, nullptr, ICM_DECOMPRESS, reinterpret_cast<LPARAM>(&job),
+    result.status = DriverProc(driverId, nullptr, ICM_DECOMPRESS, reinterpret_cast<LPARAM>(&job),
                                sizeof(job));
     return result;
 }

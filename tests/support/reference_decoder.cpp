@@ -65,6 +65,10 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     jpeg_read_header(&cinfo, TRUE);
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
+    // Block smoothing makes up low AC coefficients for the blocks of a
+    // progressive frame whose AC scans have not arrived; the codec shows the
+    // coefficients decoded and nothing else.
+    cinfo.do_block_smoothing = FALSE;
     cinfo.out_color_space = layout == ReferenceLayout::kCmykTopDown     ? JCS_CMYK
                             : layout == ReferenceLayout::kNativeTopDown ? cinfo.jpeg_color_space
                                                                         : JCS_EXT_BGR;

@@ -1,7 +1,9 @@
 // The tests' outside reference: libjpeg-turbo decodes a stream into the same
 // layouts the codec writes, and helpers compare two pictures and find test data.
 //
-// libjpeg runs with its default settings (JDCT_ISLOW, fancy up-sampling). Its
+// libjpeg runs with its default settings (JDCT_ISLOW, fancy up-sampling) but
+// without block smoothing (which invents coefficients for an unfinished
+// progressive frame). Its
 // warnings count as failures by default, so a truncated or damaged stream is
 // reported instead of being patched up silently.
 #pragma once

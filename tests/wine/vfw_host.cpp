@@ -10,9 +10,17 @@
 // With the six arguments the JPEG frame is decoded through ICDecompress and
 // the clip played through AVIStreamGetFrame, and every picture is compared
 // bit for bit with the Linux host's: `wemb-decode --raw`, each frame's rows
-// bottom-up with no padding.
+// bottom-up with no padding. The frame is then also decoded through many
+// instances opened and closed in turn, which must leave the process with
+// the threads and handles it had before; when WEMB_THREADS is set, each
+// open instance must hold WEMB_THREADS - 1 worker threads (the host's
+// thread that decodes is the other one).
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -86,6 +94,7 @@ void CheckNegotiation(HIC codec) {
     const BITMAPINFOHEADER mjpg = BitmapHeader(640, 480, mmioFOURCC('M', 'J', 'P', 'G'));
     const BITMAPINFOHEADER rgb24 = BitmapHeader(640, 480, BI_RGB);
     const BITMAPINFOHEADER rgb32 = BitmapHeader(640, 480, BI_RGB, 32);
+    const BITMAPINFOHEADER rgb16 = BitmapHeader(640, 480, BI_RGB, 16);
     const struct {
         const char* what;
         const BITMAPINFOHEADER* input;
@@ -94,7 +103,8 @@ void CheckNegotiation(HIC codec) {
     } queries[] = {
         {"ICDecompressQuery accepts wemb, no output named", &wemb, nullptr, ICERR_OK},
         {"ICDecompressQuery accepts wemb -> RGB24", &wemb, &rgb24, ICERR_OK},
-        {"ICDecompressQuery refuses RGB32 output", &wemb, &rgb32, ICERR_BADFORMAT},
+        {"ICDecompressQuery accepts wemb -> RGB32", &wemb, &rgb32, ICERR_OK},
+        {"ICDecompressQuery refuses RGB16 output", &wemb, &rgb16, ICERR_BADFORMAT},
         {"ICDecompressQuery refuses MJPG input", &mjpg, nullptr, ICERR_BADFORMAT},
     };
     for (const auto& query : queries) {
@@ -246,6 +256,337 @@ void CheckFrame(HIC codec, const char* jpegPath, const Reference& reference) {
                  static_cast<long long>(end), difference.c_str()));
 }
 
+// A buffer of exactly `size` bytes that ends where an inaccessible page
+// begins: a byte written past it faults at once.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size) : m_size(size) {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        const size_t page = system.dwPageSize;
+        const size_t usable = (size + page - 1) / page * page;
+        m_region = static_cast<BYTE*>(VirtualAlloc(nullptr, usable + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD old;
+        if (m_region != nullptr && VirtualProtect(m_region + usable, page, PAGE_NOACCESS, &old)) {
+            m_bytes = m_region + usable - size;
+            std::memset(m_bytes, kUntouched, size);
+        }
+    }
+    ~GuardedBuffer() {
+        if (m_region != nullptr) VirtualFree(m_region, 0, MEM_RELEASE);
+    }
+    BYTE* Bytes() const { return m_bytes; }
+    bool Untouched() const {
+        for (size_t i = 0; i < m_size; ++i) {
+            if (m_bytes[i] != kUntouched) return false;
+        }
+        return true;
+    }
+
+private:
+    size_t m_size;
+    BYTE* m_region = nullptr;
+    BYTE* m_bytes = nullptr;
+};
+
+// Output formats the codec does not write: BEGIN refuses them and so does
+// ICDecompress, which must leave the host's buffer, exactly as large as the
+// host's header promises, untouched.
+void CheckRefusedOutputs(HIC codec, const char* jpegPath, const Reference& reference) {
+    std::vector<BYTE> jpeg;
+    if (!Check(LoadFile(jpegPath, &jpeg), "read the JPEG frame", jpegPath)) return;
+    const LONG width = reference.width, height = reference.height;
+    BITMAPINFOHEADER input = BitmapHeader(width, height, kWemb);
+    input.biSizeImage = static_cast<DWORD>(jpeg.size());
+    BITMAPINFOHEADER shortBuffer = BitmapHeader(width, height, BI_RGB);
+    shortBuffer.biSizeImage = static_cast<DWORD>(RowStep(width) * height - 1);
+    const struct {
+        const char* what;
+        BITMAPINFOHEADER output;
+    } refused[] = {
+        {"16-bit", BitmapHeader(width, height, BI_RGB, 16)},
+        {"8-bit", BitmapHeader(width, height, BI_RGB, 8)},
+        {"48-bit", BitmapHeader(width, height, BI_RGB, 48)},
+        {"top-down and half as high", BitmapHeader(width, -height / 2, BI_RGB)},
+        {"half as wide", BitmapHeader(width / 2, height, BI_RGB)},
+        {"half as high", BitmapHeader(width, height / 2, BI_RGB)},
+        {"a buffer one byte short", shortBuffer},
+    };
+    for (const auto& format : refused) {
+        BITMAPINFOHEADER output = format.output;
+        const LONG rows = output.biHeight < 0 ? -output.biHeight : output.biHeight;
+        const size_t promised = output.biSizeImage != 0
+                                    ? output.biSizeImage
+                                    : (static_cast<size_t>(output.biWidth) * output.biBitCount / 8 + 3) / 4 * 4 * rows;
+        GuardedBuffer pixels(promised);
+        if (pixels.Bytes() == nullptr) {
+            Check(false, "allocate a guarded buffer", Printf("%lu bytes", static_cast<unsigned long>(promised)));
+            return;
+        }
+        const LRESULT begin = ICDecompressBegin(codec, &input, &output);
+        const LONG answer = static_cast<LONG>(ICDecompress(codec, 0, &input, jpeg.data(), &output, pixels.Bytes()));
+        ICDecompressEnd(codec);
+        Check(begin == ICERR_BADFORMAT && answer == ICERR_BADFORMAT && pixels.Untouched(),
+              Printf("BEGIN and ICDecompress refuse %s output and write nothing", format.what).c_str(),
+              Printf("begin %lld, decompress %ld, buffer %s", static_cast<long long>(begin), answer,
+                     pixels.Untouched() ? "untouched" : "written"));
+    }
+}
+
+// The layouts a host may ask for besides the offered one: 32 bits a pixel
+// (the fourth byte 255) and top-down rows, each holding the Linux host's
+// picture.
+void CheckOtherLayouts(HIC codec, const char* jpegPath, const Reference& reference) {
+    std::vector<BYTE> jpeg;
+    if (!Check(LoadFile(jpegPath, &jpeg), "read the JPEG frame", jpegPath)) return;
+    const LONG width = reference.width, height = reference.height;
+    BITMAPINFOHEADER input = BitmapHeader(width, height, kWemb);
+    input.biSizeImage = static_cast<DWORD>(jpeg.size());
+    const struct {
+        const char* what;
+        WORD bitCount;
+        bool topDown;
+    } layouts[] = {{"32-bit bottom-up", 32, false}, {"24-bit top-down", 24, true}, {"32-bit top-down", 32, true}};
+    for (const auto& layout : layouts) {
+        BITMAPINFOHEADER output = BitmapHeader(width, layout.topDown ? -height : height, BI_RGB, layout.bitCount);
+        const size_t pixelBytes = layout.bitCount / 8;
+        const size_t step = (width * pixelBytes + 3) / 4 * 4;
+        GuardedBuffer pixels(step * height);
+        if (pixels.Bytes() == nullptr) {
+            Check(false, "allocate a guarded buffer", layout.what);
+            return;
+        }
+        const LRESULT query = ICDecompressQuery(codec, &input, &output);
+        const LRESULT begin = ICDecompressBegin(codec, &input, &output);
+        const LONG answer = static_cast<LONG>(ICDecompress(codec, 0, &input, jpeg.data(), &output, pixels.Bytes()));
+        ICDecompressEnd(codec);
+        std::string difference;
+        const size_t rowBytes = static_cast<size_t>(width) * 3;
+        for (LONG row = 0; row < height && difference.empty(); ++row) {
+            // The reference's rows are bottom-up.
+            const BYTE* want = reference.raw.data() + (layout.topDown ? height - 1 - row : row) * rowBytes;
+            const BYTE* got = pixels.Bytes() + row * step;
+            for (LONG x = 0; x < width && difference.empty(); ++x) {
+                for (size_t c = 0; c < pixelBytes; ++c) {
+                    const BYTE expected = c < 3 ? want[3 * x + c] : 255;
+                    if (got[x * pixelBytes + c] != expected) {
+                        difference = Printf("stored row %ld, pixel %ld, byte %u: got %u, want %u", row, x,
+                                            static_cast<unsigned>(c), got[x * pixelBytes + c], expected);
+                        break;
+                    }
+                }
+            }
+        }
+        Check(query == ICERR_OK && begin == ICERR_OK && answer == ICERR_OK && difference.empty(),
+              Printf("ICDecompress into %s matches the Linux host", layout.what).c_str(),
+              Printf("query %lld, begin %lld, decompress %ld; %s", static_cast<long long>(query),
+                     static_cast<long long>(begin), answer, difference.c_str()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Instances leave no thread and no handle behind
+
+// This process's threads, as a Toolhelp snapshot lists them; -1 on failure.
+int ThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The thread count once it is `expected`, or whatever it is after two
+// seconds: a thread can stay listed for a moment after its wait returned.
+int ThreadCountSettlingAt(int expected) {
+    int count = ThreadCount();
+    for (int attempt = 0; attempt < 200 && count != expected; ++attempt) {
+        Sleep(10);
+        count = ThreadCount();
+    }
+    return count;
+}
+
+// The thread count once it has stayed the same for 20 ms (at most two
+// seconds), after threads were joined.
+int SettledThreadCount() {
+    int count = ThreadCount();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        Sleep(20);
+        const int again = ThreadCount();
+        if (again == count) break;
+        count = again;
+    }
+    return count;
+}
+
+// The handle table as NtQuerySystemInformation(SystemHandleInformation)
+// returns it: a count, then one entry per handle in the system.
+struct SystemHandleEntry {
+    ULONG ownerProcessId;
+    BYTE objectType;
+    BYTE flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+struct SystemHandleTable {
+    ULONG count;
+    SystemHandleEntry entries[1];
+};
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+// This process's entries in the system's handle table; -1 on failure.
+long HandlesInSystemTable() {
+    const auto query = reinterpret_cast<QuerySystemInformation>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr) return -1;
+    std::vector<BYTE> buffer(1 << 16);
+    LONG status;
+    while ((status = query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                           nullptr)) == kInfoLengthMismatch &&
+           buffer.size() < (size_t{1} << 28)) {
+        buffer.resize(buffer.size() * 2);
+    }
+    if (status != 0) return -1;
+    const auto* table = reinterpret_cast<const SystemHandleTable*>(buffer.data());
+    long count = 0;
+    for (ULONG i = 0; i < table->count; ++i) {
+        if (table->entries[i].ownerProcessId == GetCurrentProcessId()) ++count;
+    }
+    return count;
+}
+
+// This process's open handles: GetProcessHandleCount, or where that is a
+// stub that says 0 (Wine's), the system's handle table.
+long HandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return static_cast<long>(count);
+    return HandlesInSystemTable();
+}
+
+// The worker threads each open instance should hold: WEMB_THREADS - 1, or
+// -1 (not checked) when the variable is not a number from 1 to 32.
+int WorkersPerInstance() {
+    char setting[16] = {};
+    const DWORD length = GetEnvironmentVariableA("WEMB_THREADS", setting, sizeof(setting));
+    char* end = nullptr;
+    const long threads = std::strtol(setting, &end, 10);
+    if (length == 0 || length >= sizeof(setting) || *end != '\0' || threads < 1 || threads > 32) {
+        return -1;
+    }
+    return static_cast<int>(threads) - 1;
+}
+
+// Opens an instance and decodes the frame through it; the codec, or null
+// when the open failed. `*difference` says what went wrong, if anything.
+HIC OpenAndDecode(const std::vector<BYTE>& jpeg, const Reference& reference, std::string* difference) {
+    HIC codec = ICOpen(ICTYPE_VIDEO, kWemb, ICMODE_DECOMPRESS);
+    if (codec == nullptr) {
+        *difference = "ICOpen returned null";
+        return nullptr;
+    }
+    BITMAPINFOHEADER input = BitmapHeader(reference.width, reference.height, kWemb);
+    input.biSizeImage = static_cast<DWORD>(jpeg.size());
+    BITMAPINFOHEADER output = BitmapHeader(reference.width, reference.height, BI_RGB);
+    std::vector<BYTE> pixels(RowStep(reference.width) * reference.height, kUntouched);
+    const LONG answer = static_cast<LONG>(
+        ICDecompress(codec, 0, &input, const_cast<BYTE*>(jpeg.data()), &output, pixels.data()));
+    *difference = answer != ICERR_OK ? Printf("ICDecompress returned %ld", answer)
+                                     : FirstDifference(reference, 0, pixels.data(), kUntouched);
+    return codec;
+}
+
+// What rounds of opening, decoding and closing left behind.
+struct Rounds {
+    std::string failure;         // a frame or close that went wrong
+    int threadsBefore = 0;
+    int threadsAfter = 0;
+    int unexpectedThreads = -1;  // the thread count with instances open, when wrong
+    long handlesBefore = 0;
+    long handlesAfter = 0;
+    bool unloaded = true;        // the module was gone after every round
+};
+
+// Rounds of two instances open at once, each decoding the frame, then both
+// closed. A first round, not counted, lets the compression manager and the
+// system set up whatever they keep for the process. `workers` is what each
+// open instance should hold (-1: not checked).
+Rounds RunRounds(const std::vector<BYTE>& jpeg, const Reference& reference, int workers) {
+    constexpr int kRounds = 25, kOpenAtOnce = 2;
+    Rounds rounds;
+    for (int round = 0; round <= kRounds && rounds.failure.empty(); ++round) {
+        if (round == 1) {
+            rounds.threadsBefore = SettledThreadCount();
+            rounds.handlesBefore = HandleCount();
+        }
+        HIC codecs[kOpenAtOnce] = {};
+        for (HIC& codec : codecs) {
+            std::string difference;
+            codec = OpenAndDecode(jpeg, reference, &difference);
+            if (!difference.empty()) rounds.failure = Printf("round %d: %s", round, difference.c_str());
+        }
+        const int threadsOpen = ThreadCount();
+        if (round >= 1 && workers >= 0 && threadsOpen != rounds.threadsBefore + kOpenAtOnce * workers) {
+            rounds.unexpectedThreads = threadsOpen;
+        }
+        for (HIC codec : codecs) {
+            if (codec != nullptr && ICClose(codec) != ICERR_OK) {
+                rounds.failure = Printf("round %d: ICClose", round);
+            }
+        }
+        rounds.unloaded = rounds.unloaded && GetModuleHandleA("wemb.dll") == nullptr;
+    }
+    rounds.threadsAfter = ThreadCountSettlingAt(rounds.threadsBefore);
+    rounds.handlesAfter = HandleCount();
+    return rounds;
+}
+
+// The rounds twice: with another instance open throughout, so that the
+// module stays loaded, where neither a thread nor a handle may be left; and
+// alone, so that the compression manager unloads the module after every
+// round (after DRV_FREE), where no thread may be left. Wine's compression
+// manager itself keeps one handle for every time it loads a driver, so the
+// handles are counted in the first run only.
+void CheckInstanceLifecycle(const char* jpegPath, const Reference& reference) {
+    std::vector<BYTE> jpeg;
+    if (!Check(LoadFile(jpegPath, &jpeg), "read the JPEG frame", jpegPath)) return;
+    const int workers = WorkersPerInstance();
+    if (workers < 0) {
+        std::printf("note: WEMB_THREADS is not set to 1 .. 32; the worker threads were not counted\n");
+    }
+
+    HIC keeper = ICOpen(ICTYPE_VIDEO, kWemb, ICMODE_DECOMPRESS);
+    if (!Check(keeper != nullptr, "ICOpen of an instance that keeps the module loaded", "null")) return;
+    const Rounds loaded = RunRounds(jpeg, reference, workers);
+    ICClose(keeper);
+    Check(loaded.failure.empty(), "instances opened and closed in turn decode as the Linux host",
+          loaded.failure);
+    Check(loaded.unexpectedThreads < 0, "each open instance holds WEMB_THREADS - 1 worker threads",
+          Printf("%d threads with two instances open, %d before", loaded.unexpectedThreads,
+                 loaded.threadsBefore));
+    Check(loaded.threadsAfter == loaded.threadsBefore && loaded.handlesBefore > 0 &&
+              loaded.handlesAfter == loaded.handlesBefore,
+          "instances closed leave no thread and no handle behind",
+          Printf("threads %d -> %d, handles %ld -> %ld", loaded.threadsBefore, loaded.threadsAfter,
+                 loaded.handlesBefore, loaded.handlesAfter));
+
+    const Rounds unloading = RunRounds(jpeg, reference, workers);
+    Check(unloading.failure.empty() && unloading.unexpectedThreads < 0 && unloading.unloaded &&
+              unloading.threadsAfter == unloading.threadsBefore,
+          "the module unloaded after every round leaves no thread behind",
+          Printf("%s; %d threads with two instances open; threads %d -> %d; %s",
+                 unloading.failure.c_str(), unloading.unexpectedThreads, unloading.threadsBefore,
+                 unloading.threadsAfter, unloading.unloaded ? "unloaded" : "the module stayed loaded"));
+}
+
 // Every frame of the clip, in order, as AVIStreamGetFrame returns it: a
 // packed DIB (the codec's offered format, then the pixels).
 std::string FirstDifferentFrame(PGETFRAME frames, const Reference& reference) {
@@ -297,16 +638,22 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
+    Reference frame;
+    const bool pictures = argc == 7 && LoadReference(argv[2], argv[3], &frame);
     HIC codec = ICOpen(ICTYPE_VIDEO, kWemb, ICMODE_DECOMPRESS);
     if (Check(codec != nullptr, "ICOpen(vidc, wemb, ICMODE_DECOMPRESS)", "null")) {
         CheckDescription(codec);
         CheckNegotiation(codec);
         CheckAboutBox(codec);
-        Reference frame;
-        if (argc == 7 && LoadReference(argv[2], argv[3], &frame)) CheckFrame(codec, argv[1], frame);
+        if (pictures) {
+            CheckFrame(codec, argv[1], frame);
+            CheckRefusedOutputs(codec, argv[1], frame);
+            CheckOtherLayouts(codec, argv[1], frame);
+        }
         const LRESULT closed = ICClose(codec);
         Check(closed == ICERR_OK, "ICClose", Printf("got %lld", static_cast<long long>(closed)));
     }
+    if (pictures) CheckInstanceLifecycle(argv[1], frame);
     Reference clip;
     if (argc == 7 && LoadReference(argv[5], argv[6], &clip)) CheckClip(argv[4], clip);
     std::printf("vfw_host: %d passed, %d failed\n", g_passed, g_failed);
