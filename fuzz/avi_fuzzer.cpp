@@ -1,6 +1,12 @@
-// libFuzzer harness for the host's AVI reader: the input is written to a
-// file in memory (/dev/shm when it exists, else the temporary directory),
-// opened with AviReader and every frame it lists is read.
+// libFuzzer harness for the host's AVI reader and decoding pipeline: the
+// input is written to a file in memory (/dev/shm when it exists, else the
+// temporary directory), opened with AviReader and every frame it lists is
+// read; then the first frames go through wemb-decode's own pipeline (the
+// codec's header pass, the memory budget, DriverProc), its stream handed to
+// the codec as wemb whatever its compression, under a budget of 16 MiB.
+//
+// The instruction-set level of the decoding is the input's size modulo 5,
+// or WEMB_FUZZ_SIMD_LEVEL (0 AVX2 ... 4 scalar) when that is set.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,7 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "primitives/simd.h"
 #include "tools/avi_reader.h"
+#include "tools/decode_pipeline.h"
+#include "tools/frame_source.h"
 
 namespace {
 
@@ -29,6 +38,38 @@ const std::string& Path() {
 }
 
 void RemoveScratch() { ::unlink(Path().c_str()); }
+
+constexpr uint64_t kMemoryBudget = uint64_t(16) << 20;
+constexpr size_t kFramesDecoded = 4;
+const int32_t kSimdLevels[5] = {SimdAvx2, SimdAvx, SimdSsse3, SimdSse2, SimdScalar};
+
+int32_t PickLevel(size_t size) {
+    static const int forced = [] {
+        const char* text = std::getenv("WEMB_FUZZ_SIMD_LEVEL");
+        return text != nullptr && *text != '\0' ? std::atoi(text) % 5 : -1;
+    }();
+    return kSimdLevels[forced >= 0 ? forced : size % 5];
+}
+
+// The host's decoding of the first frames: every frame is delivered, in
+// order, decoded into a buffer of its format's size or failed with a reason.
+void DecodeFirstFrames(size_t inputSize) {
+    AviVideoSource source;
+    std::string error;
+    if (!source.Open(Path(), true, &error)) std::abort();  // it opened a moment ago
+    std::vector<size_t> indices;
+    for (size_t i = 0; i < source.Count() && i < kFramesDecoded; ++i) indices.push_back(i);
+    LimitSimdLevel(PickLevel(inputSize));
+    size_t next = 0;
+    RunDecodePipeline(source, indices, 1, kMemoryBudget, [&](DecodedFrame& frame) {
+        if (frame.index != indices[next++]) std::abort();
+        if (frame.ok && frame.pixels.size() != frame.format.biSizeImage) std::abort();
+        if (!frame.ok && !frame.dropped && frame.error.empty()) std::abort();
+        return true;
+    });
+    if (next != indices.size()) std::abort();
+    LimitSimdLevel(SimdAvx2);
+}
 
 bool WriteScratch(const uint8_t* data, size_t size) {
     const int fd = ::open(Path().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -82,5 +123,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reader.ReadFrame(reader.FrameCount(), &bytes, &error)) {
         std::abort();  // past the last frame
     }
+    DecodeFirstFrames(size);
     return 0;
 }

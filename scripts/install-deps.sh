@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when they
-# are missing: the mingw-w64 cross compilers for the two DLLs and Wine for the
-# host test under a real Video for Windows implementation.
+# are missing: the mingw-w64 cross compilers for the two DLLs, Wine for the
+# host test under a real Video for Windows implementation, and Clang with its
+# libFuzzer runtime for the fuzz harnesses.
 set -euo pipefail
 
 need=()
@@ -13,6 +14,9 @@ command -v g++ >/dev/null || need+=(g++)
 command -v i686-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-i686)
 command -v x86_64-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-x86-64)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+command -v clang++ >/dev/null || need+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+  need+=(libclang-rt-14-dev)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

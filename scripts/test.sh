@@ -2,9 +2,9 @@
 # Builds everything and runs every test: both Windows DLLs (cross-compiled),
 # the Linux build with its tests (the DLL inspection and the Wine host test
 # included), the same tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the tests of the worker threads (label
-# `threads`) under ThreadSanitizer. Installs the Debian packages it needs
-# first.
+# UndefinedBehaviorSanitizer, the tests of the worker threads (label
+# `threads`) under ThreadSanitizer, and each fuzz harness for a minute on the
+# committed corpus. Installs the Debian packages it needs first.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -25,3 +25,5 @@ echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset sanitize -j "$jobs"
 echo "== threaded tests under ThreadSanitizer"
 ctest --preset tsan -j "$jobs"
+echo "== fuzzing: each harness for a minute on fuzz/corpus/"
+scripts/fuzz.sh ci 60

@@ -117,6 +117,13 @@ LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size, uint8_t* p
     return Send(m_instance, ICM_DECOMPRESS, Arg(&job), sizeof(job));
 }
 
+bool CodecSession::ReleaseKeptBuffers() {
+    if (!m_begun) return false;
+    Send(m_instance, ICM_DECOMPRESS_END, 0, 0);
+    m_begun = Send(m_instance, ICM_DECOMPRESS_BEGIN, Arg(&m_input), Arg(&m_output)) == ICERR_OK;
+    return m_begun;
+}
+
 void CodecSession::End() {
     if (m_instance == 0) return;
     if (m_begun) Send(m_instance, ICM_DECOMPRESS_END, 0, 0);

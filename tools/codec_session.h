@@ -57,6 +57,11 @@ public:
     // buffer is.
     LRESULT Decompress(const uint8_t* frame, uint32_t size, uint8_t* pixels);
 
+    // ICM_DECOMPRESS_END, which makes the instance give back the decoder
+    // and the buffers it keeps from frame to frame, then
+    // ICM_DECOMPRESS_BEGIN again. False when the codec refuses to begin.
+    bool ReleaseKeptBuffers();
+
     // ICM_DECOMPRESS_END and DRV_CLOSE; also run by the destructor.
     void End();
 
@@ -68,7 +73,8 @@ private:
 };
 
 // The largest picture the host decodes, in bytes of 24-bit output (about
-// 18000 x 18000 pixels): every worker thread holds a few of them.
+// 18000 x 18000 pixels), whatever the memory budget (tools/memory_budget.h)
+// would allow.
 constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
 
 // Whether the output format the codec proposed describes a buffer the host

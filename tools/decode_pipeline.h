@@ -3,9 +3,19 @@
 //
 // Each worker keeps its own codec instance (one DRV_OPEN each, as several
 // ICOpen calls would) and sends one ICM_DECOMPRESS per frame; the codec keeps
-// no state between frames, so the workers never wait for one another. The
-// caller's thread receives the frames in order; workers run at most a few
-// frames ahead of it, which bounds the memory held.
+// no state between frames. The caller's thread receives the frames in order;
+// workers run at most a few frames ahead of it.
+//
+// Memory: before a frame's picture buffer is allocated, the worker runs the
+// codec's header pass on it (a frame refused there costs nothing more) and
+// acquires the frame's cost (tools/frame_memory.h) from one budget shared by
+// all workers (tools/memory_budget.h), waiting while other frames hold it.
+// The codec's working memory is given back when the frame is decoded, the
+// picture once it has been delivered. A frame that costs more than the whole
+// budget fails with a message saying so. The buffers a driver instance keeps
+// between frames stay outside the budget, a quarter of it at most over all
+// workers: a worker whose instance keeps more ends the stream
+// (ICM_DECOMPRESS_END) after its frame, which gives them back.
 #pragma once
 
 #include <cstddef>
@@ -33,13 +43,16 @@ struct PipelineStats {
     size_t dropped = 0;
     double megapixels = 0.0;
     bool stopped = false;  // `deliver` asked to stop before the last frame
+    uint64_t peakMemory = 0;  // the most of the memory budget held at once
 };
 
 // Receives each frame on the calling thread; returns false to end the run
 // (the output failed): no further frame is delivered and the workers stop.
 using FrameSink = std::function<bool(DecodedFrame&)>;
 
-// Decodes `indices` of `source` on `threads` workers (at most one per frame)
-// and calls `deliver` for each frame in the order of `indices`.
+// Decodes `indices` of `source` on `threads` workers (at most one per frame),
+// holding at most `memoryLimit` bytes for the frames between their header
+// pass and their delivery, and calls `deliver` for each frame in the order
+// of `indices`.
 PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<size_t>& indices,
-                                int threads, const FrameSink& deliver);
+                                int threads, uint64_t memoryLimit, const FrameSink& deliver);

@@ -49,17 +49,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     return true;
 }
 
-bool LooksLikeAvi(const std::string& path) {
-    if (path == "-") return false;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    uint8_t head[12] = {};
-    const size_t got = std::fread(head, 1, sizeof(head), file);
-    std::fclose(file);
-    return got == sizeof(head) && std::memcmp(head, "RIFF", 4) == 0 &&
-           std::memcmp(head + 8, "AVI ", 4) == 0;
-}
-
 bool AviVideoSource::Open(const std::string& path, bool forceWemb, std::string* error) {
     if (!m_reader.Open(path, error)) return false;
     m_path = path;
@@ -78,24 +67,19 @@ std::string AviVideoSource::Label(size_t index) const {
     return m_path + ": frame " + std::to_string(index);
 }
 
-JpegFileSource::JpegFileSource(std::vector<std::string> paths) : m_paths(std::move(paths)) {
-    for (const std::string& path : m_paths) {
-        if (path == "-" && !m_stdinRead) {
-            m_stdinRead = ReadWholeFile("-", &m_stdin, &m_stdinError);
-            if (!m_stdinRead) break;
-        }
-    }
-}
+JpegFileSource::JpegFileSource(std::vector<std::string> paths,
+                               std::shared_ptr<const std::vector<uint8_t>> stdinBytes)
+    : m_paths(std::move(paths)), m_stdin(std::move(stdinBytes)) {}
 
 bool JpegFileSource::Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
                           std::string* error) const {
     const std::string& path = m_paths[index];
     if (path == "-") {
-        if (!m_stdinError.empty()) {
-            *error = m_stdinError;
+        if (m_stdin == nullptr) {
+            *error = "standard input was not read";
             return false;
         }
-        *bytes = m_stdin;
+        *bytes = *m_stdin;
     } else if (!ReadWholeFile(path, bytes, error)) {
         return false;
     }

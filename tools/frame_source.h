@@ -27,6 +27,9 @@ public:
     // The output file's name for JPEG inputs ("photo" for photo.jpg); empty
     // for numbered video frames.
     virtual std::string Stem(size_t index) const { (void)index; return std::string(); }
+    // Whether the frame is known, without reading it, to be dropped (to
+    // load as no bytes).
+    virtual bool Dropped(size_t index) const { (void)index; return false; }
 };
 
 class AviVideoSource : public FrameSource {
@@ -41,6 +44,7 @@ public:
     bool Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
               std::string* error) const override;
     std::string Label(size_t index) const override;
+    bool Dropped(size_t index) const override { return m_reader.Frame(index).size == 0; }
 
 private:
     std::string m_path;
@@ -50,8 +54,10 @@ private:
 
 class JpegFileSource : public FrameSource {
 public:
-    // Paths of JPEG files; "-" reads one frame from standard input.
-    explicit JpegFileSource(std::vector<std::string> paths);
+    // Paths of JPEG files; "-" stands for the bytes read from standard
+    // input, which the caller reads once (null when no path is "-").
+    JpegFileSource(std::vector<std::string> paths,
+                   std::shared_ptr<const std::vector<uint8_t>> stdinBytes = nullptr);
 
     size_t Count() const override { return m_paths.size(); }
     bool Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
@@ -61,13 +67,8 @@ public:
 
 private:
     std::vector<std::string> m_paths;
-    std::vector<uint8_t> m_stdin;  // read once, when "-" is among the paths
-    bool m_stdinRead = false;
-    std::string m_stdinError;
+    std::shared_ptr<const std::vector<uint8_t>> m_stdin;
 };
-
-// Whether the file starts like an AVI file (RIFF ... 'AVI ').
-bool LooksLikeAvi(const std::string& path);
 
 // Reads a whole file (or all of standard input for "-").
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);

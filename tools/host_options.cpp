@@ -1,6 +1,7 @@
 #include "tools/host_options.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -18,8 +19,39 @@ bool ParseCount(const std::string& text, int64_t limit, int64_t* value) {
 
 constexpr int64_t kMaxFrame = int64_t(1) << 40;
 constexpr int64_t kMaxThreads = 256;
+constexpr uint64_t kMinMemory = uint64_t(1) << 20;
 
 }  // namespace
+
+bool ParseByteCount(const std::string& text, uint64_t* bytes) {
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+    int64_t count = 0;
+    if (!ParseCount(text.substr(0, digits), int64_t(1) << 50, &count)) return false;
+    std::string unit = text.substr(digits);
+    for (const char* tail : {"iB", "B"}) {
+        const std::string t = tail;
+        if (unit.size() > t.size() && unit.compare(unit.size() - t.size(), t.size(), t) == 0) {
+            unit.resize(unit.size() - t.size());
+            break;
+        }
+    }
+    int shift = 0;
+    if (unit == "K" || unit == "k") {
+        shift = 10;
+    } else if (unit == "M" || unit == "m") {
+        shift = 20;
+    } else if (unit == "G" || unit == "g") {
+        shift = 30;
+    } else if (unit == "T" || unit == "t") {
+        shift = 40;
+    } else if (!unit.empty()) {
+        return false;
+    }
+    if (uint64_t(count) > (UINT64_MAX >> shift)) return false;
+    *bytes = uint64_t(count) << shift;
+    return true;
+}
 
 bool ParseFrameRange(const std::string& text, FrameRange* range) {
     const size_t dash = text.find('-');
@@ -96,6 +128,13 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
                 return false;
             }
             parsed.threads = static_cast<int>(threads);
+        } else if (arg == "--max-memory") {
+            std::string text;
+            if (!value(&text)) return false;
+            if (!ParseByteCount(text, &parsed.maxMemory) || parsed.maxMemory < kMinMemory) {
+                *error = "--max-memory takes a size of at least 1M (512M, 4G, ...), not '" + text + "'";
+                return false;
+            }
         } else if (arg == "-f" || arg == "--frames") {
             std::string text;
             if (!value(&text)) return false;
@@ -175,6 +214,11 @@ Options:
   -j, --threads N     decode on N threads, 1 to 256 (default: one per core);
                       output stays in frame order. Decoding is CPU-bound:
                       no more than 4 threads per core are started
+      --max-memory SIZE
+                      the most memory the decoding may hold at once, for
+                      every thread together: 512M, 4G, ... (default: half
+                      the physical memory). Threads wait for memory rather
+                      than exceed it; a frame that alone needs more fails
       --force-wemb    hand a stream of another compression (MJPG, ...) to the
                       codec as if it were wemb
       --info          describe the inputs and the codec; decode nothing
@@ -189,7 +233,8 @@ player shows it; one at the start of the run has no picture and is skipped.
 The last line on standard error sums up the run.
 
 Exit status: 0 every frame decoded; 1 some frames failed; 2 an input could
-not be used (unreadable, not wemb, no frame in the range) or the command line
-is wrong; 3 the output could not be written (disk full, closed pipe).
+not be used (unreadable, neither an AVI file nor a JPEG stream, not wemb, no
+frame in the range) or the command line is wrong; 3 the output could not be
+written (disk full, closed pipe).
 )";
 }

@@ -21,6 +21,7 @@ struct HostOptions {
     bool quiet = false;               // -q: no progress bar
     bool help = false;
     int threads = 0;                  // -j: 0 = one per core
+    uint64_t maxMemory = 0;           // --max-memory in bytes: 0 = the default budget
     FrameRange range;
 };
 
@@ -30,6 +31,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
 
 // Parses "N", "A-B", "A-" or "-B" (frame numbers from 0, inclusive).
 bool ParseFrameRange(const std::string& text, FrameRange* range);
+
+// Parses a byte count: digits, optionally followed by K, M, G or T (powers
+// of 1024, with or without a trailing "iB" or "B"): "512M", "4G", "1500000".
+bool ParseByteCount(const std::string& text, uint64_t* bytes);
 
 // The text of --help.
 std::string HostUsage();

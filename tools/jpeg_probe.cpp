@@ -13,7 +13,7 @@ bool StandsAlone(uint8_t marker) {
 
 }  // namespace
 
-bool ProbeJpegSize(const uint8_t* data, size_t size, int32_t* width, int32_t* height) {
+bool ProbeJpegFrame(const uint8_t* data, size_t size, JpegFrameHeader* header) {
     size_t pos = 0;
     while (pos + 1 < size) {
         if (data[pos] != 0xFF) {
@@ -30,13 +30,24 @@ bool ProbeJpegSize(const uint8_t* data, size_t size, int32_t* width, int32_t* he
         if (marker == 0xD9 || pos + 2 > size) return false;
         const size_t length = (size_t(data[pos]) << 8) | data[pos + 1];
         if (IsFrameHeader(marker)) {
+            // Lf, P, Y, X, then Nf when the bytes hold it.
             if (length < 7 || pos + 7 > size) return false;
-            *height = (data[pos + 3] << 8) | data[pos + 4];
-            *width = (data[pos + 5] << 8) | data[pos + 6];
+            header->marker = marker;
+            header->height = (data[pos + 3] << 8) | data[pos + 4];
+            header->width = (data[pos + 5] << 8) | data[pos + 6];
+            header->components = length >= 8 && pos + 8 <= size ? data[pos + 7] : 0;
             return true;
         }
         if (length < 2) return false;
         pos += length;
     }
     return false;
+}
+
+bool ProbeJpegSize(const uint8_t* data, size_t size, int32_t* width, int32_t* height) {
+    JpegFrameHeader header;
+    if (!ProbeJpegFrame(data, size, &header)) return false;
+    *width = header.width;
+    *height = header.height;
+    return true;
 }

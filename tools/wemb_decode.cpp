@@ -31,6 +31,8 @@
 #include "tools/frame_source.h"
 #include "tools/heap_tuning.h"
 #include "tools/host_options.h"
+#include "tools/input_kind.h"
+#include "tools/memory_budget.h"
 #include "tools/progress.h"
 
 namespace {
@@ -64,6 +66,16 @@ class FrameWriter {
 public:
     FrameWriter(const HostOptions& options, bool several) : m_options(options), m_several(several) {}
 
+    // Whether to keep the last picture written, to repeat it for dropped
+    // frames; a picture held for nothing would be memory outside the budget.
+    void KeepLastPicture(bool keep) {
+        m_keepLast = keep;
+        if (!keep) {
+            m_previous = DecodedFrame();
+            m_havePrevious = false;
+        }
+    }
+
     // Returns false when the output itself failed (disk full, closed pipe):
     // no point decoding on. What the user must hear of (a failed frame, a
     // write error) is added to `messages`, one line each, for the caller to
@@ -96,7 +108,7 @@ public:
             *messages += source.Label(frame.index) + ": " + error + "\n";
             return false;
         }
-        if (frame.ok) {
+        if (frame.ok && m_keepLast) {
             std::swap(m_previous, frame);
             m_havePrevious = true;
         }
@@ -126,6 +138,7 @@ private:
     bool m_several;
     DecodedFrame m_previous;
     bool m_havePrevious = false;
+    bool m_keepLast = false;
     int32_t m_rawWidth = 0, m_rawHeight = 0;
     bool m_warned = false;
 };
@@ -150,12 +163,15 @@ std::string RangeText(const FrameRange& range) {
 }
 
 // Decodes one job's frames. False when the output failed.
-bool DecodeJob(const Job& job, const HostOptions& options, FrameWriter* writer, RunTotals* totals) {
+bool DecodeJob(const Job& job, const HostOptions& options, uint64_t memoryBudget, FrameWriter* writer,
+               RunTotals* totals) {
     Progress progress(stderr, !options.quiet && isatty(STDERR_FILENO), job.frames.size());
     size_t done = 0, failed = 0;
     bool outputOk = true;
-    const PipelineStats stats =
-        RunDecodePipeline(*job.source, job.frames, ThreadCount(options), [&](DecodedFrame& frame) {
+    writer->KeepLastPicture(std::any_of(job.frames.begin(), job.frames.end(),
+                                        [&](size_t index) { return job.source->Dropped(index); }));
+    const PipelineStats stats = RunDecodePipeline(
+        *job.source, job.frames, ThreadCount(options), memoryBudget, [&](DecodedFrame& frame) {
             ++done;
             if (!frame.ok && !frame.dropped) ++failed;
             std::string messages;
@@ -244,24 +260,48 @@ void PrintCodecInfo(const CodecLibrary& library) {
     }
 }
 
-// Whether a JPEG input can be read at all; a damaged one is a failed frame
-// later, a missing one is an unusable input now.
-bool JpegInputReadable(const std::string& path) {
+// What an input holds, or why it cannot be used (reported here). Standard
+// input is read once, when "-" first appears, into `stdinBytes`.
+InputKind ClassifyHostInput(const std::string& path,
+                            std::shared_ptr<std::vector<uint8_t>>* stdinBytes) {
+    std::string what;
+    InputKind kind;
     if (path == "-") {
-        if (!isatty(STDIN_FILENO)) return true;
-        std::fprintf(stderr, "-: standard input is a terminal; pipe a JPEG frame into it\n");
-        return false;
+        if (isatty(STDIN_FILENO)) {
+            std::fprintf(stderr, "-: standard input is a terminal; pipe a JPEG frame into it\n");
+            return InputKind::Unusable;
+        }
+        if (*stdinBytes == nullptr) {
+            *stdinBytes = std::make_shared<std::vector<uint8_t>>();
+            std::string error;
+            if (!ReadWholeFile("-", stdinBytes->get(), &error)) {
+                std::fprintf(stderr, "standard input: %s\n", error.c_str());
+                (*stdinBytes)->clear();
+                return InputKind::Unusable;
+            }
+        }
+        const std::vector<uint8_t>& bytes = **stdinBytes;
+        kind = ClassifyInput(bytes.data(), bytes.size(), &what);
+        if (kind == InputKind::Avi) {
+            what = "an AVI file; AVI files are read by name, not from standard input";
+            kind = InputKind::Unusable;
+        }
+    } else {
+        struct stat info;
+        if (stat(path.c_str(), &info) != 0) {
+            what = std::string("cannot open: ") + std::strerror(errno);
+            kind = InputKind::Unusable;
+        } else if (S_ISDIR(info.st_mode)) {
+            what = "is a directory";
+            kind = InputKind::Unusable;
+        } else {
+            kind = ClassifyFile(path, &what);
+        }
     }
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        std::fprintf(stderr, "%s: cannot open: %s\n", path.c_str(), std::strerror(errno));
-        return false;
+    if (kind == InputKind::Unusable) {
+        std::fprintf(stderr, "%s: %s\n", path == "-" ? "standard input" : path.c_str(), what.c_str());
     }
-    if (S_ISDIR(info.st_mode)) {
-        std::fprintf(stderr, "%s: is a directory\n", path.c_str());
-        return false;
-    }
-    return true;
+    return kind;
 }
 
 // Opens every input. Inputs that cannot be used are reported and left out;
@@ -270,13 +310,15 @@ bool JpegInputReadable(const std::string& path) {
 std::vector<Job> OpenInputs(const HostOptions& options, bool* unusable) {
     std::vector<Job> jobs;
     std::vector<std::string> jpegs;
+    std::shared_ptr<std::vector<uint8_t>> stdinBytes;
     size_t jpegPosition = 0;
     for (const std::string& input : options.inputs) {
-        if (!LooksLikeAvi(input)) {
-            if (!JpegInputReadable(input)) {
-                *unusable = true;
-                continue;
-            }
+        const InputKind kind = ClassifyHostInput(input, &stdinBytes);
+        if (kind == InputKind::Unusable) {
+            *unusable = true;
+            continue;
+        }
+        if (kind == InputKind::Jpeg) {
             if (jpegs.empty()) jpegPosition = jobs.size();
             jpegs.push_back(input);
             continue;
@@ -311,7 +353,7 @@ std::vector<Job> OpenInputs(const HostOptions& options, bool* unusable) {
         jobs.push_back(Job{std::move(source), input, {}});
     }
     if (!jpegs.empty()) {
-        auto source = std::make_unique<JpegFileSource>(jpegs);
+        auto source = std::make_unique<JpegFileSource>(jpegs, stdinBytes);
         if (options.info) {
             if (!PrintJpegInfo(*source)) *unusable = true;
         } else {
@@ -384,7 +426,8 @@ int main(int argc, char** argv) {
     // A reader that goes away must not end us silently: the write fails with
     // EPIPE instead, and the run stops with a message.
     signal(SIGPIPE, SIG_IGN);
-    KeepFreedMemory();
+    const uint64_t memoryBudget = options.maxMemory != 0 ? options.maxMemory : DefaultMemoryBudget();
+    KeepFreedMemory(memoryBudget, ThreadCount(options));
 
     CodecLibrary library;
     if (!library.Loaded()) {
@@ -408,7 +451,7 @@ int main(int argc, char** argv) {
     FrameWriter writer(options, several);
     bool outputOk = true;
     for (const Job& job : jobs) {
-        outputOk = DecodeJob(job, options, &writer, &totals);
+        outputOk = DecodeJob(job, options, memoryBudget, &writer, &totals);
         if (!outputOk) break;
     }
     const double seconds =

@@ -1,15 +1,10 @@
 #include "support/reference_decoder.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
 #include <jpeglib.h>
@@ -77,6 +72,9 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     image->width = static_cast<int32_t>(cinfo.output_width);
     image->height = static_cast<int32_t>(cinfo.output_height);
     image->progressive = cinfo.progressive_mode != 0;
+    image->colorSpace = static_cast<int32_t>(cinfo.jpeg_color_space);
+    // A progressive frame has been read to its end by now.
+    image->scans = cinfo.input_scan_number;
     image->rowStep = (image->width * cinfo.output_components + 3) & ~3;
     image->pixels.assign(static_cast<size_t>(image->rowStep) * image->height, 0);
 
@@ -112,20 +110,103 @@ ImageDifference CompareImages(const uint8_t* a, const uint8_t* b, int32_t width,
     return d;
 }
 
-std::vector<uint8_t> Testdata(const std::string& name) {
-    const std::string path = std::string(WEMB_TESTDATA_DIR) + "/" + name;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) ADD_FAILURE() << "cannot read " << path;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+namespace {
+
+// c[k][n] = C(k) / 2 x cos((2n + 1) k pi / 16), C(0) = 1 / sqrt(2), else 1:
+// one dimension of the inverse DCT of T.81 A.3.3.
+struct IdctBasis {
+    double c[8][8];
+    IdctBasis() {
+        const double pi = std::acos(-1.0);
+        for (int k = 0; k < 8; ++k) {
+            for (int n = 0; n < 8; ++n) {
+                c[k][n] = (k == 0 ? std::sqrt(0.5) : 1.0) / 2.0 * std::cos((2 * n + 1) * k * pi / 16.0);
+            }
+        }
+    }
+};
+
+// The largest magnitude of the exact inverse DCT of one dequantized block.
+double LargestSampleOfBlock(const JCOEF* block, const UINT16* quant) {
+    static const IdctBasis basis;
+    double rows[8][8];  // [v][x]: each row of frequencies transformed across
+    for (int v = 0; v < 8; ++v) {
+        for (int x = 0; x < 8; ++x) {
+            double sum = 0.0;
+            for (int u = 0; u < 8; ++u) sum += double(block[v * 8 + u]) * quant[v * 8 + u] * basis.c[u][x];
+            rows[v][x] = sum;
+        }
+    }
+    double largest = 0.0;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            double sum = 0.0;
+            for (int v = 0; v < 8; ++v) sum += rows[v][x] * basis.c[v][y];
+            largest = std::max(largest, std::fabs(sum));
+        }
+    }
+    return largest;
 }
 
-std::vector<std::string> ListTestdata() {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(WEMB_TESTDATA_DIR)) {
-        if (entry.path().extension() == ".jpg") names.push_back(entry.path().filename().string());
+}  // namespace
+
+bool SurveyCoefficients(const std::vector<uint8_t>& data, CoefficientSurvey* survey) {
+    *survey = CoefficientSurvey();
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = ErrorExit;
+    err.base.emit_message = EmitMessage;
+    err.warningsAreErrors = true;
+    if (setjmp(err.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        *survey = CoefficientSurvey();
+        return false;
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    jvirt_barray_ptr* arrays = jpeg_read_coefficients(&cinfo);
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& component = cinfo.comp_info[c];
+        const UINT16* quant = component.quant_table->quantval;  // natural order
+        for (JDIMENSION row = 0; row < component.height_in_blocks; ++row) {
+            JBLOCKARRAY blocks = (*cinfo.mem->access_virt_barray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                                  arrays[c], row, 1, FALSE);
+            for (JDIMENSION column = 0; column < component.width_in_blocks; ++column) {
+                const JCOEF* block = blocks[0][column];
+                survey->largestExactSample = std::max(survey->largestExactSample, LargestSampleOfBlock(block, quant));
+                survey->lastCoefficientSet = survey->lastCoefficientSet || block[63] != 0;
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+std::vector<uint8_t> CmykAsViewersShowIt(const ReferenceImage& cmyk) {
+    const int32_t step = RowStep24(cmyk.width);
+    std::vector<uint8_t> bgr(static_cast<size_t>(step) * cmyk.height);
+    for (int32_t y = 0; y < cmyk.height; ++y) {
+        for (int32_t x = 0; x < cmyk.width; ++x) {
+            const uint8_t* p = cmyk.Row(y) + 4 * x;
+            uint8_t* out = &bgr[static_cast<size_t>(y) * step + 3 * x];
+            for (int c = 0; c < 3; ++c) out[2 - c] = static_cast<uint8_t>((p[c] * p[3] + 127) / 255);
+        }
+    }
+    return bgr;
+}
+
+int LargestDifferenceOutsideBandEdges(const uint8_t* ours, const uint8_t* reference, int32_t width,
+                                      int32_t height, int32_t rowStep, bool sequential420) {
+    int largest = 0;
+    for (int32_t y = 0; y < height; ++y) {
+        if (IsBandEdgeRow(y, sequential420)) continue;
+        const size_t at = static_cast<size_t>(y) * rowStep;
+        largest = std::max(largest, CompareImages(ours + at, reference + at, width, 1, rowStep).maxAbs);
+    }
+    return largest;
 }
 
 }  // namespace wemb_test

@@ -29,6 +29,12 @@ struct ReferenceImage {
     bool progressive = false;  // an SOF2 frame
     std::vector<uint8_t> pixels;  // rowStep * height bytes; row padding is zero
 
+    // How libjpeg read the stream: the colour space of the data (a
+    // J_COLOR_SPACE: 1 grey, 2 RGB, 3 YCbCr, 4 CMYK, 5 YCCK) and the number
+    // of scans.
+    int32_t colorSpace = 0;
+    int32_t scans = 0;
+
     const uint8_t* Row(int32_t bufferRow) const { return pixels.data() + static_cast<size_t>(bufferRow) * rowStep; }
 };
 
@@ -49,6 +55,54 @@ struct ImageDifference {
 
 ImageDifference CompareImages(const uint8_t* a, const uint8_t* b, int32_t width, int32_t height,
                               int32_t rowStep, int32_t channels = 3);
+
+// How far the codec's picture may lie from libjpeg's. The two inverse DCTs
+// are different fixed-point approximations of the same transform and round
+// differently, by at most one level per sample, which the colour conversion
+// (same JFIF tables) can turn into up to 3 in R, G or B. The one place the
+// pictures differ by design is 4:2:0 chroma of sequential frames: the codec
+// up-samples each 16-row band as soon as it is decoded, so the last row of a
+// band is filtered with the band's own last chroma row repeated where libjpeg
+// reads the next band's first. Those rows are left out of the bound.
+constexpr int kReferenceSampleTolerance = 3;
+
+// Four-component frames are compared through CmykAsViewersShowIt: CMYK
+// within one level, YCCK, whose colour conversion adds its own rounding to
+// the inverse DCTs' differences, within two.
+constexpr int kReferenceCmykTolerance = 1;
+constexpr int kReferenceYcckTolerance = 2;
+
+// The picture image viewers show of an Adobe CMYK frame, from libjpeg's CMYK
+// samples (kCmykTopDown; YCCK converted to CMYK as libjpeg does): inverted
+// ink, each colour scaled by K, R = C x K / 255 rounded. Top-down B, G, R
+// rows of RowStep24(width) bytes.
+std::vector<uint8_t> CmykAsViewersShowIt(const ReferenceImage& cmyk);
+
+// Whether row `y` is one of those band-edge rows of a sequential 4:2:0 frame.
+inline bool IsBandEdgeRow(int32_t y, bool sequential420) { return sequential420 && y % 16 == 15; }
+
+// The largest difference of a sample of two top-down 24-bit pictures with
+// rows `rowStep` bytes apart, over every row but the band-edge rows.
+int LargestDifferenceOutsideBandEdges(const uint8_t* ours, const uint8_t* reference, int32_t width,
+                                      int32_t height, int32_t rowStep, bool sequential420);
+
+// What the quantized coefficients of a stream (as libjpeg reads them) say
+// of it, beyond its picture:
+struct CoefficientSurvey {
+    // The largest magnitude of a sample, level-shifted and before any
+    // clamping, that the exact inverse DCT (T.81 A.3.3, in floating point)
+    // makes of any block. Blocks an encoder made of 8-bit samples stay near
+    // 128, ringing aside; arbitrary coefficients go far beyond, where
+    // fixed-point transforms are free to disagree.
+    double largestExactSample = 0.0;
+    // Whether any block has a coefficient at natural position 63. Encoders
+    // seldom set it; libjpeg also puts there, without a warning, every
+    // coefficient whose run takes it past the end of its block.
+    bool lastCoefficientSet = false;
+};
+
+// False when libjpeg refuses the stream or warns of damage.
+bool SurveyCoefficients(const std::vector<uint8_t>& data, CoefficientSurvey* survey);
 
 // The bytes of testdata/NAME (a test failure if it cannot be read).
 std::vector<uint8_t> Testdata(const std::string& name);

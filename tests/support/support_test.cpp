@@ -1,11 +1,14 @@
 // Tests of the test helpers that no other test checks from outside: the
 // stream builder (its streams go to the codec only), the picture comparison
-// (one that never failed would pass every test) and the Annex K tables.
+// (one that never failed would pass every test), what the reference decoder
+// reports of a stream (the picture check of decode_check_fuzzer decides by
+// it which frames to compare) and the Annex K tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "support/jpeg_stream.h"
@@ -60,6 +63,75 @@ TEST(CompareImages, CountsOnlyPictureBytesAndMeasuresPsnrByHand) {
     EXPECT_EQ(one.maxAbs, 5);
     // MSE = 25 / 12 samples; PSNR = 10 log10(65025 * 12 / 25) = 10 log10(31212).
     EXPECT_NEAR(one.psnr, 44.9432, 1e-3);
+}
+
+TEST(LargestDifferenceOutsideBandEdges, SkipsOnlyTheLastRowOfEachBandOfSequential420) {
+    // 1 x 32 pixels, rows of 4 bytes; the pictures differ by 9 in rows 15
+    // and 31, by 2 in row 16.
+    Bytes a(4 * 32, 100), b = a;
+    b[4 * 15] = b[4 * 31 + 2] = 109;
+    b[4 * 16 + 1] = 98;
+    EXPECT_EQ(LargestDifferenceOutsideBandEdges(a.data(), b.data(), 1, 32, 4, true), 2);
+    EXPECT_EQ(LargestDifferenceOutsideBandEdges(a.data(), b.data(), 1, 32, 4, false), 9);
+    EXPECT_EQ(LargestDifferenceOutsideBandEdges(a.data(), b.data(), 1, 15, 4, false), 0);
+}
+
+TEST(DecodeReference, ReportsColourSpaceAndScans) {
+    struct Case {
+        const char* name;
+        int32_t colorSpace, scans;
+    };
+    for (const Case& c : {Case{"grey_64x48_q75.jpg", 1, 1}, Case{"rgb_33x17_q90.jpg", 2, 1},
+                          Case{"ycc420_33x17_q85.jpg", 3, 1}, Case{"ycc420_prog_33x17_q85.jpg", 3, 10},
+                          Case{"ycc420_prog_dconly_64x48_q85.jpg", 3, 1}, Case{"cmyk_pil_64x48_q90.jpg", 4, 1},
+                          Case{"ycck444_64x48_q90.jpg", 5, 1}}) {
+        SCOPED_TRACE(c.name);
+        ReferenceImage image;
+        const ReferenceLayout layout = c.colorSpace >= 4 ? ReferenceLayout::kCmykTopDown : ReferenceLayout::kBgrTopDown;
+        ASSERT_TRUE(DecodeReference(Testdata(c.name), layout, &image));
+        EXPECT_EQ(image.colorSpace, c.colorSpace);
+        EXPECT_EQ(image.scans, c.scans);
+    }
+}
+
+// Every test stream (made by encoders from 8-bit pictures) stays within the
+// range the picture check of decode_check_fuzzer compares in; coefficients
+// no encoder makes leave it, and a stream libjpeg refuses has no value.
+TEST(SurveyCoefficients, NaturalStreamsStayNearTheSampleRange) {
+    for (const std::string& name : ListTestdata()) {
+        CoefficientSurvey survey;
+        ASSERT_TRUE(SurveyCoefficients(Testdata(name), &survey)) << name;
+        EXPECT_GT(survey.largestExactSample, 40.0) << name;
+        EXPECT_LE(survey.largestExactSample, 256.0) << name;
+    }
+    // One DC coefficient of 1000 with a quantizer of 16: a flat block of
+    // 16000 / 8 = 2000.
+    JpegStream s;
+    const HuffmanCodeLengths dc = {{0, 0, 0, 1}, {0x0A}};  // "0000": category 10
+    const HuffmanCodeLengths ac = {{1}, {0x00}};           // "0": EOB
+    s.Soi().Dqt(0, UniformQuant(16)).Dht(kDcClass, 0, dc).Dht(kAcClass, 0, ac).Sof0(8, 8, {{1, 1, 1, 0}});
+    // 0000, then 1000 in 10 bits (1111101000), then EOB 0, then a 1 of padding.
+    s.Sos({{1, 0, 0}}).Raw({0x0F, 0xA1}).Eoi();
+    CoefficientSurvey survey;
+    ASSERT_TRUE(SurveyCoefficients(s.Bytes(), &survey));
+    EXPECT_NEAR(survey.largestExactSample, 2000.0, 1e-6);
+    EXPECT_FALSE(survey.lastCoefficientSet);
+    EXPECT_FALSE(SurveyCoefficients(Bytes(s.Bytes().begin(), s.Bytes().begin() + 30), &survey));
+}
+
+// A run that carries a coefficient past position 63: libjpeg puts it at 63
+// and says nothing.
+TEST(SurveyCoefficients, SeesACoefficientRunPastTheEndOfItsBlock) {
+    JpegStream s;
+    const HuffmanCodeLengths dc = {{1}, {0x00}};              // "0": DC difference 0
+    const HuffmanCodeLengths ac = {{0, 2}, {0xF0, 0xF1}};     // "00": ZRL, "01": run 15, size 1
+    s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, dc).Dht(kAcClass, 0, ac).Sof0(8, 8, {{1, 1, 1, 0}});
+    // DC 0, three ZRLs (k = 49), then run 15 size 1 (k = 64) with value 1:
+    // 0 00 00 00 01 1, padded with ones (0xFF, stuffed).
+    s.Sos({{1, 0, 0}}).Raw({0x00, 0xFF, 0x00}).Eoi();
+    CoefficientSurvey survey;
+    ASSERT_TRUE(SurveyCoefficients(s.Bytes(), &survey));
+    EXPECT_TRUE(survey.lastCoefficientSet);
 }
 
 // The Annex K tables read from libjpeg's defaults are the ones cjpeg -quality 50

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "support/host_picture.h"
+#include "support/hostile_avi.h"
 #include "tools/codec_session.h"
+#include "tools/frame_memory.h"
 #include "tools/jpeg_probe.h"
 
 namespace {
@@ -65,7 +67,7 @@ TEST(RunDecodePipeline, DeliversInOrderWithTheCodecsPicturesOnAnyThreadCount) {
             SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(indices.size()) + " frames");
             std::vector<size_t> seen;
             PipelineStats counted;
-            const PipelineStats stats = RunDecodePipeline(source, indices, threads, [&](DecodedFrame& frame) {
+            const PipelineStats stats = RunDecodePipeline(source, indices, threads, uint64_t(1) << 30, [&](DecodedFrame& frame) {
                 const size_t i = frame.index;
                 const bool damaged = i == 7 || i == 13, sound = !damaged && i != 10;
                 seen.push_back(i);
@@ -99,17 +101,72 @@ TEST(RunDecodePipeline, StopsWhenTheSinkRefusesAndHandlesEmptyRuns) {
     const MemorySource source = MixedSource();
     for (int threads : {1, 8}) {
         size_t delivered = 0;
-        const PipelineStats stats = RunDecodePipeline(source, {0, 1, 2, 3, 4, 5, 6, 7, 8}, threads,
+        const PipelineStats stats = RunDecodePipeline(source, {0, 1, 2, 3, 4, 5, 6, 7, 8}, threads, uint64_t(1) << 30,
                                                       [&](DecodedFrame&) { return ++delivered < 3; });
         EXPECT_EQ(delivered, 3u);
         EXPECT_TRUE(stats.stopped);
         EXPECT_EQ(stats.decoded, 3u);  // frames 0, 1 and 2 are sound
     }
-    const PipelineStats none = RunDecodePipeline(source, {}, 4, [](DecodedFrame&) {
+    const PipelineStats none = RunDecodePipeline(source, {}, 4, uint64_t(1) << 30, [](DecodedFrame&) {
         ADD_FAILURE() << "nothing to deliver";
         return true;
     });
     EXPECT_EQ(none.decoded + none.failed + none.dropped, 0u);
+}
+
+// What the pipeline charges the budget for a frame it decodes.
+uint64_t CostOf(const std::vector<uint8_t>& frame) {
+    FrameShape shape;
+    std::string error;
+    EXPECT_TRUE(ReadFrameShape(frame.data(), frame.size(), &shape, &error)) << error;
+    const uint64_t picture = uint64_t((shape.width * 3 + 3) & ~3) * shape.height;
+    return FrameMemoryCost(shape, frame.size(), picture);
+}
+
+// A budget that holds two of the small frames at once: eight workers take
+// turns, every frame but the one too large for the budget and the one whose
+// headers the codec refuses decodes as before, and the budget is never
+// exceeded.
+TEST(RunDecodePipeline, HoldsNoMoreThanTheBudgetAndFailsFramesLargerThanIt) {
+    MemorySource source = MixedSource();
+    const size_t large = source.frames.size(), refused = large + 1;
+    source.frames.push_back(avi_test::BrokenProgressiveFrame(1500, 900));
+    source.frames.push_back(avi_test::RefusedHeaderFrame(16000, 16000));
+    uint64_t largestSound = 0;
+    for (size_t i = 0; i < large; ++i) {
+        if (i != 7 && i != 10 && i != 13) largestSound = std::max(largestSound, CostOf(source.frames[i]));
+    }
+    const uint64_t limit = largestSound * 2;
+    ASSERT_GT(CostOf(source.frames[large]), limit);
+    std::vector<size_t> indices;
+    for (size_t i = 0; i < source.frames.size(); ++i) indices.push_back(i);
+    size_t delivered = 0;
+    const PipelineStats stats = RunDecodePipeline(source, indices, 8, limit, [&](DecodedFrame& frame) {
+        const size_t i = frame.index;
+        EXPECT_EQ(i, delivered++);
+        if (i == large) {
+            EXPECT_FALSE(frame.ok);
+            EXPECT_NE(frame.error.find("a 1500 x 900 progressive frame needs about"), std::string::npos)
+                << frame.error;
+            EXPECT_NE(frame.error.find("more than the memory budget"), std::string::npos) << frame.error;
+        } else if (i == refused) {
+            EXPECT_NE(frame.error.find("refused the frame's headers"), std::string::npos) << frame.error;
+        } else if (frame.ok) {
+            EXPECT_EQ(frame.pixels, wemb_test::HostPicture(source.frames[i]).pixels) << i;
+        }
+        return true;
+    });
+    EXPECT_EQ(delivered, indices.size());
+    EXPECT_EQ(stats.decoded, 15u);
+    EXPECT_EQ(stats.failed, 4u);
+    EXPECT_LE(stats.peakMemory, limit);
+    EXPECT_GE(stats.peakMemory, largestSound);
+
+    // Frames refused in their headers take nothing from the budget.
+    const PipelineStats none = RunDecodePipeline(source, {refused, refused, refused}, 2, limit,
+                                                 [](DecodedFrame&) { return true; });
+    EXPECT_EQ(none.failed, 3u);
+    EXPECT_EQ(none.peakMemory, 0u);
 }
 
 TEST(CodecSession, RefusesPicturesWhoseBufferSizeWouldWrap) {

@@ -18,6 +18,7 @@ std::string Describe(const HostOptions& o) {
         if (set) text += name;
     }
     if (o.threads) text += " j=" + std::to_string(o.threads);
+    if (o.maxMemory) text += " mem=" + std::to_string(o.maxMemory);
     if (o.range.first != 0 || o.range.last != -1) {
         text += " f=" + std::to_string(o.range.first) + ".." + std::to_string(o.range.last);
     }
@@ -44,6 +45,12 @@ TEST(ParseHostOptions, TableOfCommandLines) {
         {{"--frames=-4", "c.avi"}, true, "in=c.avi f=0..4"},
         {{"-f", "2-5", "c.avi"}, true, "in=c.avi f=2..5"},
         {{"--", "-odd.jpg", "--raw"}, true, "in=-odd.jpg in=--raw"},
+        {{"--max-memory", "512M", "c.avi"}, true, "in=c.avi mem=536870912"},
+        {{"--max-memory=4G", "c.avi"}, true, "in=c.avi mem=4294967296"},
+        {{"--max-memory", "3GiB", "c.avi"}, true, "in=c.avi mem=3221225472"},
+        {{"--max-memory", "2048k", "c.avi"}, true, "in=c.avi mem=2097152"},
+        {{"--max-memory", "1048576", "c.avi"}, true, "in=c.avi mem=1048576"},
+        {{"--max-memory", "1T", "c.avi"}, true, "in=c.avi mem=1099511627776"},
         {{"-h"}, true, "help"},
         {{"--help", "--bogus-after-help-is-still-refused"}, false, "unknown option"},
         {{}, false, "no input"},
@@ -61,6 +68,12 @@ TEST(ParseHostOptions, TableOfCommandLines) {
         {{"a.jpg", "-f", "1-2-3"}, false, "--frames"},
         {{"a.jpg", "-f", "x"}, false, "--frames"},
         {{"a.jpg", "--raw=yes"}, false, "takes no value"},
+        {{"a.jpg", "--max-memory", "1048575"}, false, "at least 1M"},
+        {{"a.jpg", "--max-memory", "0"}, false, "at least 1M"},
+        {{"a.jpg", "--max-memory", "12X"}, false, "--max-memory takes"},
+        {{"a.jpg", "--max-memory", "G"}, false, "--max-memory takes"},
+        {{"a.jpg", "--max-memory", "-5M"}, false, "--max-memory takes"},
+        {{"a.jpg", "--max-memory", "99999999999999T"}, false, "--max-memory takes"},
         {{"a.jpg", "-x"}, false, "unknown option -x"},
     };
     for (const Case& c : cases) {

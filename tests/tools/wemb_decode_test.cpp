@@ -2,9 +2,14 @@
 // the test JPEG streams. Every picture it writes is compared with what the
 // codec itself returns for that frame through DriverProc.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -13,6 +18,7 @@
 
 #include "support/avi_builder.h"
 #include "support/host_picture.h"
+#include "support/hostile_avi.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -65,6 +71,40 @@ HostRun RunHost(const wemb_test::TempDir& dir, const std::vector<std::string>& a
     if (std::system(command.c_str()) != 0 || !Exists(dir / "status")) return run;
     run.status = std::atoi(ReadText(dir / "status").c_str());
     run.out = ReadText(dir / "stdout"), run.err = ReadText(dir / "stderr");
+    return run;
+}
+
+// Runs wemb-decode with `args`, standard error to `dir`/stderr, and returns
+// its exit status and the largest resident set it had, in bytes.
+struct MeasuredRun {
+    int status = -1;
+    uint64_t peakBytes = 0;
+    std::string err;
+};
+
+MeasuredRun RunHostMeasured(const wemb_test::TempDir& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {WEMB_DECODE_PATH, "-q"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    MeasuredRun run;
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return run;
+    int status = 0;
+    struct rusage usage = {};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return run;
+    run.status = WEXITSTATUS(status);
+    run.peakBytes = uint64_t(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+    run.err = ReadText(dir / "stderr");
     return run;
 }
 
@@ -134,6 +174,15 @@ TEST_F(WembDecode, ExitStatusesMessagesAndSingleFrames) {
     const Bytes cut(sound[0].begin(), sound[0].begin() + 300);
     const std::string broken = WriteAvi(dir, "broken.avi", {cut, cut, cut});
     const std::string jpeg = std::string(WEMB_TESTDATA_DIR) + "/ycc420_227x149_q85.jpg";  // rows padded
+    // Inputs that are neither an AVI file nor a JPEG stream.
+    WriteFile(dir / "empty.jpg", {});
+    const Bytes avi = ReadFile(wemb);
+    Bytes wave = avi;
+    std::copy_n("WAVE", 4, wave.begin() + 8);
+    WriteFile(dir / "sound.wav", wave);
+    WriteFile(dir / "cut.avi", Bytes(avi.begin(), avi.begin() + 11));
+    WriteFile(dir / "riff5.avi", Bytes(avi.begin(), avi.begin() + 5));
+    WriteFile(dir / "image.png", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A});
     for (const std::string sub : {"a", "b"}) {  // two inputs of the same name
         mkdir((dir / sub).c_str(), 0700);
         WriteFile(dir / sub + "/x.jpg", Testdata("grey_8x8_q90.jpg"));
@@ -148,7 +197,13 @@ TEST_F(WembDecode, ExitStatusesMessagesAndSingleFrames) {
         // One JPEG frame: one file of exactly the name given; from standard input too.
         {{jpeg, "-o", dir / "out.bmp"}, 0, {"1 frame decoded, 0 failed"}},
         {{"-", "-o", dir / "stdin.bmp"}, 0, {}, jpeg},
-        {{"-", "-o", dir / "none.bmp"}, 1, {"standard input: "}},  // empty standard input
+        {{"-", "-o", dir / "none.bmp"}, 2, {"standard input: an empty file"}},
+        {{dir / "empty.jpg", jpeg, "-o", dir / "e/"}, 2, {"empty.jpg: an empty file", "1 frame decoded, 0 failed"}},
+        {{dir / "sound.wav"}, 2, {"sound.wav: a RIFF file of form 'WAVE', not an AVI file"}},
+        {{dir / "cut.avi"}, 2, {"cut.avi: only 11 bytes, too short to tell"}},
+        {{dir / "riff5.avi"}, 2, {"riff5.avi: only 5 bytes"}},
+        {{dir / "image.png"}, 2, {"image.png: neither an AVI file nor a JPEG stream (it begins with 89 50 4E 47"}},
+        {{"-"}, 2, {"standard input: an AVI file; AVI files are read by name"}, wemb},
         {{"--info", wemb}, 0, {"Wemb codec", "Torvane Wemb Video Codec", "33 x 17", "'wemb'", "frames:   2",
                                "25.000 frames/s", "accepts the stream"}},
         {{mjpg}, 2, {"'MJPG'", "--force-wemb"}},
@@ -177,6 +232,54 @@ TEST_F(WembDecode, ExitStatusesMessagesAndSingleFrames) {
     const HostRun run = RunHost(dir, {"--raw", clip}, "/dev/null", true);
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_TRUE(Has(run.err, "standard output was closed by its reader")) << run.err;
+}
+
+// Frames whose headers declare pictures of hundreds of megabytes in a few
+// bytes. Resident sizes mean little under AddressSanitizer, whose shadow
+// memory and quarantine hold on to what the program freed.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+TEST(WembDecodeMemory, HostileFramesStayWithinTheBudgetOnAnyThreadCount) {
+    if (kAddressSanitizer) GTEST_SKIP() << "resident sizes under AddressSanitizer say nothing";
+    wemb_test::TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    constexpr uint64_t kMiB = 1 << 20;
+    // Sixteen 4096 x 4096 progressive frames: 48 MiB of picture each, and
+    // the codec works through coefficients and planes of the whole frame.
+    // Costed at 145 MiB each, one fits in the budget at a time; decoded
+    // side by side, or with every thread's codec instance keeping the
+    // buffers of its last frame, they would take several hundred megabytes.
+    const std::string clip = dir / "hostile.avi";
+    ASSERT_TRUE(avi_test::WriteImage(
+        clip, avi_test::HostileAvi(avi_test::BrokenProgressiveFrame(4096, 4096), 16, 4096, 4096)));
+    for (const char* threads : {"1", "8"}) {
+        const MeasuredRun run = RunHostMeasured(dir, {"--max-memory", "200M", "-j", threads, clip});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Has(run.err, "16 frames decoded, 0 failed")) << run.err;
+        EXPECT_LT(run.peakBytes, 200 * kMiB) << threads << " threads";
+    }
+    // A frame larger than the whole budget fails alone, with the reason.
+    const MeasuredRun tight = RunHostMeasured(dir, {"--max-memory", "100M", "-j", "8", clip});
+    EXPECT_EQ(tight.status, 1);
+    EXPECT_TRUE(Has(tight.err, "hostile.avi: frame 15: a 4096 x 4096 progressive frame needs about "
+                               "145.0 MiB to decode, more than the memory budget of 100.0 MiB")) << tight.err;
+    EXPECT_LT(tight.peakBytes, 32 * kMiB);
+
+    // Frames the codec refuses in their headers: no picture buffer is ever
+    // allocated for them (768 MiB each).
+    const std::string refused = dir / "refused.avi";
+    ASSERT_TRUE(avi_test::WriteImage(
+        refused, avi_test::HostileAvi(avi_test::RefusedHeaderFrame(16000, 16000), 4, 16000, 16000)));
+    const MeasuredRun run = RunHostMeasured(dir, {"-j", "4", refused});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Has(run.err, "refused.avi: frame 3: the codec refused the frame's headers")) << run.err;
+    EXPECT_LT(run.peakBytes, 32 * kMiB);
 }
 
 }  // namespace
