@@ -12,11 +12,11 @@
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
+#include "primitives/entropy_stream.h"
 #include "primitives/memory.h"
 
 struct BgrRowKernels;
 struct HuffmanDecodeTable;
-struct HuffmanState;
 class CJPEGColorComponent;
 class CJPEGDecoderHuffmanTable;
 class CJPEGDecoderQuantTable;
@@ -110,7 +110,7 @@ private:
     // Sequential scans (sequential_scan.cpp).
     DecoderStatus DecodeSequentialScan();
     DecoderStatus EntropyDecodeRow(int16_t* blocks);
-    DecoderStatus InverseTransformRow(const int16_t* blocks, int32_t mcuRow);
+    DecoderStatus InverseTransformRow(int16_t* blocks, int32_t mcuRow);
     DecoderStatus HandleRestartBoundary();
 
     // Up-sampling and colour conversion (color_stage.cpp).
@@ -149,10 +149,9 @@ private:
     DecoderStatus DecodeProgressiveScan();
     DecoderStatus DecodeProgressiveDcScan();
     DecoderStatus DecodeInterleavedDc(const bool* inScan);
-    DecoderStatus DecodeDcBlock(CJPEGColorComponent& component, int16_t* block);
     DecoderStatus DecodeProgressiveAcScan();
-    template <typename Visit>
-    DecoderStatus VisitComponentBlocks(int32_t componentIndex, Visit&& visit);
+    template <typename VisitRun>
+    DecoderStatus VisitComponentBlocks(int32_t componentIndex, VisitRun&& visit);
     DecoderStatus RestartIfDue();
     DecoderStatus ReconstructFrame();
     void ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables);
@@ -162,8 +161,10 @@ private:
     int32_t ComponentBlockOffset(int32_t component) const;
     int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
-    const uint8_t* m_source;
-    int32_t m_sourceSize;
+    // The compressed frame: source, size, read position, pending marker and
+    // the entropy decoder's bits (m_source, m_sourceSize, m_position,
+    // m_pendingMarker inside).
+    EntropyStream m_stream;
     int32_t m_width;
     int32_t m_height;
     int32_t m_componentCount;
@@ -189,7 +190,6 @@ private:
     int32_t m_padBottom;
     int32_t m_restartsLeft;
     int32_t m_restartIndex;
-    int32_t m_position;
     int32_t m_scanLength;
     int32_t m_scanComponent;
     int32_t m_ss;
@@ -198,11 +198,13 @@ private:
     int32_t m_ah;
     int32_t m_dcDone;
     int32_t m_acDoneCount;
-    int32_t m_pendingMarker;
     int16_t* m_coefficients;
     int16_t* m_rowBlocks;
+    // One byte per block of m_rowBlocks: the highest zig-zag index its
+    // entropy decoding wrote. A block is all zero when its decoding starts;
+    // the reconstruction zeroes back what the extent says was written.
+    uint8_t* m_blockExtents;
     int32_t m_blocksPerMcu;
-    HuffmanState* m_huffmanState;
     CJPEGDecoderQuantTable* m_quantTables[4];
     CJPEGDecoderHuffmanTable* m_dcTables[4];
     CJPEGDecoderHuffmanTable* m_acTables[4];
@@ -219,4 +221,5 @@ private:
     CWorkerPool* m_workers;       // threads lent for the frame, or null
     int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
     int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
+    int32_t m_blockExtentsCapacity;  // bytes allocated for m_blockExtents
 };

@@ -5,6 +5,7 @@
 // Layout of the buffer: MCUs in raster order, N blocks each (N = the sum of
 // H x V over the frame's components); inside an MCU the components follow in
 // frame order, each with its V rows of H blocks.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -34,10 +35,8 @@ int16_t* CJPEGDecoder::McuBlocks(int32_t mcuRow, int32_t mcuColumn) const {
 }
 
 DecoderStatus CJPEGDecoder::DecodeProgressiveScan() {
-    if (ResetHuffmanState(m_huffmanState) != PrimOk) {
-        return DecErrFailed;
-    }
-    m_pendingMarker = 0;
+    m_stream.ResetBits();
+    m_stream.ClearMarker();
     if (m_ss != 0 && m_se != 0) {
         return DecodeProgressiveAcScan();
     }
@@ -49,20 +48,6 @@ DecoderStatus CJPEGDecoder::RestartIfDue() {
         return HandleRestartBoundary();
     }
     return DecOk;
-}
-
-// Decodes or refines the DC coefficient of one block of `component`.
-DecoderStatus CJPEGDecoder::DecodeDcBlock(CJPEGColorComponent& component, int16_t* block) {
-    PrimitiveStatus status;
-    if (m_ah == 0) {
-        status = DecodeProgressiveDcBlock(m_source, m_sourceSize, &m_position, block,
-                                          &component.m_dcPredictor, &m_pendingMarker, m_al,
-                                          DcTableOf(component), m_huffmanState);
-    } else {
-        status = RefineProgressiveDcBlock(m_source, m_sourceSize, &m_position, block,
-                                          &m_pendingMarker, m_al, m_huffmanState);
-    }
-    return status < 0 ? DecErrFailed : DecOk;
 }
 
 // A DC scan codes the components it lists. With several of them it is
@@ -86,8 +71,12 @@ DecoderStatus CJPEGDecoder::DecodeProgressiveDcScan() {
     DecoderStatus status;
     if (listed == 1 && m_componentCount > 1) {
         CJPEGColorComponent& component = *m_components[m_scanComponent];
-        status = VisitComponentBlocks(m_scanComponent, [&](int16_t* block) {
-            return DecodeDcBlock(component, block);
+        const HuffmanDecodeTable* table = DcTableOf(component);
+        status = VisitComponentBlocks(m_scanComponent, [&](const ComponentBlockRow& row, int32_t first,
+                                                           int32_t count) {
+            return m_ah == 0 ? DecodeProgressiveDcBlocks(&m_stream, &row, first, count,
+                                                         &component.m_dcPredictor, m_al, table)
+                             : RefineProgressiveDcBlocks(&m_stream, &row, first, count, m_al);
         });
     } else {
         status = DecodeInterleavedDc(inScan);
@@ -105,27 +94,37 @@ DecoderStatus CJPEGDecoder::DecodeProgressiveDcScan() {
     return DecOk;
 }
 
+// MCUs lie one after the other in the buffer, so the MCUs between two
+// restart boundaries are decoded in one call.
 DecoderStatus CJPEGDecoder::DecodeInterleavedDc(const bool* inScan) {
-    for (int32_t row = 0; row < m_mcuRows; ++row) {
-        for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-            DecoderStatus status = RestartIfDue();
-            if (status != DecOk) return status;
-            int16_t* block = McuBlocks(row, column);
-            for (int32_t i = 0; i < m_componentCount; ++i) {
-                CJPEGColorComponent& component = *m_components[i];
-                const int32_t blocks = component.m_hBlocks * component.m_vBlocks;
-                if (!inScan[i]) {
-                    block += blocks * kBlockCoefficients;
-                    continue;
-                }
-                for (int32_t b = 0; b < blocks; ++b) {
-                    status = DecodeDcBlock(component, block);
-                    if (status != DecOk) return status;
-                    block += kBlockCoefficients;
-                }
-            }
-            --m_restartsLeft;
+    DcScanLayout layout = {};
+    layout.mcuBlocks = ComponentBlockOffset(m_componentCount);
+    int32_t index = 0;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        CJPEGColorComponent& component = *m_components[i];
+        const int32_t blocks = component.m_hBlocks * component.m_vBlocks;
+        for (int32_t b = 0; b < blocks; ++b, ++index) {
+            if (!inScan[i]) continue;
+            if (layout.blockCount == kMaxBlocksPerMcu) return DecErrFailed;
+            layout.blockIndexes[layout.blockCount] = index;
+            layout.dcTables[layout.blockCount] = DcTableOf(component);
+            layout.dcPredictors[layout.blockCount] = &component.m_dcPredictor;
+            ++layout.blockCount;
         }
+    }
+    const int32_t mcuCount = m_mcuRows * m_mcusPerRow;
+    for (int32_t mcu = 0; mcu < mcuCount;) {
+        const DecoderStatus status = RestartIfDue();
+        if (status != DecOk) return status;
+        int32_t count = mcuCount - mcu;
+        if (m_restartInterval != 0 && m_restartsLeft < count) count = m_restartsLeft;
+        int16_t* mcus = McuBlocks(0, 0) + static_cast<ptrdiff_t>(mcu) * layout.mcuBlocks * kBlockCoefficients;
+        const PrimitiveStatus result =
+            m_ah == 0 ? DecodeProgressiveDcMcus(&m_stream, &layout, mcus, count, m_al)
+                      : RefineProgressiveDcMcus(&m_stream, &layout, mcus, count, m_al);
+        if (result < 0) return DecErrFailed;
+        m_restartsLeft -= count;
+        mcu += count;
     }
     return DecOk;
 }
@@ -135,15 +134,10 @@ DecoderStatus CJPEGDecoder::DecodeProgressiveAcScan() {
     CJPEGColorComponent& component = *m_components[m_scanComponent];
     const HuffmanDecodeTable* table = AcTableOf(component);
     if (table == nullptr) return DecErrFailed;
-    const DecoderStatus status = VisitComponentBlocks(m_scanComponent, [&](int16_t* block) {
-        const PrimitiveStatus result =
-            m_ah == 0 ? DecodeProgressiveAcBlock(m_source, m_sourceSize, &m_position, block,
-                                                 &m_pendingMarker, m_ss, m_se, m_al, table,
-                                                 m_huffmanState)
-                      : RefineProgressiveAcBlock(m_source, m_sourceSize, &m_position, block,
-                                                 &m_pendingMarker, m_ss, m_se, m_al, table,
-                                                 m_huffmanState);
-        return result < 0 ? DecErrFailed : DecOk;
+    const DecoderStatus status = VisitComponentBlocks(m_scanComponent, [&](const ComponentBlockRow& row,
+                                                                           int32_t first, int32_t count) {
+        return m_ah == 0 ? DecodeProgressiveAcBlocks(&m_stream, &row, first, count, m_ss, m_se, m_al, table)
+                         : RefineProgressiveAcBlocks(&m_stream, &row, first, count, m_ss, m_se, m_al, table);
     });
     if (status != DecOk) return status;
     if (m_al == 0) component.m_acDone = 1;
@@ -154,29 +148,32 @@ DecoderStatus CJPEGDecoder::DecodeProgressiveAcScan() {
 // rows and columns of a full-resolution component that lie wholly in the
 // padding of the last MCU column or row: the block count T.81 gives a
 // non-interleaved scan. Restart intervals count the visited blocks.
-template <typename Visit>
-DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, Visit&& visit) {
+// visit(row, first, count) decodes the blocks first..first + count - 1 of a
+// block row, as many as lie before the row's end or the next restart
+// boundary; a failure of a primitive ends the walk with DecErrFailed.
+template <typename VisitRun>
+DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, VisitRun&& visit) {
     const CJPEGColorComponent& component = *m_components[componentIndex];
     const int32_t h = component.m_hBlocks;
     const int32_t v = component.m_vBlocks;
     const int32_t offset = ComponentBlockOffset(componentIndex);
     const ptrdiff_t mcuCoefficients =
         static_cast<ptrdiff_t>(ComponentBlockOffset(m_componentCount)) * kBlockCoefficients;
+    // The block columns inside the frame, at most the MCU columns' blocks.
+    const int32_t blockColumns = std::min(m_mcusPerRow * h, (m_width + 7) / 8);
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
             if ((row * v + blockRow) * 8 >= m_height) break;
-            int16_t* const firstMcu = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
-            for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-                int16_t* block = firstMcu + column * mcuCoefficients;
-                for (int32_t blockColumn = 0; blockColumn < h; ++blockColumn) {
-                    if ((column * h + blockColumn) * 8 >= m_width) break;
-                    DecoderStatus status = RestartIfDue();
-                    if (status != DecOk) return status;
-                    status = visit(block);
-                    if (status != DecOk) return status;
-                    --m_restartsLeft;
-                    block += kBlockCoefficients;
-                }
+            int16_t* const first = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
+            const ComponentBlockRow blocks = {first, h, mcuCoefficients};
+            for (int32_t column = 0; column < blockColumns;) {
+                const DecoderStatus status = RestartIfDue();
+                if (status != DecOk) return status;
+                int32_t count = blockColumns - column;
+                if (m_restartInterval != 0 && m_restartsLeft < count) count = m_restartsLeft;
+                if (visit(blocks, column, count) < 0) return DecErrFailed;
+                m_restartsLeft -= count;
+                column += count;
             }
         }
     }

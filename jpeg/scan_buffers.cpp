@@ -136,11 +136,11 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     } else {
         m_blocksPerMcu = sizes.blocksPerMcu;
         if (!Reserve(m_rowBlocks, m_rowBlocksCapacity, sizes.rowBlocks)) return DecErrFailed;
+        if (!Reserve(m_blockExtents, m_blockExtentsCapacity, sizes.rowBlocks / kBlockBytes)) {
+            return DecErrFailed;
+        }
     }
     m_buffersPrepared = true;
-    if (m_huffmanState == nullptr && CreateHuffmanState(&m_huffmanState) != PrimOk) {
-        return DecErrFailed;
-    }
     return DecOk;
 }
 

@@ -2,7 +2,9 @@
 // decoding of the row's blocks, reconstruction into the component buffers,
 // then up-sampling and colour conversion of the row's lines. Restart
 // interval boundaries are handled here for progressive scans too.
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
@@ -10,14 +12,26 @@
 #include "primitives/idct.h"
 
 namespace {
+
 constexpr int32_t kBlockCoefficients = 64;
+
+// Zeroes the rows of a reconstructed block that its entropy decoding can
+// have written (its extent: the highest zig-zag index written), so that the
+// block is all zero again for the next MCU row: the top half, or all of it.
+void ZeroBackBlock(int16_t* block, int32_t extent) {
+    static const int16_t kZeroBlock[64] = {};
+    if (ZigZagRows.rowsReached[extent] <= 4) {
+        std::memcpy(block, kZeroBlock, sizeof(kZeroBlock) / 2);
+    } else {
+        std::memcpy(block, kZeroBlock, sizeof(kZeroBlock));
+    }
 }
 
+}  // namespace
+
 DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
-    if (ResetHuffmanState(m_huffmanState) != PrimOk) {
-        return DecErrFailed;
-    }
-    m_pendingMarker = 0;
+    m_stream.ResetBits();
+    m_stream.ClearMarker();
     // Every component must name tables that exist before any block is read.
     for (int32_t i = 0; i < m_componentCount; ++i) {
         const CJPEGColorComponent& component = *m_components[i];
@@ -26,6 +40,10 @@ DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
             return DecErrFailed;
         }
     }
+    // The entropy decoder writes only the coefficients it decodes: the
+    // blocks start all zero, and the reconstruction zeroes them back.
+    std::memset(m_rowBlocks, 0,
+                static_cast<size_t>(m_mcusPerRow) * m_blocksPerMcu * kBlockCoefficients * sizeof(int16_t));
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         if (EntropyDecodeRow(m_rowBlocks) != DecOk ||
             InverseTransformRow(m_rowBlocks, row) != DecOk) {
@@ -36,48 +54,48 @@ DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
 }
 
 // Blocks lie MCU after MCU; inside an MCU, component after component in
-// frame order, each with its V rows of H blocks.
+// frame order, each with its V rows of H blocks. The MCUs between two
+// restart boundaries are decoded in one call.
 DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
-    // The tables of each component, looked up once for the row.
-    const HuffmanDecodeTable* dcTables[4] = {};
-    const HuffmanDecodeTable* acTables[4] = {};
+    SequentialMcuLayout layout = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        dcTables[i] = DcTableOf(*m_components[i]);
-        acTables[i] = AcTableOf(*m_components[i]);
+        CJPEGColorComponent& component = *m_components[i];
+        const int32_t blockCount = component.m_hBlocks * component.m_vBlocks;
+        for (int32_t b = 0; b < blockCount; ++b) {
+            if (layout.blockCount == kMaxBlocksPerMcu) return DecErrFailed;
+            layout.dcTables[layout.blockCount] = DcTableOf(component);
+            layout.acTables[layout.blockCount] = AcTableOf(component);
+            layout.dcPredictors[layout.blockCount] = &component.m_dcPredictor;
+            ++layout.blockCount;
+        }
     }
-    int16_t* block = blocks;
-    for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
+    for (int32_t mcu = 0; mcu < m_mcusPerRow;) {
         if (m_restartInterval != 0 && m_restartsLeft == 0) {
             const DecoderStatus status = HandleRestartBoundary();
             if (status != DecOk) return status;
         }
-        for (int32_t i = 0; i < m_componentCount; ++i) {
-            CJPEGColorComponent& component = *m_components[i];
-            const HuffmanDecodeTable* dcTable = dcTables[i];
-            const HuffmanDecodeTable* acTable = acTables[i];
-            const int32_t blockCount = component.m_hBlocks * component.m_vBlocks;
-            for (int32_t b = 0; b < blockCount; ++b) {
-                if (DecodeSequentialBlock(m_source, m_sourceSize, &m_position, block,
-                                          &component.m_dcPredictor, &m_pendingMarker, dcTable,
-                                          acTable, m_huffmanState) < 0) {
-                    return DecErrFailed;
-                }
-                block += kBlockCoefficients;
-            }
+        int32_t count = m_mcusPerRow - mcu;
+        if (m_restartInterval != 0 && m_restartsLeft < count) count = m_restartsLeft;
+        const ptrdiff_t first = static_cast<ptrdiff_t>(mcu) * m_blocksPerMcu;
+        if (DecodeSequentialMcus(&m_stream, &layout, count, blocks + first * kBlockCoefficients,
+                                 m_blockExtents + first) < 0) {
+            return DecErrFailed;
         }
         // Counted also without restarts; the value is then never looked at.
-        --m_restartsLeft;
+        m_restartsLeft -= count;
+        mcu += count;
     }
     return DecOk;
 }
 
-DecoderStatus CJPEGDecoder::InverseTransformRow(const int16_t* blocks, int32_t mcuRow) {
+DecoderStatus CJPEGDecoder::InverseTransformRow(int16_t* blocks, int32_t mcuRow) {
     const int32_t paddedWidth = m_paddedWidth;
     const uint16_t* quantTables[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         quantTables[i] = QuantTableOf(*m_components[i]);
     }
-    const int16_t* block = blocks;
+    int16_t* block = blocks;
+    const uint8_t* extent = m_blockExtents;
     for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
         for (int32_t i = 0; i < m_componentCount; ++i) {
             const CJPEGColorComponent& component = *m_components[i];
@@ -95,6 +113,7 @@ DecoderStatus CJPEGDecoder::InverseTransformRow(const int16_t* blocks, int32_t m
                     if (ReconstructBlock(block, base + 8 * h, step, quantTable) < 0) {
                         return DecErrFailed;
                     }
+                    ZeroBackBlock(block, *extent++);
                     block += kBlockCoefficients;
                 }
             }
@@ -105,9 +124,7 @@ DecoderStatus CJPEGDecoder::InverseTransformRow(const int16_t* blocks, int32_t m
 
 DecoderStatus CJPEGDecoder::HandleRestartBoundary() {
     // The fill bits that end the finished interval are dropped with the rest.
-    if (ResetHuffmanState(m_huffmanState) != PrimOk) {
-        return DecErrFailed;
-    }
+    m_stream.ResetBits();
     for (int32_t i = 0; i < m_componentCount; ++i) {
         m_components[i]->m_dcPredictor = 0;
     }
