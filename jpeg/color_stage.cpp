@@ -204,10 +204,10 @@ void CJPEGDecoder::ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* 
     const size_t width = static_cast<size_t>(m_outWidth);
     if (chroma.m_vUpsample == 2) {
         const ptrdiff_t step = views[1].step;
-        const ptrdiff_t near = (1 + r / 2) * step + 1;
-        const ptrdiff_t far = near + ((r & 1) ? step : -step);
-        const uint8_t* rows[5] = {row[0], views[1].base + near, views[2].base + near, views[1].base + far,
-                                  views[2].base + far};
+        const ptrdiff_t nearRow = (1 + r / 2) * step + 1;
+        const ptrdiff_t farRow = nearRow + ((r & 1) ? step : -step);
+        const uint8_t* rows[5] = {row[0], views[1].base + nearRow, views[2].base + nearRow,
+                                  views[1].base + farRow, views[2].base + farRow};
         kernels.yccH2V2(rows, dst, width);
     } else if (chroma.m_hUpsample == 2) {
         const uint8_t* rows[3] = {row[0], row[1] + 1, row[2] + 1};
