@@ -27,7 +27,9 @@ CJPEGDecoder::CJPEGDecoder()
       m_components(),
       m_coefficientsCapacity(0),
       m_rowBlocksCapacity(0),
-      m_blockExtentsCapacity(0) {
+      m_blockExtentsCapacity(0),
+      m_rowStates(nullptr),
+      m_rowStatesCapacity(0) {
     ResetFields();
 }
 
@@ -83,6 +85,11 @@ void CJPEGDecoder::ResetFields() {
     m_pictureWritten = false;
     m_buffersPrepared = false;
     m_workers = nullptr;
+    m_bandSlots = 1;
+    for (int i = 0; i < 4; ++i) {
+        m_bandSamplesBytes[i] = 0;
+        m_bandBorderedBytes[i] = 0;
+    }
 }
 
 // A decoder used for frame after frame keeps its components' buffers, its
@@ -118,6 +125,9 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     AlignedFree(m_blockExtents);
     m_blockExtents = nullptr;
     m_blockExtentsCapacity = 0;
+    AlignedFree(m_rowStates);
+    m_rowStates = nullptr;
+    m_rowStatesCapacity = 0;
     return DecOk;
 }
 

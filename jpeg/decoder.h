@@ -107,10 +107,28 @@ private:
     const HuffmanDecodeTable* AcTableOf(const CJPEGColorComponent& component) const;
     const uint16_t* QuantTableOf(const CJPEGColorComponent& component) const;
 
-    // Sequential scans (sequential_scan.cpp).
+    // Sequential scans (sequential_scan.cpp, sequential_threads.cpp). One
+    // MCU row's buffers: its coefficient blocks with their extents and each
+    // component's band of samples (bordered for half-resolution chroma). A
+    // frame decoded on one thread has one slot; shared, one per thread.
+    struct BandSlot {
+        int16_t* blocks;
+        uint8_t* extents;
+        uint8_t* samples[4];
+        uint8_t* bordered[4];
+    };
+    struct RowSchedule;
     DecoderStatus DecodeSequentialScan();
-    DecoderStatus EntropyDecodeRow(int16_t* blocks);
-    DecoderStatus InverseTransformRow(int16_t* blocks, int32_t mcuRow);
+    DecoderStatus DecodeRowsAlone();
+    DecoderStatus DecodeRowsTogether();
+    static int32_t DecodeRowsTask(void* context, int32_t slotIndex);
+    void DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex);
+    int32_t SequentialParticipants();
+    BandSlot SlotAt(int32_t index) const;
+    DecoderStatus EntropyDecodeRow(const BandSlot& slot);
+    void InverseTransformRow(const BandSlot& slot);
+    void FinishBandBorders(const BandSlot& slot);
+    void CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand = false);
     DecoderStatus HandleRestartBoundary();
 
     // Up-sampling and colour conversion (color_stage.cpp).
@@ -129,7 +147,10 @@ private:
     DecoderStatus OutputFrame();
     void PrepareMcuRowBorders(int32_t mcuRow);
     void PrepareFrameBorders();
-    int32_t BandRowsInOutput(int32_t mcuRow);
+    int32_t BandRowsInOutput(int32_t mcuRow) const;
+    int32_t LastBandRows() const;
+    void ConvertBand(int32_t mcuRow, const BandSlot& slot);
+    bool IsHalfChroma(int32_t component) const;
     RowConversion ChooseRowConversion() const;
     RowConversion BgrConversion() const;
     bool ConvertsFromFullPlanes(RowConversion conversion) const;
@@ -222,4 +243,9 @@ private:
     int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
     int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
     int32_t m_blockExtentsCapacity;  // bytes allocated for m_blockExtents
+    int32_t m_bandSlots;             // slots of MCU-row buffers: threads sharing the frame
+    int32_t m_bandSamplesBytes[4];   // bytes of one band of each component's m_samples
+    int32_t m_bandBorderedBytes[4];  // and of its m_borderedSamples
+    uint8_t* m_rowStates;            // threads sharing a frame: each row's state and slot
+    int32_t m_rowStatesCapacity;
 };

@@ -1,7 +1,9 @@
 // The scan of a sequential frame, decoded one MCU row at a time: entropy
-// decoding of the row's blocks, reconstruction into the component buffers,
-// then up-sampling and colour conversion of the row's lines. Restart
-// interval boundaries are handled here for progressive scans too.
+// decoding of the row's blocks, reconstruction into the row's band of
+// component samples, then up-sampling and colour conversion of the band's
+// lines. Restart interval boundaries are handled here for progressive scans
+// too. A frame shared between threads is decoded by sequential_threads.cpp
+// with the same row steps.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,7 +11,7 @@
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
 #include "primitives/huffman.h"
-#include "primitives/idct.h"
+#include "primitives/kernels.h"
 
 namespace {
 
@@ -43,20 +45,44 @@ DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
     // The entropy decoder writes only the coefficients it decodes: the
     // blocks start all zero, and the reconstruction zeroes them back.
     std::memset(m_rowBlocks, 0,
-                static_cast<size_t>(m_mcusPerRow) * m_blocksPerMcu * kBlockCoefficients * sizeof(int16_t));
+                static_cast<size_t>(m_bandSlots) * m_mcusPerRow * m_blocksPerMcu * kBlockCoefficients *
+                    sizeof(int16_t));
+    const DecoderStatus status = m_bandSlots > 1 ? DecodeRowsTogether() : DecodeRowsAlone();
+    if (status != DecOk) return DecErrFailed;
+    m_bufferRows = LastBandRows();
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::DecodeRowsAlone() {
+    const BandSlot slot = SlotAt(0);
     for (int32_t row = 0; row < m_mcuRows; ++row) {
-        if (EntropyDecodeRow(m_rowBlocks) != DecOk ||
-            InverseTransformRow(m_rowBlocks, row) != DecOk) {
-            return DecErrFailed;
-        }
+        if (EntropyDecodeRow(slot) != DecOk) return DecErrFailed;
+        InverseTransformRow(slot);
+        if (OutputMcuRow(row) != DecOk) return DecErrFailed;
     }
     return DecOk;
+}
+
+// Slot `index`: the index-th band of every buffer.
+CJPEGDecoder::BandSlot CJPEGDecoder::SlotAt(int32_t index) const {
+    const ptrdiff_t blocks = static_cast<ptrdiff_t>(m_mcusPerRow) * m_blocksPerMcu;
+    BandSlot slot = {};
+    slot.blocks = m_rowBlocks + index * blocks * kBlockCoefficients;
+    slot.extents = m_blockExtents + index * blocks;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        const CJPEGColorComponent& component = *m_components[i];
+        slot.samples[i] = component.m_samples + static_cast<ptrdiff_t>(index) * m_bandSamplesBytes[i];
+        if (component.m_borderedSamples != nullptr) {
+            slot.bordered[i] = component.m_borderedSamples + static_cast<ptrdiff_t>(index) * m_bandBorderedBytes[i];
+        }
+    }
+    return slot;
 }
 
 // Blocks lie MCU after MCU; inside an MCU, component after component in
 // frame order, each with its V rows of H blocks. The MCUs between two
 // restart boundaries are decoded in one call.
-DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
+DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot) {
     SequentialMcuLayout layout = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent& component = *m_components[i];
@@ -77,8 +103,8 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
         int32_t count = m_mcusPerRow - mcu;
         if (m_restartInterval != 0 && m_restartsLeft < count) count = m_restartsLeft;
         const ptrdiff_t first = static_cast<ptrdiff_t>(mcu) * m_blocksPerMcu;
-        if (DecodeSequentialMcus(&m_stream, &layout, count, blocks + first * kBlockCoefficients,
-                                 m_blockExtents + first) < 0) {
+        if (DecodeSequentialMcus(&m_stream, &layout, count, slot.blocks + first * kBlockCoefficients,
+                                 slot.extents + first) < 0) {
             return DecErrFailed;
         }
         // Counted also without restarts; the value is then never looked at.
@@ -88,38 +114,38 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
     return DecOk;
 }
 
-DecoderStatus CJPEGDecoder::InverseTransformRow(int16_t* blocks, int32_t mcuRow) {
+// Every block of the slot's row into the slot's band: full-resolution
+// components into their samples, half-resolution chroma into the bordered
+// samples, one border column on the left and, for 4:2:0, one border row on
+// top. Each block is zeroed back for the next row.
+void CJPEGDecoder::InverseTransformRow(const BandSlot& slot) {
+    const Kernels& kernels = ActiveKernels();
     const int32_t paddedWidth = m_paddedWidth;
     const uint16_t* quantTables[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         quantTables[i] = QuantTableOf(*m_components[i]);
     }
-    int16_t* block = blocks;
-    const uint8_t* extent = m_blockExtents;
+    int16_t* block = slot.blocks;
+    const uint8_t* extent = slot.extents;
     for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
         for (int32_t i = 0; i < m_componentCount; ++i) {
             const CJPEGColorComponent& component = *m_components[i];
             const uint16_t* quantTable = quantTables[i];
-            // Half-resolution chroma goes into the bordered buffer, one border
-            // column on the left and, for 4:2:0, one border row on top.
-            const bool halfChroma = m_samplingMode != SamplingFull && (i == 1 || i == 2);
-            uint8_t* plane = halfChroma ? component.m_borderedSamples : component.m_samples;
-            const int32_t step = halfChroma ? paddedWidth / 2 + 2 : paddedWidth;
+            const bool halfChroma = IsHalfChroma(i);
+            uint8_t* plane = halfChroma ? slot.bordered[i] : slot.samples[i];
+            const ptrdiff_t step = halfChroma ? paddedWidth / 2 + 2 : paddedWidth;
             for (int32_t v = 0; v < component.m_vBlocks; ++v) {
                 uint8_t* base = plane + 8 * component.m_hBlocks * mcu + 8 * v * step;
                 if (component.m_vUpsample == 2) base += step;
                 if (component.m_hUpsample == 2) base += 1;
                 for (int32_t h = 0; h < component.m_hBlocks; ++h) {
-                    if (ReconstructBlock(block, base + 8 * h, step, quantTable) < 0) {
-                        return DecErrFailed;
-                    }
+                    kernels.reconstructBlock(block, base + 8 * h, step, quantTable, *extent);
                     ZeroBackBlock(block, *extent++);
                     block += kBlockCoefficients;
                 }
             }
         }
     }
-    return OutputMcuRow(mcuRow);
 }
 
 DecoderStatus CJPEGDecoder::HandleRestartBoundary() {
