@@ -29,7 +29,9 @@ CJPEGDecoder::CJPEGDecoder()
       m_rowBlocksCapacity(0),
       m_blockExtentsCapacity(0),
       m_rowStates(nullptr),
-      m_rowStatesCapacity(0) {
+      m_rowStatesCapacity(0),
+      m_runStarts(nullptr),
+      m_runStartsCapacity(0) {
     ResetFields();
 }
 
@@ -128,6 +130,9 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     AlignedFree(m_rowStates);
     m_rowStates = nullptr;
     m_rowStatesCapacity = 0;
+    AlignedFree(m_runStarts);
+    m_runStarts = nullptr;
+    m_runStartsCapacity = 0;
     return DecOk;
 }
 

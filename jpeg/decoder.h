@@ -117,19 +117,32 @@ private:
         uint8_t* samples[4];
         uint8_t* bordered[4];
     };
+    // Where one thread's entropy decoding of a sequential scan stands: the
+    // frame's own stream, DC predictions and restart count, or a thread's
+    // copies of them for a run of restart intervals.
+    struct EntropyCursor {
+        EntropyStream* stream;
+        int16_t* predictors[4];
+        int32_t* restartsLeft;
+    };
     struct RowSchedule;
+    EntropyCursor FrameCursor();
     DecoderStatus DecodeSequentialScan();
     DecoderStatus DecodeRowsAlone();
     DecoderStatus DecodeRowsTogether();
     static int32_t DecodeRowsTask(void* context, int32_t slotIndex);
     void DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex);
+    bool DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, const EntropyCursor& cursor, int32_t row,
+                         bool markerMissing, int32_t previous);
+    int32_t PlanRestartRuns();
     int32_t SequentialParticipants();
     BandSlot SlotAt(int32_t index) const;
-    DecoderStatus EntropyDecodeRow(const BandSlot& slot);
+    DecoderStatus EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor);
     void InverseTransformRow(const BandSlot& slot);
     void FinishBandBorders(const BandSlot& slot);
     void CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand = false);
     DecoderStatus HandleRestartBoundary();
+    DecoderStatus HandleRestartBoundary(const EntropyCursor& cursor);
 
     // Up-sampling and colour conversion (color_stage.cpp).
     enum class RowConversion { None, Grey, Rgb, Ycc, Cmyk, Ycck };
@@ -248,4 +261,6 @@ private:
     int32_t m_bandBorderedBytes[4];  // and of its m_borderedSamples
     uint8_t* m_rowStates;            // threads sharing a frame: each row's state and slot
     int32_t m_rowStatesCapacity;
+    int32_t* m_runStarts;            // and where each run of restart intervals starts
+    int32_t m_runStartsCapacity;
 };

@@ -151,7 +151,8 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
             return DecErrFailed;
         }
         // What the threads sharing the frame know of each MCU row.
-        if (slots > 1 && !Reserve(m_rowStates, m_rowStatesCapacity, 2 * int64_t{m_mcuRows})) {
+        if (slots > 1 && (!Reserve(m_rowStates, m_rowStatesCapacity, 2 * int64_t{m_mcuRows}) ||
+                          !Reserve(m_runStarts, m_runStartsCapacity, int64_t{m_mcuRows} * sizeof(int32_t)))) {
             return DecErrFailed;
         }
         m_bandSlots = slots;

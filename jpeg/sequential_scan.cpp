@@ -55,8 +55,9 @@ DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
 
 DecoderStatus CJPEGDecoder::DecodeRowsAlone() {
     const BandSlot slot = SlotAt(0);
+    const EntropyCursor cursor = FrameCursor();
     for (int32_t row = 0; row < m_mcuRows; ++row) {
-        if (EntropyDecodeRow(slot) != DecOk) return DecErrFailed;
+        if (EntropyDecodeRow(slot, cursor) != DecOk) return DecErrFailed;
         InverseTransformRow(slot);
         if (OutputMcuRow(row) != DecOk) return DecErrFailed;
     }
@@ -79,10 +80,17 @@ CJPEGDecoder::BandSlot CJPEGDecoder::SlotAt(int32_t index) const {
     return slot;
 }
 
+// The frame's own stream, DC predictions and restart count.
+CJPEGDecoder::EntropyCursor CJPEGDecoder::FrameCursor() {
+    EntropyCursor cursor = {&m_stream, {}, &m_restartsLeft};
+    for (int32_t i = 0; i < m_componentCount; ++i) cursor.predictors[i] = &m_components[i]->m_dcPredictor;
+    return cursor;
+}
+
 // Blocks lie MCU after MCU; inside an MCU, component after component in
 // frame order, each with its V rows of H blocks. The MCUs between two
 // restart boundaries are decoded in one call.
-DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot) {
+DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor) {
     SequentialMcuLayout layout = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent& component = *m_components[i];
@@ -91,24 +99,25 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot) {
             if (layout.blockCount == kMaxBlocksPerMcu) return DecErrFailed;
             layout.dcTables[layout.blockCount] = DcTableOf(component);
             layout.acTables[layout.blockCount] = AcTableOf(component);
-            layout.dcPredictors[layout.blockCount] = &component.m_dcPredictor;
+            layout.dcPredictors[layout.blockCount] = cursor.predictors[i];
             ++layout.blockCount;
         }
     }
+    int32_t& restartsLeft = *cursor.restartsLeft;
     for (int32_t mcu = 0; mcu < m_mcusPerRow;) {
-        if (m_restartInterval != 0 && m_restartsLeft == 0) {
-            const DecoderStatus status = HandleRestartBoundary();
+        if (m_restartInterval != 0 && restartsLeft == 0) {
+            const DecoderStatus status = HandleRestartBoundary(cursor);
             if (status != DecOk) return status;
         }
         int32_t count = m_mcusPerRow - mcu;
-        if (m_restartInterval != 0 && m_restartsLeft < count) count = m_restartsLeft;
+        if (m_restartInterval != 0 && restartsLeft < count) count = restartsLeft;
         const ptrdiff_t first = static_cast<ptrdiff_t>(mcu) * m_blocksPerMcu;
-        if (DecodeSequentialMcus(&m_stream, &layout, count, slot.blocks + first * kBlockCoefficients,
+        if (DecodeSequentialMcus(cursor.stream, &layout, count, slot.blocks + first * kBlockCoefficients,
                                  slot.extents + first) < 0) {
             return DecErrFailed;
         }
         // Counted also without restarts; the value is then never looked at.
-        m_restartsLeft -= count;
+        restartsLeft -= count;
         mcu += count;
     }
     return DecOk;
@@ -148,14 +157,22 @@ void CJPEGDecoder::InverseTransformRow(const BandSlot& slot) {
     }
 }
 
-DecoderStatus CJPEGDecoder::HandleRestartBoundary() {
+DecoderStatus CJPEGDecoder::HandleRestartBoundary() { return HandleRestartBoundary(FrameCursor()); }
+
+// The end of a restart interval: the entropy decoder starts afresh after the
+// next marker. Whatever marker comes first ends the interval; its number is
+// not checked, so a damaged RSTn costs one interval at most.
+DecoderStatus CJPEGDecoder::HandleRestartBoundary(const EntropyCursor& cursor) {
     // The fill bits that end the finished interval are dropped with the rest.
-    m_stream.ResetBits();
+    EntropyStream& stream = *cursor.stream;
+    stream.ResetBits();
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        m_components[i]->m_dcPredictor = 0;
+        *cursor.predictors[i] = 0;
     }
-    const DecoderStatus status = ConsumeRestartMarker();
-    if (status != DecOk) return status;
-    m_restartsLeft = m_restartInterval;
+    if (stream.m_pendingMarker == 0 && !stream.FindMarker()) {
+        return DecErrFailed;
+    }
+    stream.ClearMarker();
+    *cursor.restartsLeft = m_restartInterval;
     return DecOk;
 }
