@@ -124,6 +124,7 @@ private:
         EntropyStream* stream;
         int16_t* predictors[4];
         int32_t* restartsLeft;
+        int32_t restartInterval;  // MCUs (or blocks) per interval, 0 for none
     };
     struct RowSchedule;
     EntropyCursor FrameCursor();
@@ -141,7 +142,6 @@ private:
     void InverseTransformRow(const BandSlot& slot);
     void FinishBandBorders(const BandSlot& slot);
     void CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand = false);
-    DecoderStatus HandleRestartBoundary();
     DecoderStatus HandleRestartBoundary(const EntropyCursor& cursor);
 
     // Up-sampling and colour conversion (color_stage.cpp).
@@ -179,21 +179,44 @@ private:
     DecoderStatus ConvertRowsDown(uint8_t* const* planes, int32_t firstLine, int32_t rows,
                                   bool allowPacked);
 
-    // Progressive scans (progressive_scan.cpp).
-    DecoderStatus DecodeProgressiveScan();
-    DecoderStatus DecodeProgressiveDcScan();
-    DecoderStatus DecodeInterleavedDc(const bool* inScan);
-    DecoderStatus DecodeProgressiveAcScan();
+    // Progressive scans (progressive_scan.cpp, progressive_threads.cpp). A
+    // scan as its header set it, for decoding it then or on another thread.
+    struct ScanParameters {
+        int32_t ss, se, ah, al;
+        int32_t listedCount;
+        int32_t listed[4];        // frame indexes of the components listed
+        int32_t scanComponent;    // the last one listed
+        int32_t restartInterval;
+        const HuffmanDecodeTable* dcTables[4];  // of each frame component, when the scan began
+        const HuffmanDecodeTable* acTables[4];
+        bool IsAcScan() const;
+    };
+    struct ScanWaits;
+    ScanParameters CurrentScan() const;
+    DecoderStatus DecodeProgressiveScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                        ScanWaits* waits);
+    void NoteScanDecoded(const ScanParameters& scan);
+    DecoderStatus DecodeProgressiveDcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                          ScanWaits* waits);
+    int32_t ListedComponents(const ScanParameters& scan, bool* inScan) const;
+    DecoderStatus DecodeInterleavedDc(const ScanParameters& scan, const bool* inScan, const EntropyCursor& cursor,
+                                      ScanWaits* waits);
+    DecoderStatus DecodeProgressiveAcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                          ScanWaits* waits);
     template <typename VisitRun>
-    DecoderStatus VisitComponentBlocks(int32_t componentIndex, VisitRun&& visit);
-    DecoderStatus RestartIfDue();
+    DecoderStatus VisitComponentBlocks(int32_t componentIndex, const EntropyCursor& cursor, ScanWaits* waits,
+                                       VisitRun&& visit);
+    int32_t VisitedBlockColumns(const CJPEGColorComponent& component) const;
+    DecoderStatus RestartIfDue(const EntropyCursor& cursor);
+    void WaitForBlocks(ScanWaits* waits, int32_t blocks);
+    void PublishBlocks(ScanWaits* waits, int32_t blocks);
+    int32_t ComponentBlockOffset(int32_t component) const;
+    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
     DecoderStatus ReconstructFrame();
     void ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables);
     int32_t ParticipantsFor(int64_t pixels);
     static int32_t ReconstructRowTask(void* context, int32_t row);
     static int32_t ConvertRowsTask(void* context, int32_t chunk);
-    int32_t ComponentBlockOffset(int32_t component) const;
-    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
     // The compressed frame: source, size, read position, pending marker and
     // the entropy decoder's bits (m_source, m_sourceSize, m_position,

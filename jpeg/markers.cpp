@@ -133,7 +133,8 @@ DecoderStatus CJPEGDecoder::HandleScan() {
     // Scans beyond any number a frame can use are not decoded at all, so that
     // a small stream cannot make the decoder work through thousands of them.
     if (++m_scanCount <= kMaxProgressiveScans) {
-        DecodeProgressiveScan();
+        const ScanParameters scan = CurrentScan();
+        if (DecodeProgressiveScan(scan, FrameCursor(), nullptr) == DecOk) NoteScanDecoded(scan);
     }
     m_acDoneCount = 0;
     for (int32_t i = 0; i < m_componentCount; ++i) {
