@@ -157,7 +157,9 @@ DecoderStatus CJPEGDecoder::DecodeInterleavedDc(const ScanParameters& scan, cons
         if (status != DecOk) return status;
         int32_t count = mcuCount - mcu;
         if (cursor.restartInterval != 0 && restartsLeft < count) count = restartsLeft;
-        WaitForBlocks(waits, mcu + count);
+        // Scans decoded together meet at MCU rows: a run does not go past one.
+        if (waits != nullptr) count = std::min(count, m_mcusPerRow - mcu % m_mcusPerRow);
+        WaitForRow(waits, mcu / m_mcusPerRow);
         int16_t* mcus = McuBlocks(0, 0) + static_cast<ptrdiff_t>(mcu) * layout.mcuBlocks * kBlockCoefficients;
         const PrimitiveStatus result = scan.ah == 0
                                            ? DecodeProgressiveDcMcus(cursor.stream, &layout, mcus, count, scan.al)
@@ -165,7 +167,7 @@ DecoderStatus CJPEGDecoder::DecodeInterleavedDc(const ScanParameters& scan, cons
         if (result < 0) return DecErrFailed;
         restartsLeft -= count;
         mcu += count;
-        PublishBlocks(waits, mcu);
+        if (mcu % m_mcusPerRow == 0) PublishRows(waits, mcu / m_mcusPerRow);
     }
     return DecOk;
 }
@@ -203,8 +205,8 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, const E
     // The block columns inside the frame, at most the MCU columns' blocks.
     const int32_t blockColumns = VisitedBlockColumns(component);
     int32_t& restartsLeft = *cursor.restartsLeft;
-    int32_t visited = 0;
     for (int32_t row = 0; row < m_mcuRows; ++row) {
+        WaitForRow(waits, row);
         for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
             if ((row * v + blockRow) * 8 >= m_height) break;
             int16_t* const first = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
@@ -214,14 +216,12 @@ DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, const E
                 if (status != DecOk) return status;
                 int32_t count = blockColumns - column;
                 if (cursor.restartInterval != 0 && restartsLeft < count) count = restartsLeft;
-                WaitForBlocks(waits, visited + count);
                 if (visit(blocks, column, count) < 0) return DecErrFailed;
                 restartsLeft -= count;
                 column += count;
-                visited += count;
-                PublishBlocks(waits, visited);
             }
         }
+        PublishRows(waits, row + 1);
     }
     return DecOk;
 }

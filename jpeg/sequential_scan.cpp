@@ -82,7 +82,7 @@ CJPEGDecoder::BandSlot CJPEGDecoder::SlotAt(int32_t index) const {
 
 // The frame's own stream, DC predictions and restart count.
 CJPEGDecoder::EntropyCursor CJPEGDecoder::FrameCursor() {
-    EntropyCursor cursor = {&m_stream, {}, &m_restartsLeft, m_restartInterval};
+    EntropyCursor cursor = {&m_stream, {}, &m_restartsLeft, m_restartInterval, nullptr};
     for (int32_t i = 0; i < m_componentCount; ++i) cursor.predictors[i] = &m_components[i]->m_dcPredictor;
     return cursor;
 }
@@ -172,5 +172,6 @@ DecoderStatus CJPEGDecoder::HandleRestartBoundary(const EntropyCursor& cursor) {
     }
     stream.ClearMarker();
     *cursor.restartsLeft = cursor.restartInterval;
+    if (cursor.boundaries != nullptr) ++*cursor.boundaries;
     return DecOk;
 }
