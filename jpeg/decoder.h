@@ -132,8 +132,14 @@ private:
     DecoderStatus DecodeSequentialScan();
     DecoderStatus DecodeRowsAlone();
     DecoderStatus DecodeRowsTogether();
-    static int32_t DecodeRowsTask(void* context, int32_t slotIndex);
-    void DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex);
+    static constexpr int32_t kSlotsPerThread = 2;
+    static int32_t DecodeRowsInOrderTask(void* context, int32_t participant);
+    void DecodeRowsInOrder(RowSchedule& schedule);
+    void ConvertRowsInOrder(RowSchedule& schedule);
+    void ConvertRow(RowSchedule& schedule, int32_t row);
+    bool SlotFree(RowSchedule& schedule, int32_t row);
+    static int32_t DecodeRunsTask(void* context, int32_t slotIndex);
+    void DecodeRunsInSlot(RowSchedule& schedule, int32_t slotIndex);
     bool DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, const EntropyCursor& cursor, int32_t row,
                          bool markerMissing, int32_t previous);
     int32_t PlanRestartRuns();

@@ -93,7 +93,8 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     }
     // A sequential frame shared between threads has one slot of MCU-row
     // buffers per thread: the band planes and the blocks come `slots` times.
-    const int32_t slots = m_progressive ? 1 : SequentialParticipants();
+    const int32_t participants = m_progressive ? 1 : SequentialParticipants();
+    const int32_t slots = participants > 1 ? kSlotsPerThread * participants : 1;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         m_bandSamplesBytes[i] = static_cast<int32_t>(m_progressive ? 0 : sizes.samples[i]);
         m_bandBorderedBytes[i] = static_cast<int32_t>(m_progressive ? 0 : sizes.bordered[i]);

@@ -1,13 +1,13 @@
 // A sequential frame shared between the threads lent to the decoder.
 //
-// Every thread takes MCU rows in order, one at a time, into its own slot of
-// row buffers: it decodes the row's entropy-coded data, reconstructs its
-// blocks into the slot's band, and converts the band's lines into the
-// destination. The entropy-coded data is one stream, so rows are decoded one
-// after the other: a thread decodes its row once the row before is decoded,
-// while the other threads reconstruct and convert theirs. When restart
+// A row's work is to decode its entropy-coded data into its slot of row
+// buffers, reconstruct its blocks into the slot's band, and convert the
+// band's lines into the destination. The entropy-coded data is one stream:
+// one thread decodes it row after row into a ring of slots, while the
+// others reconstruct and convert the rows it has decoded. When restart
 // intervals start on MCU rows, the threads take runs of rows between
-// restart markers instead and decode them at the same time.
+// restart markers instead, each into its own slot, and decode them at the
+// same time.
 //
 // The picture is the one a single thread makes, byte for byte:
 // - 4:2:0 chroma of a band is filtered with the last chroma row of the band
@@ -38,6 +38,7 @@ namespace {
 constexpr uint8_t kRowDecoded = 1;        // its blocks are decoded
 constexpr uint8_t kRowReconstructed = 2;  // its band holds its samples, borders filled
 constexpr uint8_t kRowCarryTaken = 4;     // the band below has its top border
+constexpr uint8_t kRowConverted = 8;      // its lines are in the destination
 
 }  // namespace
 
@@ -51,10 +52,13 @@ struct CJPEGDecoder::RowSchedule {
     // run decoded from its own copy of the stream).
     int32_t rowsPerUnit = 0;
     int32_t units = 0;
-    int32_t nextRow = 0;      // the first row of the next row or run to take
+    int32_t nextRow = 0;      // runs: the first row of the next run to take
+    int32_t nextJob = 0;      // rows in order: the next decoded row to reconstruct
     int32_t decodedRows = 0;  // every row below it is decoded
     int32_t failedRow;        // the first row that failed to decode, or the row count
+    bool decodingDone = false;  // rows in order: no row is decoded any more
     bool carries;             // 4:2:0: bands take their top border from the band above
+    int32_t slots;            // rows in order: the ring of slots rows take turns in
     // Where the last run of restart intervals ended, for the marker loop.
     EntropyStream endStream = {};
     int16_t endPredictors[4] = {};
@@ -121,11 +125,14 @@ DecoderStatus CJPEGDecoder::DecodeRowsTogether() {
     schedule.decoder = this;
     schedule.failedRow = m_mcuRows;
     schedule.carries = m_samplingMode == SamplingHalfHV;
+    schedule.slots = m_bandSlots;
     schedule.rowsPerUnit = PlanRestartRuns();
     schedule.units = schedule.rowsPerUnit > 0 ? (m_mcuRows + schedule.rowsPerUnit - 1) / schedule.rowsPerUnit
                                               : m_mcuRows;
     for (int32_t row = 0; row < m_mcuRows; ++row) schedule.State(row) = 0;
-    const int32_t status = m_workers->RunTogether(m_bandSlots, DecodeRowsTask, &schedule);
+    const int32_t threads = m_bandSlots / kSlotsPerThread;
+    const int32_t status = m_workers->RunTogether(
+        threads, schedule.rowsPerUnit > 0 ? DecodeRunsTask : DecodeRowsInOrderTask, &schedule);
     if (status == PoolErrTooFewThreads) {
         // The system took threads away since the buffers were sized: one
         // thread does it all, in the first slot.
@@ -142,57 +149,150 @@ DecoderStatus CJPEGDecoder::DecodeRowsTogether() {
     return DecOk;
 }
 
-int32_t CJPEGDecoder::DecodeRowsTask(void* context, int32_t slotIndex) {
+// Rows in order: one thread (the first) decodes the stream row after row into
+// a ring of slots, never handing the stream to another thread, and the
+// others reconstruct and convert the rows it has decoded, in order. The
+// decoding thread works on a row itself when the ring is full. A slot takes
+// a new row once its row is converted and the row below has its top border.
+int32_t CJPEGDecoder::DecodeRowsInOrderTask(void* context, int32_t participant) {
     RowSchedule& schedule = *static_cast<RowSchedule*>(context);
-    schedule.decoder->DecodeRowsInSlot(schedule, slotIndex);
+    if (participant == 0) {
+        schedule.decoder->DecodeRowsInOrder(schedule);
+    } else {
+        schedule.decoder->ConvertRowsInOrder(schedule);
+    }
     return 0;
 }
 
-// One thread's share: rows, or runs of rows, taken in order until none is
-// left or a row before them has failed.
-void CJPEGDecoder::DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex) {
-    int32_t previous = -1;  // the row last in this slot
-    const bool runs = schedule.rowsPerUnit > 0;
+bool CJPEGDecoder::SlotFree(RowSchedule& schedule, int32_t row) {
+    const int32_t before = row - schedule.slots;  // the row the slot held last
+    if (before < 0) return true;
+    if ((schedule.State(before) & kRowConverted) == 0) return false;
+    return !schedule.carries || before + 1 >= m_mcuRows || (schedule.State(before + 1) & kRowCarryTaken) != 0;
+}
+
+void CJPEGDecoder::DecodeRowsInOrder(RowSchedule& schedule) {
+    const EntropyCursor cursor = FrameCursor();
+    for (int32_t row = 0; row < m_mcuRows; ++row) {
+        {
+            CMutexLock lock(schedule.mutex);
+            while (!SlotFree(schedule, row)) {
+                if (schedule.nextJob < schedule.decodedRows) {
+                    const int32_t job = schedule.nextJob++;
+                    schedule.mutex.Unlock();
+                    ConvertRow(schedule, job);
+                    schedule.mutex.Lock();
+                } else {
+                    schedule.changed.Wait(schedule.mutex);
+                }
+            }
+        }
+        const bool decoded = EntropyDecodeRow(SlotAt(row % schedule.slots), cursor) == DecOk;
+        CMutexLock lock(schedule.mutex);
+        if (!decoded) {
+            schedule.failedRow = row;
+            break;
+        }
+        schedule.State(row) |= kRowDecoded;
+        schedule.decodedRows = row + 1;
+        schedule.changed.WakeAll();
+    }
+    {
+        CMutexLock lock(schedule.mutex);
+        schedule.decodingDone = true;
+        schedule.changed.WakeAll();
+    }
+    ConvertRowsInOrder(schedule);
+}
+
+// Takes the decoded rows in order and reconstructs and converts them, until
+// no row is left to decode.
+void CJPEGDecoder::ConvertRowsInOrder(RowSchedule& schedule) {
     for (;;) {
-        int32_t first, end, run = 0;
+        int32_t job;
+        {
+            CMutexLock lock(schedule.mutex);
+            schedule.WaitFor([&] { return schedule.nextJob < schedule.decodedRows || schedule.decodingDone; });
+            if (schedule.nextJob >= schedule.decodedRows) return;
+            job = schedule.nextJob++;
+        }
+        ConvertRow(schedule, job);
+    }
+}
+
+// Reconstructs and converts decoded row `row` in its slot of the ring.
+void CJPEGDecoder::ConvertRow(RowSchedule& schedule, int32_t row) {
+    const BandSlot slot = SlotAt(row % schedule.slots);
+    InverseTransformRow(slot);
+    FinishBandBorders(slot);
+    BandSlot above = {};
+    {
+        CMutexLock lock(schedule.mutex);
+        schedule.State(row) |= kRowReconstructed;
+        schedule.changed.WakeAll();
+        if (schedule.carries && row > 0) {
+            // The row above was taken before this one and is decoded: it
+            // will be reconstructed.
+            schedule.WaitFor([&] { return (schedule.State(row - 1) & kRowReconstructed) != 0; });
+            above = SlotAt((row - 1) % schedule.slots);
+        }
+    }
+    if (schedule.carries) {
+        CopyTopBorder(row > 0 ? above : slot, slot, row == 0);
+        CMutexLock lock(schedule.mutex);
+        schedule.State(row) |= kRowCarryTaken;
+        schedule.changed.WakeAll();
+    }
+    ConvertBand(row, slot);
+    CMutexLock lock(schedule.mutex);
+    schedule.State(row) |= kRowConverted;
+    schedule.changed.WakeAll();
+}
+
+// Runs of restart intervals: every thread takes runs in order, each into its
+// own slot, and decodes, reconstructs and converts their rows.
+int32_t CJPEGDecoder::DecodeRunsTask(void* context, int32_t slotIndex) {
+    RowSchedule& schedule = *static_cast<RowSchedule*>(context);
+    schedule.decoder->DecodeRunsInSlot(schedule, slotIndex);
+    return 0;
+}
+
+// One thread's share: runs of rows, taken in order until none is left or a
+// row before them has failed. A run decodes from its own stream, as a single
+// thread would after the restart marker before it.
+void CJPEGDecoder::DecodeRunsInSlot(RowSchedule& schedule, int32_t slotIndex) {
+    int32_t previous = -1;  // the row last in this slot
+    for (;;) {
+        int32_t first, end, run;
         {
             CMutexLock lock(schedule.mutex);
             if (schedule.nextRow >= schedule.failedRow) return;
             first = schedule.nextRow;
-            end = runs ? std::min(first + schedule.rowsPerUnit, m_mcuRows) : first + 1;
-            run = runs ? first / schedule.rowsPerUnit : 0;
+            end = std::min(first + schedule.rowsPerUnit, m_mcuRows);
+            run = first / schedule.rowsPerUnit;
             schedule.nextRow = end;
         }
-        // A run decodes from its own stream, as a single thread would after
-        // the restart marker before it (no thread decodes from the frame's
-        // stream meanwhile); rows one at a time share the frame's.
-        EntropyStream stream = {};
+        EntropyStream stream = m_stream;
         int16_t predictors[4] = {};
-        int32_t restartsLeft = 0;
-        EntropyCursor cursor = FrameCursor();
-        if (runs) {
-            stream = m_stream;
-            restartsLeft = m_restartsLeft;
-            cursor = {&stream, {&predictors[0], &predictors[1], &predictors[2], &predictors[3]}, &restartsLeft,
-                      m_restartInterval, nullptr};
-            if (run == 0) {
-                for (int32_t i = 0; i < m_componentCount; ++i) predictors[i] = m_components[i]->m_dcPredictor;
-            } else if (m_runStarts[run] >= 0) {
-                stream.m_position = m_runStarts[run];
-                stream.m_pendingMarker = 0;
-                stream.m_plainEnd = -1;
-                stream.ResetBits();
-                restartsLeft = m_restartInterval;
-            }
+        int32_t restartsLeft = m_restartsLeft;
+        const EntropyCursor cursor = {&stream, {&predictors[0], &predictors[1], &predictors[2], &predictors[3]},
+                                      &restartsLeft, m_restartInterval, nullptr};
+        if (run == 0) {
+            for (int32_t i = 0; i < m_componentCount; ++i) predictors[i] = m_components[i]->m_dcPredictor;
+        } else if (m_runStarts[run] >= 0) {
+            stream.m_position = m_runStarts[run];
+            stream.m_pendingMarker = 0;
+            stream.m_plainEnd = -1;
+            stream.ResetBits();
+            restartsLeft = m_restartInterval;
         }
         for (int32_t row = first; row < end; ++row) {
-            if (!DecodeRowInSlot(schedule, slotIndex, cursor, row, runs && row == first && m_runStarts[run] < 0,
-                                 previous)) {
+            if (!DecodeRowInSlot(schedule, slotIndex, cursor, row, row == first && m_runStarts[run] < 0, previous)) {
                 return;
             }
             previous = row;
         }
-        if (runs && run == schedule.units - 1) {
+        if (run == schedule.units - 1) {
             CMutexLock lock(schedule.mutex);
             schedule.endStream = stream;
             for (int32_t i = 0; i < 4; ++i) schedule.endPredictors[i] = predictors[i];
@@ -208,13 +308,6 @@ void CJPEGDecoder::DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex) {
 bool CJPEGDecoder::DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, const EntropyCursor& cursor,
                                    int32_t row, bool markerMissing, int32_t previous) {
     const BandSlot slot = SlotAt(slotIndex);
-    const bool runs = schedule.rowsPerUnit > 0;
-    if (!runs) {
-        // One stream: decoded a row at a time, in order.
-        CMutexLock lock(schedule.mutex);
-        schedule.WaitFor([&] { return schedule.decodedRows == row || schedule.failedRow < row; });
-        if (schedule.failedRow < row) return false;
-    }
     const bool decoded = !markerMissing && EntropyDecodeRow(slot, cursor) == DecOk;
     {
         CMutexLock lock(schedule.mutex);

@@ -39,6 +39,7 @@ prep() {
 
 prep f64x48   forest 1000,700,1640,1180  64x48   rgb
 prep f227x149 forest 600,500,1281,947    227x149 rgb
+prep f512x384 forest 320,200,2240,1640   512x384 rgb
 prep f17x9    forest 1200,800,1370,890   17x9    rgb
 prep f33x17   forest 900,700,1230,870    33x17   rgb
 prep f1x1     forest 1280,800,1290,810   1x1     rgb
@@ -105,6 +106,8 @@ cj ycc422_rst2row_227x149_q85.jpg f227x149.ppm -sample 2x1 -quality 85 -restart 
 # ---------------------------------------------------------------- sequential, YCbCr 4:2:0
 cj ycc420_64x48_q85.jpg        f64x48.ppm   -quality 85
 cj ycc420_227x149_q85.jpg      f227x149.ppm -quality 85
+# Large enough that the codec shares its work between threads.
+cj ycc420_512x384_q85.jpg      f512x384.ppm -quality 85
 cj ycc420_1x1_q85.jpg          f1x1.ppm     -quality 85
 cj ycc420_8x8_q85.jpg          f8x8.ppm     -quality 85
 cj ycc420_16x16_q85.jpg        f16x16.ppm   -quality 85

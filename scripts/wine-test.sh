@@ -78,7 +78,7 @@ windows_path() {
 # each input, its size and the raw frames.
 host_arguments=()
 if [ "$pictures" = 1 ]; then
-    frame=$here/testdata/ycc420_227x149_q85.jpg
+    frame=$here/testdata/ycc420_512x384_q85.jpg
     clip=$here/samples/forest-pan.avi
     if ! { WEMB_THREADS=1 "$decode" -q --raw "$frame" >"$work/frame.raw" &&
            WEMB_THREADS=1 "$decode" -q -j 2 --raw "$clip" >"$work/clip.raw"; } 2>"$work/decode.log"; then
@@ -86,7 +86,7 @@ if [ "$pictures" = 1 ]; then
         echo "wine-test: the Linux host ($decode) failed to make the reference pictures"
         exit 1
     fi
-    for path in "$frame" 227x149 "$work/frame.raw" "$clip" 512x288 "$work/clip.raw"; do
+    for path in "$frame" 512x384 "$work/frame.raw" "$clip" 512x288 "$work/clip.raw"; do
         case $path in
             /*) host_arguments+=("$(windows_path "$path")") ;;
             *) host_arguments+=("$path") ;;
