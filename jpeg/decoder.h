@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
+#include "jpeg/huffman_table_cache.h"
 #include "primitives/entropy_stream.h"
 #include "primitives/memory.h"
 
@@ -242,6 +243,10 @@ private:
     CJPEGDecoderQuantTable* m_quantTables[4];
     CJPEGDecoderHuffmanTable* m_dcTables[4];
     CJPEGDecoderHuffmanTable* m_acTables[4];
+    // The decode tables built for the DHT tables met, kept from frame to
+    // frame. The tables above borrow theirs from it; they are deleted
+    // (BeginFrame, ReleaseAll) while it still stands.
+    CHuffmanTableCache m_huffmanCache;
     CJPEGColorComponent* m_components[4];
 
     // Bookkeeping beyond the fields above.
