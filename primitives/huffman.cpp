@@ -209,14 +209,13 @@ constexpr int32_t kNoCodeInHeldBits = 256;
 // its refills and its error.
 int32_t DecodeLongCode(EntropyStream& stream, const HuffmanDecodeTable* table) {
     const int32_t held = stream.m_bitCount < 16 ? stream.m_bitCount : 16;  // 9..16
-    // The next `held` bits, first bit at bit 15.
-    const uint32_t next16 =
-        (static_cast<uint32_t>(stream.m_bitBuffer >> (stream.m_bitCount - held)) << (16 - held)) & 0xFFFFu;
+    // The next `held` bits, first bit at bit 15, zeros after them.
+    const uint32_t next16 = PeekBits(stream, 16);
     for (int32_t length = kLookupBits + 1; length <= held; ++length) {
         const uint32_t code = next16 >> (16 - length);
         const uint32_t maxCode = table->maxCode[length - 1];
         if (maxCode != kNoCodes && code <= maxCode) {
-            stream.m_bitCount -= length;
+            SkipBits(stream, length);
             // Over-subscribed counts can place the index outside `symbols`.
             const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(code) -
                                   int32_t{table->minCode[length - 1]};
@@ -272,10 +271,9 @@ int32_t DecodeSymbolStepwise(EntropyStream* stream, const HuffmanDecodeTable* ta
         }
     }
     if (s.m_bitCount >= kLookupBits) {
-        const uint32_t entry =
-            table->fastLookup[static_cast<uint32_t>(s.m_bitBuffer >> (s.m_bitCount - kLookupBits)) & 0xFFu];
+        const uint32_t entry = table->fastLookup[PeekBits(s, kLookupBits)];
         if (entry != 0) {
-            s.m_bitCount -= static_cast<int32_t>(entry >> 16);
+            SkipBits(s, static_cast<int32_t>(entry >> 16));
             return static_cast<int32_t>(entry & 0xFFFFu);
         }
         if (s.m_bitCount > kLookupBits) {
@@ -392,7 +390,7 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(EntropyStream& stream, int16_t* b
             return status;
         }
         if (entry >= hi::kEntryWithValue) {
-            stream.m_bitCount -= hi::EntryBits(entry);
+            hi::SkipEntryBits(stream, entry);
             k += hi::EntryRun(entry);
             if (k > 71) {
                 return PrimErrBadCode;  // damaged run: beyond even the padded table

@@ -133,7 +133,7 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(EntropyStream& stream, int16_t* 
             return status;
         }
         if (entry >= hi::kEntryWithValue) {
-            stream.m_bitCount -= hi::EntryBits(entry);
+            hi::SkipEntryBits(stream, entry);
             k += hi::EntryRun(entry);
             if (k > 71) {
                 return PrimErrBadCode;  // damaged run: beyond even the padded table
@@ -261,15 +261,17 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(EntropyStream& stream, int16_t* 
                 return status;
             }
         }
-        const uint64_t buffer = stream.m_bitBuffer;
+        uint64_t buffer = stream.m_bitBuffer;
         int32_t count = stream.m_bitCount;
         do {
             --count;
-            const int32_t bit = static_cast<int32_t>(buffer >> count) & 1;
+            const int32_t bit = static_cast<int32_t>(buffer >> 63);
+            buffer <<= 1;
             int16_t* coefficient = &block[ZigZagToNatural[LowestIndex(mask)]];
             *coefficient = Corrected(*coefficient, bit, p1);
             mask &= mask - 1;
         } while (mask != 0 && count > 0);
+        stream.m_bitBuffer = buffer;
         stream.m_bitCount = count;
     }
     return PrimOk;

@@ -403,10 +403,14 @@ std::vector<int32_t> RandomParts(std::mt19937& rng, int32_t total) {
 // equal in what the marker loop goes on with.
 void ExpectSameStream(const EntropyStream& stream, const PrimitiveStream& primitive) {
     if (stream.m_readAhead == ReadAheadByteWise) {
-        EXPECT_EQ(std::vector<int64_t>({stream.m_position, stream.m_pendingMarker, static_cast<uint32_t>(stream.m_bitBuffer),
-                                        stream.m_bitCount, stream.m_eobRun}),
-                  std::vector<int64_t>({primitive.position, primitive.marker, primitive.state.bitBuffer,
-                                        primitive.state.bitCount, primitive.state.eobRun}));
+        // The unread bits: the stream's top ones, the state's low ones.
+        const int32_t count = stream.m_bitCount;
+        const uint32_t streamBits = count == 0 ? 0 : static_cast<uint32_t>(stream.m_bitBuffer >> (64 - count));
+        const uint32_t stateBits = count == 0 ? 0 : primitive.state.bitBuffer & (0xFFFFFFFFu >> (32 - count));
+        EXPECT_EQ(std::vector<int64_t>({stream.m_position, stream.m_pendingMarker, streamBits, stream.m_bitCount,
+                                        stream.m_eobRun}),
+                  std::vector<int64_t>({primitive.position, primitive.marker, stateBits, primitive.state.bitCount,
+                                        primitive.state.eobRun}));
     } else {
         EXPECT_EQ(NextMarker(primitive.bytes, stream.m_position, stream.m_pendingMarker),
                   NextMarker(primitive.bytes, primitive.position, primitive.marker));
