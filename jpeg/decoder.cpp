@@ -31,7 +31,11 @@ CJPEGDecoder::CJPEGDecoder()
       m_rowStates(nullptr),
       m_rowStatesCapacity(0),
       m_runStarts(nullptr),
-      m_runStartsCapacity(0) {
+      m_runStartsCapacity(0),
+      m_deferredScans(nullptr),
+      m_deferredScansCapacity(0),
+      m_retiredTables(),
+      m_retiredTableCount(0) {
     ResetFields();
 }
 
@@ -88,6 +92,8 @@ void CJPEGDecoder::ResetFields() {
     m_buffersPrepared = false;
     m_workers = nullptr;
     m_bandSlots = 1;
+    m_scanDeferral = ScanDeferral::Undecided;
+    m_deferredScanCount = 0;
     for (int i = 0; i < 4; ++i) {
         m_bandSamplesBytes[i] = 0;
         m_bandBorderedBytes[i] = 0;
@@ -100,6 +106,7 @@ void CJPEGDecoder::ResetFields() {
 // describing the last frame are forgotten, so that nothing of it can change
 // the next picture.
 void CJPEGDecoder::BeginFrame() {
+    ReleaseRetiredTables();
     for (auto& table : m_quantTables) DeleteSlot(table);
     for (int id = 0; id < 4; ++id) {
         DeleteSlot(m_dcTables[id]);
@@ -133,6 +140,10 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     AlignedFree(m_runStarts);
     m_runStarts = nullptr;
     m_runStartsCapacity = 0;
+    ReleaseRetiredTables();
+    AlignedFree(m_deferredScans);
+    m_deferredScans = nullptr;
+    m_deferredScansCapacity = 0;
     return DecOk;
 }
 

@@ -125,6 +125,8 @@ private:
         EntropyStream* stream;
         int16_t* predictors[4];
         int32_t* restartsLeft;
+        int32_t restartInterval;  // MCUs (or blocks) per interval, 0 for none
+        int32_t* boundaries;      // counts the restart boundaries taken, when not null
     };
     struct RowSchedule;
     EntropyCursor FrameCursor();
@@ -142,7 +144,6 @@ private:
     void InverseTransformRow(const BandSlot& slot);
     void FinishBandBorders(const BandSlot& slot);
     void CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand = false);
-    DecoderStatus HandleRestartBoundary();
     DecoderStatus HandleRestartBoundary(const EntropyCursor& cursor);
 
     // Up-sampling and colour conversion (color_stage.cpp).
@@ -180,21 +181,76 @@ private:
     DecoderStatus ConvertRowsDown(uint8_t* const* planes, int32_t firstLine, int32_t rows,
                                   bool allowPacked);
 
-    // Progressive scans (progressive_scan.cpp).
-    DecoderStatus DecodeProgressiveScan();
-    DecoderStatus DecodeProgressiveDcScan();
-    DecoderStatus DecodeInterleavedDc(const bool* inScan);
-    DecoderStatus DecodeProgressiveAcScan();
+    // Progressive scans (progressive_scan.cpp, progressive_threads.cpp). A
+    // scan as its header set it, for decoding it then or on another thread.
+    struct ScanParameters {
+        int32_t ss, se, ah, al;
+        int32_t listedCount;
+        int32_t listed[4];        // frame indexes of the components listed
+        int32_t scanComponent;    // the last one listed
+        int32_t restartInterval;
+        const HuffmanDecodeTable* dcTables[4];  // of each frame component, when the scan began
+        const HuffmanDecodeTable* acTables[4];
+        bool IsAcScan() const;
+    };
+    struct ScanWaits;
+    struct ScanSchedule;
+    // A scan noted to be decoded later with the frame's other scans.
+    struct DeferredScan {
+        ScanParameters scan;
+        int32_t dataStart;     // where its entropy-coded data starts
+        DecoderStatus status;  // what decoding it gave
+        // The DC predictions it left: of the components a DC first scan
+        // lists, or all zero once it has taken a restart boundary.
+        int16_t endPredictors[4];
+        int32_t boundaries;
+    };
+    enum class ScanDeferral { Undecided, Deferring, Never };
+    // More scans than any encoder writes for one frame: libjpeg's progressive
+    // scripts use at most 10, hand-written ones a few dozen. Only at thousands
+    // does T.81 run out of coefficient bits to send, and a stream of a few
+    // kilobytes holding that many scans would cost seconds of decoding.
+    static constexpr int32_t kMaxProgressiveScans = 256;
+    static constexpr int32_t kMaxDeferredScans = kMaxProgressiveScans;
+    static constexpr int32_t kMaxRetiredTables = 64;
+    bool DefersScans();
+    int32_t ScanUnits(const ScanParameters& scan) const;
+    bool FindScanEnd(const ScanParameters& scan, int32_t* position, int32_t* marker) const;
+    bool DeferScan(const ScanParameters& scan);
+    void DecodeDeferredScans();
+    static int32_t DecodeScansTask(void* context, int32_t participant);
+    void DecodeScansInTurn(ScanSchedule* schedule);
+    ScanWaits FollowedScans(ScanSchedule& schedule, int32_t index);
+    void PredictionsAfter(int32_t scans, int16_t* predictions) const;
+    void DiscardHuffmanTable(CJPEGDecoderHuffmanTable* table);
+    void ReleaseRetiredTables();
+    ScanParameters CurrentScan() const;
+    DecoderStatus DecodeProgressiveScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                        ScanWaits* waits);
+    void NoteScanDecoded(const ScanParameters& scan);
+    DecoderStatus DecodeProgressiveDcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                          ScanWaits* waits);
+    int32_t ListedComponents(const ScanParameters& scan, bool* inScan) const;
+    DecoderStatus DecodeInterleavedDc(const ScanParameters& scan, const bool* inScan, const EntropyCursor& cursor,
+                                      ScanWaits* waits);
+    DecoderStatus DecodeProgressiveAcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                          ScanWaits* waits);
     template <typename VisitRun>
-    DecoderStatus VisitComponentBlocks(int32_t componentIndex, VisitRun&& visit);
-    DecoderStatus RestartIfDue();
+    DecoderStatus VisitComponentBlocks(int32_t componentIndex, const EntropyCursor& cursor, ScanWaits* waits,
+                                       VisitRun&& visit);
+    int32_t VisitedBlockColumns(const CJPEGColorComponent& component) const;
+    DecoderStatus RestartIfDue(const EntropyCursor& cursor);
+    void WaitForRow(ScanWaits* waits, int32_t mcuRow);
+    void PublishRows(ScanWaits* waits, int32_t rows);
+    void WaitLocked(ScanSchedule& schedule, int32_t scan, int32_t rows);
+    void TouchedComponents(const ScanParameters& scan, bool* touched) const;
+    int32_t ComponentBlockOffset(int32_t component) const;
+    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
     DecoderStatus ReconstructFrame();
     void ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables);
     int32_t ParticipantsFor(int64_t pixels);
     static int32_t ReconstructRowTask(void* context, int32_t row);
     static int32_t ConvertRowsTask(void* context, int32_t chunk);
-    int32_t ComponentBlockOffset(int32_t component) const;
-    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
     // The compressed frame: source, size, read position, pending marker and
     // the entropy decoder's bits (m_source, m_sourceSize, m_position,
@@ -268,4 +324,10 @@ private:
     int32_t m_rowStatesCapacity;
     int32_t* m_runStarts;            // and where each run of restart intervals starts
     int32_t m_runStartsCapacity;
+    ScanDeferral m_scanDeferral;     // progressive frames shared between threads
+    DeferredScan* m_deferredScans;   // the scans noted, in their order
+    int32_t m_deferredScansCapacity;
+    int32_t m_deferredScanCount;
+    CJPEGDecoderHuffmanTable* m_retiredTables[kMaxRetiredTables];  // replaced while scans were noted
+    int32_t m_retiredTableCount;
 };

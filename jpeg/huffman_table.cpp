@@ -76,7 +76,7 @@ DecoderStatus CJPEGDecoder::ReadHuffmanTables(CJPEGDecoderHuffmanTable** dcTable
         // Four slots per class: a larger id has nowhere to go.
         if (id >= kTableSlots) return DecErrBadHuffmanSegment;
         CJPEGDecoderHuffmanTable** set = tableClass == 0 ? dcTables : acTables;
-        delete set[id];
+        DiscardHuffmanTable(set[id]);
         set[id] = new (std::nothrow) CJPEGDecoderHuffmanTable;
         if (set[id] == nullptr) return DecErrFailed;
         const DecoderStatus status = set[id]->Define(id, tableClass, work, work + kCodeLengths, &m_huffmanCache);

@@ -35,11 +35,6 @@ bool IsUnsupportedFrame(int32_t marker) {
 
 constexpr int32_t kMaxComponents = 4;
 
-// More scans than any encoder writes for one frame: libjpeg's progressive
-// scripts use at most 10, hand-written ones a few dozen. Only at thousands
-// does T.81 run out of coefficient bits to send, and a stream of a few
-// kilobytes holding that many scans would cost seconds of decoding.
-constexpr int32_t kMaxProgressiveScans = 256;
 constexpr int32_t kAdobeHeaderBytes = 12;  // "Adobe", version, flags0, flags1, transform
 
 struct FrameComponentFields {
@@ -132,8 +127,19 @@ DecoderStatus CJPEGDecoder::HandleScan() {
     // decoded, built once when the frame ends.
     // Scans beyond any number a frame can use are not decoded at all, so that
     // a small stream cannot make the decoder work through thousands of them.
+    // A frame shared between threads notes its scans and decodes them
+    // together later; a scan whose data does not let the pass go on without
+    // decoding it is decoded here, after the scans noted before it, and the
+    // frame's later scans with it.
     if (++m_scanCount <= kMaxProgressiveScans) {
-        DecodeProgressiveScan();
+        const ScanParameters scan = CurrentScan();
+        if (!DefersScans() || !DeferScan(scan)) {
+            if (m_scanDeferral == ScanDeferral::Deferring) {
+                DecodeDeferredScans();
+                m_scanDeferral = ScanDeferral::Never;
+            }
+            if (DecodeProgressiveScan(scan, FrameCursor(), nullptr) == DecOk) NoteScanDecoded(scan);
+        }
     }
     m_acDoneCount = 0;
     for (int32_t i = 0; i < m_componentCount; ++i) {
@@ -148,6 +154,7 @@ DecoderStatus CJPEGDecoder::HandleScan() {
 // rebuilding after each owing scan would leave, without rebuilding the whole
 // frame per scan.
 DecoderStatus CJPEGDecoder::ProduceOwedPicture() {
+    DecodeDeferredScans();
     if (!m_pictureOwed) return DecOk;
     m_pictureOwed = 0;
     const DecoderStatus status = ReconstructFrame();

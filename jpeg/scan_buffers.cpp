@@ -12,20 +12,6 @@ namespace {
 
 constexpr int64_t kBlockBytes = 64 * sizeof(int16_t);
 
-// Makes `slot` hold at least `size` bytes: a buffer already that large (from
-// an earlier scan or frame) is kept, a smaller one replaced. What it holds is
-// not kept.
-template <typename T>
-bool Reserve(T*& slot, int32_t& capacity, int64_t size) {
-    if (slot != nullptr && capacity >= size) {
-        return true;
-    }
-    AlignedFree(slot);
-    slot = static_cast<T*>(AlignedAlloc(static_cast<int32_t>(size)));
-    capacity = slot != nullptr ? static_cast<int32_t>(size) : 0;
-    return slot != nullptr;
-}
-
 }  // namespace
 
 // Sizes in bytes of every buffer the current frame needs. Formed in 64 bits:
@@ -118,14 +104,14 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent* component = m_components[i];
         if (sizes.bordered[i] != 0 &&
-            !Reserve(component->m_borderedSamples, component->m_borderedCapacity, slots * sizes.bordered[i])) {
+            !ReserveAligned(component->m_borderedSamples, component->m_borderedCapacity, slots * sizes.bordered[i])) {
             return DecErrFailed;
         }
-        if (!Reserve(component->m_samples, component->m_samplesCapacity, slots * sizes.samples[i])) {
+        if (!ReserveAligned(component->m_samples, component->m_samplesCapacity, slots * sizes.samples[i])) {
             return DecErrFailed;
         }
         if (sizes.savedRow != 0 &&
-            !Reserve(component->m_savedRow, component->m_savedRowCapacity, sizes.savedRow)) {
+            !ReserveAligned(component->m_savedRow, component->m_savedRowCapacity, sizes.savedRow)) {
             return DecErrFailed;
         }
     }
@@ -146,13 +132,13 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     } else {
         m_blocksPerMcu = sizes.blocksPerMcu;
         if (slots * sizes.rowBlocks > INT32_MAX) return DecErrFailed;
-        if (!Reserve(m_rowBlocks, m_rowBlocksCapacity, slots * sizes.rowBlocks)) return DecErrFailed;
-        if (!Reserve(m_blockExtents, m_blockExtentsCapacity, slots * sizes.rowBlocks / kBlockBytes)) {
+        if (!ReserveAligned(m_rowBlocks, m_rowBlocksCapacity, slots * sizes.rowBlocks)) return DecErrFailed;
+        if (!ReserveAligned(m_blockExtents, m_blockExtentsCapacity, slots * sizes.rowBlocks / kBlockBytes)) {
             return DecErrFailed;
         }
         // What the threads sharing the frame know of each MCU row.
-        if (slots > 1 && (!Reserve(m_rowStates, m_rowStatesCapacity, 2 * int64_t{m_mcuRows}) ||
-                          !Reserve(m_runStarts, m_runStartsCapacity, int64_t{m_mcuRows} * sizeof(int32_t)))) {
+        if (slots > 1 && (!ReserveAligned(m_rowStates, m_rowStatesCapacity, 2 * int64_t{m_mcuRows}) ||
+                          !ReserveAligned(m_runStarts, m_runStartsCapacity, int64_t{m_mcuRows} * sizeof(int32_t)))) {
             return DecErrFailed;
         }
         m_bandSlots = slots;

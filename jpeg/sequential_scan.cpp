@@ -82,7 +82,7 @@ CJPEGDecoder::BandSlot CJPEGDecoder::SlotAt(int32_t index) const {
 
 // The frame's own stream, DC predictions and restart count.
 CJPEGDecoder::EntropyCursor CJPEGDecoder::FrameCursor() {
-    EntropyCursor cursor = {&m_stream, {}, &m_restartsLeft};
+    EntropyCursor cursor = {&m_stream, {}, &m_restartsLeft, m_restartInterval, nullptr};
     for (int32_t i = 0; i < m_componentCount; ++i) cursor.predictors[i] = &m_components[i]->m_dcPredictor;
     return cursor;
 }
@@ -105,12 +105,12 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot, const Entropy
     }
     int32_t& restartsLeft = *cursor.restartsLeft;
     for (int32_t mcu = 0; mcu < m_mcusPerRow;) {
-        if (m_restartInterval != 0 && restartsLeft == 0) {
+        if (cursor.restartInterval != 0 && restartsLeft == 0) {
             const DecoderStatus status = HandleRestartBoundary(cursor);
             if (status != DecOk) return status;
         }
         int32_t count = m_mcusPerRow - mcu;
-        if (m_restartInterval != 0 && restartsLeft < count) count = restartsLeft;
+        if (cursor.restartInterval != 0 && restartsLeft < count) count = restartsLeft;
         const ptrdiff_t first = static_cast<ptrdiff_t>(mcu) * m_blocksPerMcu;
         if (DecodeSequentialMcus(cursor.stream, &layout, count, slot.blocks + first * kBlockCoefficients,
                                  slot.extents + first) < 0) {
@@ -157,8 +157,6 @@ void CJPEGDecoder::InverseTransformRow(const BandSlot& slot) {
     }
 }
 
-DecoderStatus CJPEGDecoder::HandleRestartBoundary() { return HandleRestartBoundary(FrameCursor()); }
-
 // The end of a restart interval: the entropy decoder starts afresh after the
 // next marker. Whatever marker comes first ends the interval; its number is
 // not checked, so a damaged RSTn costs one interval at most.
@@ -173,6 +171,7 @@ DecoderStatus CJPEGDecoder::HandleRestartBoundary(const EntropyCursor& cursor) {
         return DecErrFailed;
     }
     stream.ClearMarker();
-    *cursor.restartsLeft = m_restartInterval;
+    *cursor.restartsLeft = cursor.restartInterval;
+    if (cursor.boundaries != nullptr) ++*cursor.boundaries;
     return DecOk;
 }

@@ -173,7 +173,8 @@ void CJPEGDecoder::DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex) {
         if (runs) {
             stream = m_stream;
             restartsLeft = m_restartsLeft;
-            cursor = {&stream, {&predictors[0], &predictors[1], &predictors[2], &predictors[3]}, &restartsLeft};
+            cursor = {&stream, {&predictors[0], &predictors[1], &predictors[2], &predictors[3]}, &restartsLeft,
+                      m_restartInterval, nullptr};
             if (run == 0) {
                 for (int32_t i = 0; i < m_componentCount; ++i) predictors[i] = m_components[i]->m_dcPredictor;
             } else if (m_runStarts[run] >= 0) {

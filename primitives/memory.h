@@ -57,11 +57,30 @@ void* AlignedAlloc(int32_t size);
 // hands out fresh memory already zero, so nothing needs writing twice.
 void* AlignedAllocZeroed(int32_t size);
 
+// Makes `slot` hold an aligned block of at least `size` bytes (at most
+// INT32_MAX), `capacity` being what it holds now: a block already that large
+// is kept, a smaller one replaced, so that buffers used frame after frame are
+// allocated once. What the block holds is not kept. False, with the slot
+// empty, when the heap refuses.
+template <typename T>
+bool ReserveAligned(T*& slot, int32_t& capacity, int64_t size);
+
 // Releases a block from AlignedAlloc; null does nothing.
 void AlignedFree(void* block);
 
 // As AlignedFree, but null is refused with PrimErrNullPointer.
 PrimitiveStatus FreeChecked(void* block);
+
+template <typename T>
+bool ReserveAligned(T*& slot, int32_t& capacity, int64_t size) {
+    if (slot != nullptr && capacity >= size) {
+        return true;
+    }
+    AlignedFree(slot);
+    slot = size > 0 && size <= INT32_MAX ? static_cast<T*>(AlignedAlloc(static_cast<int32_t>(size))) : nullptr;
+    capacity = slot != nullptr ? static_cast<int32_t>(size) : 0;
+    return slot != nullptr;
+}
 
 // Sets `length` bytes at dst to zero.
 PrimitiveStatus ZeroBytes(void* dst, int32_t length);

@@ -11,7 +11,8 @@ namespace testing_support {
 
 std::vector<uint8_t> LibjpegCompress(const std::vector<uint8_t>& pixels, int width, int height,
                                      int components, int quality, bool progressive,
-                                     int restartInterval, bool fullChroma) {
+                                     int restartInterval, bool fullChroma,
+                                     const std::vector<ProgressionScan>* scans) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr errors;
     cinfo.err = jpeg_std_error(&errors);
@@ -30,7 +31,21 @@ std::vector<uint8_t> LibjpegCompress(const std::vector<uint8_t>& pixels, int wid
         cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
     }
     jpeg_set_quality(&cinfo, quality, TRUE);
-    if (progressive) {
+    std::vector<jpeg_scan_info> script;
+    if (progressive && scans != nullptr) {
+        for (const ProgressionScan& scan : *scans) {
+            jpeg_scan_info info = {};
+            info.comps_in_scan = static_cast<int>(scan.components.size());
+            for (size_t c = 0; c < scan.components.size(); ++c) info.component_index[c] = scan.components[c];
+            info.Ss = scan.ss;
+            info.Se = scan.se;
+            info.Ah = scan.ah;
+            info.Al = scan.al;
+            script.push_back(info);
+        }
+        cinfo.scan_info = script.data();
+        cinfo.num_scans = static_cast<int>(script.size());
+    } else if (progressive) {
         jpeg_simple_progression(&cinfo);
     }
     jpeg_start_compress(&cinfo, TRUE);
