@@ -213,6 +213,8 @@ private:
     static constexpr int32_t kMaxProgressiveScans = 256;
     static constexpr int32_t kMaxDeferredScans = kMaxProgressiveScans;
     static constexpr int32_t kMaxRetiredTables = 64;
+    static_assert(CHuffmanTableCache::kEntries > 2 * 4 + kMaxRetiredTables,
+                  "the table cache has an entry for every table the decoder can hold at once");
     bool DefersScans();
     int32_t ScanUnits(const ScanParameters& scan) const;
     bool FindScanEnd(const ScanParameters& scan, int32_t* position, int32_t* marker) const;

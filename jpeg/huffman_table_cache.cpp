@@ -39,19 +39,33 @@ int32_t CHuffmanTableCache::Find(const uint8_t* counts, const uint8_t* values, i
     return -1;
 }
 
-// An empty entry, else the least recently used one that no table uses.
-int32_t CHuffmanTableCache::FreeEntry() const {
+// The least recently used entry that holds a table no one uses; -1 if none.
+int32_t CHuffmanTableCache::LeastRecentlyUsedUnused() const {
     int32_t chosen = -1;
     for (int32_t i = 0; i < kEntries; ++i) {
         const Entry& entry = m_entries[i];
-        if (entry.table == nullptr) {
-            return i;
-        }
-        if (entry.users == 0 && (chosen < 0 || entry.lastUse < m_entries[chosen].lastUse)) {
+        if (entry.table != nullptr && entry.users == 0 &&
+            (chosen < 0 || entry.lastUse < m_entries[chosen].lastUse)) {
             chosen = i;
         }
     }
     return chosen;
+}
+
+// An empty entry, else the least recently used one that no table uses.
+int32_t CHuffmanTableCache::FreeEntry() const {
+    for (int32_t i = 0; i < kEntries; ++i) {
+        if (m_entries[i].table == nullptr) {
+            return i;
+        }
+    }
+    return LeastRecentlyUsedUnused();
+}
+
+void CHuffmanTableCache::Empty(Entry& entry) {
+    AlignedFree(entry.table);
+    entry.table = nullptr;
+    entry.users = 0;
 }
 
 PrimitiveStatus CHuffmanTableCache::Acquire(const uint8_t* counts, const uint8_t* values,
@@ -65,8 +79,7 @@ PrimitiveStatus CHuffmanTableCache::Acquire(const uint8_t* counts, const uint8_t
             return PrimErrNullPointer;  // more tables in use than a decoder holds
         }
         Entry& slot = m_entries[found];
-        AlignedFree(slot.table);
-        slot.table = nullptr;
+        Empty(slot);
         HuffmanDecodeTable* built = nullptr;
         slot.status = BuildHuffmanDecodeTable(counts, values, &built);
         ++m_builds;
@@ -87,7 +100,17 @@ PrimitiveStatus CHuffmanTableCache::Acquire(const uint8_t* counts, const uint8_t
 }
 
 void CHuffmanTableCache::Release(int32_t entry) {
-    if (entry >= 0 && entry < kEntries && m_entries[entry].users > 0) {
-        --m_entries[entry].users;
+    if (entry < 0 || entry >= kEntries || m_entries[entry].users <= 0) {
+        return;
+    }
+    if (--m_entries[entry].users > 0) {
+        return;
+    }
+    int32_t unused = 0;
+    for (const Entry& e : m_entries) {
+        if (e.table != nullptr && e.users == 0) ++unused;
+    }
+    for (; unused > kKeptUnused; --unused) {
+        Empty(m_entries[LeastRecentlyUsedUnused()]);
     }
 }

@@ -8,11 +8,13 @@
 // what a new build would, failures included: nothing that a table cached
 // for one frame holds can change another frame's picture.
 //
-// Entries in use by a CJPEGDecoderHuffmanTable are never replaced. A decoder
-// holds at most eight tables at a time (four DC and four AC slots), so with
-// more entries than that a free one can always be found. The cache is only
-// touched by the thread that reads DHT segments; the threads that decode a
-// scan only read the tables it hands out.
+// Entries in use by a CJPEGDecoderHuffmanTable are never replaced; there is
+// an entry for every table a decoder can hold at once (its eight slots and
+// the tables it keeps for scans decoded later), so an entry can always be
+// had. Of the entries no table uses, the most recently used kKeptUnused
+// keep their tables, which bounds what the cache holds between frames. The
+// cache is only touched by the thread that reads DHT segments; the threads
+// that decode scans only read the tables it hands out.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +25,8 @@ struct HuffmanDecodeTable;
 
 class CHuffmanTableCache {
 public:
-    static constexpr int32_t kEntries = 16;
+    static constexpr int32_t kEntries = 80;
+    static constexpr int32_t kKeptUnused = 16;
 
     CHuffmanTableCache();
     ~CHuffmanTableCache();
@@ -55,6 +58,8 @@ private:
 
     int32_t Find(const uint8_t* counts, const uint8_t* values, int32_t valueCount) const;
     int32_t FreeEntry() const;
+    int32_t LeastRecentlyUsedUnused() const;
+    void Empty(Entry& entry);
 
     Entry m_entries[kEntries];
     uint64_t m_clock;

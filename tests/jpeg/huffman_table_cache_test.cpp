@@ -84,7 +84,7 @@ TEST(HuffmanTableCache, TablesInUseOutliveEveryOtherTable) {
         cache.Release(entry);
     }
     const int64_t builds = cache.BuildCount();
-    EXPECT_EQ(builds, 100);
+    EXPECT_EQ(builds, 100);  // each table once
     for (int i = 0; i < 8; ++i) {
         const Definition d = EightCodes(static_cast<uint8_t>(i));
         const HuffmanDecodeTable* table = nullptr;
@@ -94,6 +94,34 @@ TEST(HuffmanTableCache, TablesInUseOutliveEveryOtherTable) {
         EXPECT_TRUE(SameAsABuild(d, kept[i], PrimOk)) << i;
     }
     EXPECT_EQ(cache.BuildCount(), builds);
+}
+
+TEST(HuffmanTableCache, OnlyTheLastUnusedTablesAreKept) {
+    CHuffmanTableCache cache;
+    const int kept = CHuffmanTableCache::kKeptUnused;
+    // Every entry in use at once, each table then released in turn.
+    std::vector<int32_t> entries(CHuffmanTableCache::kEntries);
+    for (int i = 0; i < CHuffmanTableCache::kEntries; ++i) {
+        const Definition d = EightCodes(static_cast<uint8_t>(i));
+        const HuffmanDecodeTable* table = nullptr;
+        ASSERT_EQ(cache.Acquire(d.counts, d.values, &table, &entries[i]), PrimOk) << i;
+    }
+    for (int32_t entry : entries) cache.Release(entry);
+    // The tables released last are found; the ones before them are gone.
+    const int64_t builds = cache.BuildCount();
+    for (int i = CHuffmanTableCache::kEntries - kept; i < CHuffmanTableCache::kEntries; ++i) {
+        const Definition d = EightCodes(static_cast<uint8_t>(i));
+        const HuffmanDecodeTable* table = nullptr;
+        int32_t entry;
+        ASSERT_EQ(cache.Acquire(d.counts, d.values, &table, &entry), PrimOk);
+        cache.Release(entry);
+    }
+    EXPECT_EQ(cache.BuildCount(), builds);
+    const Definition first = EightCodes(0);
+    const HuffmanDecodeTable* table = nullptr;
+    int32_t entry;
+    ASSERT_EQ(cache.Acquire(first.counts, first.values, &table, &entry), PrimOk);
+    EXPECT_EQ(cache.BuildCount(), builds + 1);
 }
 
 TEST(HuffmanTableCache, RefusedCountsFailAgainWithTheSamePartlyBuiltTable) {
