@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
+#include "jpeg/huffman_table_cache.h"
 #include "primitives/entropy_stream.h"
 #include "primitives/memory.h"
 
@@ -218,6 +219,8 @@ private:
     static constexpr int32_t kMaxProgressiveScans = 256;
     static constexpr int32_t kMaxDeferredScans = kMaxProgressiveScans;
     static constexpr int32_t kMaxRetiredTables = 64;
+    static_assert(CHuffmanTableCache::kEntries > 2 * 4 + kMaxRetiredTables,
+                  "the table cache has an entry for every table the decoder can hold at once");
     bool DefersScans();
     int32_t ScanUnits(const ScanParameters& scan) const;
     bool FindScanEnd(const ScanParameters& scan, int32_t* position, int32_t* marker) const;
@@ -304,6 +307,10 @@ private:
     CJPEGDecoderQuantTable* m_quantTables[4];
     CJPEGDecoderHuffmanTable* m_dcTables[4];
     CJPEGDecoderHuffmanTable* m_acTables[4];
+    // The decode tables built for the DHT tables met, kept from frame to
+    // frame. The tables above borrow theirs from it; they are deleted
+    // (BeginFrame, ReleaseAll) while it still stands.
+    CHuffmanTableCache m_huffmanCache;
     CJPEGColorComponent* m_components[4];
 
     // Bookkeeping beyond the fields above.

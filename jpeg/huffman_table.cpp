@@ -5,6 +5,7 @@
 #include <new>
 
 #include "jpeg/decoder.h"
+#include "jpeg/huffman_table_cache.h"
 #include "primitives/huffman.h"
 
 namespace {
@@ -16,25 +17,35 @@ constexpr int32_t kTableSlots = 4;
 }  // namespace
 
 CJPEGDecoderHuffmanTable::CJPEGDecoderHuffmanTable()
-    : m_tableId(0), m_tableClass(0), m_codeTable(nullptr), m_codeCounts{}, m_symbols{} {}
+    : m_tableId(0),
+      m_tableClass(0),
+      m_codeTable(nullptr),
+      m_codeCounts{},
+      m_symbols{},
+      m_cache(nullptr),
+      m_cacheEntry(-1) {}
 
-CJPEGDecoderHuffmanTable::~CJPEGDecoderHuffmanTable() {
-    if (m_codeTable != nullptr) {
-        FreeChecked(m_codeTable);
+CJPEGDecoderHuffmanTable::~CJPEGDecoderHuffmanTable() { ReleaseCodeTable(); }
+
+void CJPEGDecoderHuffmanTable::ReleaseCodeTable() {
+    if (m_cache != nullptr) {
+        m_cache->Release(m_cacheEntry);
     }
+    m_codeTable = nullptr;
+    m_cache = nullptr;
+    m_cacheEntry = -1;
 }
 
 DecoderStatus CJPEGDecoderHuffmanTable::Define(int32_t tableId, int32_t tableClass,
-                                               const uint8_t* counts, const uint8_t* values) {
+                                               const uint8_t* counts, const uint8_t* values,
+                                               CHuffmanTableCache* cache) {
     m_tableId = tableId & 0x0F;
     m_tableClass = tableClass & 0x0F;
     std::memcpy(m_codeCounts, counts, kCodeLengths);
     std::memcpy(m_symbols, values, kMaxSymbols);
-    if (m_codeTable != nullptr) {
-        FreeChecked(m_codeTable);
-        m_codeTable = nullptr;
-    }
-    const PrimitiveStatus status = BuildHuffmanDecodeTable(m_codeCounts, m_symbols, &m_codeTable);
+    ReleaseCodeTable();
+    m_cache = cache;
+    const PrimitiveStatus status = cache->Acquire(m_codeCounts, m_symbols, &m_codeTable, &m_cacheEntry);
     return status == PrimOk ? DecOk : DecErrFailed;
 }
 
@@ -68,7 +79,7 @@ DecoderStatus CJPEGDecoder::ReadHuffmanTables(CJPEGDecoderHuffmanTable** dcTable
         DiscardHuffmanTable(set[id]);
         set[id] = new (std::nothrow) CJPEGDecoderHuffmanTable;
         if (set[id] == nullptr) return DecErrFailed;
-        const DecoderStatus status = set[id]->Define(id, tableClass, work, work + kCodeLengths);
+        const DecoderStatus status = set[id]->Define(id, tableClass, work, work + kCodeLengths, &m_huffmanCache);
         if (status != DecOk) return status;
     }
     if (remaining != 0) return DecErrBadLength;

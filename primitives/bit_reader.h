@@ -55,8 +55,8 @@ struct WideReads {
 EntropyStream LoadEntropyStream(const uint8_t* src, int32_t srcLength, const int32_t* position,
                                 const int32_t* marker, const HuffmanState* state);
 // Writes the stream's position, marker and state back to the caller's
-// variables. The stream holds at most 32 bits then: the low 32 of its buffer
-// are the state's bit buffer.
+// variables. The stream holds at most 32 bits then, which become the low
+// bits of the state's bit buffer (the bits above them are zero).
 void StoreEntropyStream(const EntropyStream& stream, int32_t* position, int32_t* marker,
                         HuffmanState* state);
 
@@ -85,13 +85,15 @@ WEMB_ALWAYS_INLINE uint64_t LoadBigEndian64(const uint8_t* bytes) {
     return word;
 }
 
-// Shifts the next `bytes` (1..8) bytes into the buffer from one load; none
-// of them is 0xFF, and eight bytes from m_position lie inside the source.
+// Appends the next `bytes` (1..8) bytes to the bits held, from one load;
+// none of them is 0xFF, eight bytes from m_position lie inside the source
+// and the buffer has room for them (m_bitCount + 8 * bytes <= 64). Only
+// those bytes are kept of the load, so that the bits after the held ones
+// stay zero.
 WEMB_ALWAYS_INLINE void TakePlainBytes(EntropyStream& stream, int32_t bytes) {
     const int32_t bits = 8 * bytes;
-    const uint64_t word = LoadBigEndian64(stream.m_source + stream.m_position);
-    // Shifted in two steps so that a 64-bit shift stays defined.
-    stream.m_bitBuffer = ((stream.m_bitBuffer << (bits - 1)) << 1) | (word >> (64 - bits));
+    const uint64_t word = LoadBigEndian64(stream.m_source + stream.m_position) & (~uint64_t{0} << (64 - bits));
+    stream.m_bitBuffer |= word >> stream.m_bitCount;
     stream.m_bitCount += bits;
     stream.m_position += bytes;
 }
@@ -124,10 +126,23 @@ WEMB_ALWAYS_INLINE PrimitiveStatus NeedBits(EntropyStream& stream, int32_t fillT
     return Refill(stream, fillTarget, need);
 }
 
+// The next n bits (1 <= n <= 32), first bit highest; those beyond the bits
+// held read as zero.
+WEMB_ALWAYS_INLINE uint32_t PeekBits(const EntropyStream& stream, int32_t n) {
+    return static_cast<uint32_t>(stream.m_bitBuffer >> (64 - n));
+}
+
+// Drops the next n (0..16) bits held.
+WEMB_ALWAYS_INLINE void SkipBits(EntropyStream& stream, int32_t n) {
+    stream.m_bitBuffer <<= n;
+    stream.m_bitCount -= n;
+}
+
 // RECEIVE(n) for 1 <= n <= 16 bits already held.
 WEMB_ALWAYS_INLINE uint32_t TakeBits(EntropyStream& stream, int32_t n) {
-    stream.m_bitCount -= n;
-    return static_cast<uint32_t>(stream.m_bitBuffer >> stream.m_bitCount) & ((1u << n) - 1u);
+    const uint32_t bits = PeekBits(stream, n);
+    SkipBits(stream, n);
+    return bits;
 }
 
 // EXTEND(v, s) for 1 <= s <= 15: a value whose top bit is clear is negative,
@@ -167,44 +182,59 @@ WEMB_ALWAYS_INLINE int32_t ReadBit(EntropyStream& stream, int32_t fillTarget) {
 
 // Entries of HuffmanDecodeTable::codeValueLookup, for the code the next
 // kCodeValueLookupBits bits start with:
-//   bits 0..3    bits the entry takes: the code, and the value bits when it
-//                carries the value
-//   bits 4..7    the code's length
-//   bits 8..15   the symbol
-//   bits 16..31  the value (RECEIVE and EXTEND of the symbol's size) as a
-//                16-bit number, when the value bits fit; else 0, which no
+//   bits 0..5    bits the entry takes: the code, and the value bits when it
+//                carries the value; a shift of the bit buffer by the entry
+//                itself (whose count the processor takes modulo 64) drops them
+//   bits 6..9    the code's length
+//   bits 10..17  the symbol (its run in bits 14..17)
+//   bits 18..31  the value (RECEIVE and EXTEND of the symbol's size) as a
+//                14-bit number, when the value bits fit; else 0, which no
 //                value of a size of 1 to 15 is
-// Entries below 16 have no code length: kNoShortCode where no code of up to
-// kCodeValueLookupBits bits starts the bits, kBadShortCode where the
-// canonical search fails on one (a symbol index outside the table, from
-// over-subscribed counts).
+// Entries below kEntryWithCode have no code length: kNoShortCode where no
+// code of up to kCodeValueLookupBits bits starts the bits, kBadShortCode
+// where the canonical search fails on one (a symbol index outside the
+// table, from over-subscribed counts).
 constexpr uint32_t kNoShortCode = 0;
 constexpr uint32_t kBadShortCode = 1;
-constexpr uint32_t kEntryWithCode = 16;         // entries from here on have a code
-constexpr uint32_t kEntryWithValue = 1u << 16;  // entries from here on carry their value
+constexpr int32_t kEntryLengthShift = 6;
+constexpr int32_t kEntrySymbolShift = 10;
+constexpr int32_t kEntryValueShift = 18;
+constexpr uint32_t kEntryWithCode = 1u << kEntryLengthShift;   // entries from here on have a code
+constexpr uint32_t kEntryWithValue = 1u << kEntryValueShift;  // entries from here on carry their value
+static_assert(kCodeValueLookupBits <= 15 && kCodeValueLookupBits - 1 <= 32 - kEntryValueShift - 1,
+              "a lookup entry's bit count and value fit their fields");
 
 constexpr uint32_t MakeCodeValueEntry(int32_t codeLength, int32_t symbol, int32_t valueBits,
                                       uint32_t bitsAfterCode) {
     const int32_t size = symbol & 0x0F;
+    const uint32_t codeAndSymbol = static_cast<uint32_t>((codeLength << kEntryLengthShift) |
+                                                         (symbol << kEntrySymbolShift));
     if (size == 0 || codeLength + size > valueBits) {
-        return static_cast<uint32_t>(codeLength | (codeLength << 4) | (symbol << 8));
+        return static_cast<uint32_t>(codeLength) | codeAndSymbol;
     }
     const uint32_t raw = bitsAfterCode >> (valueBits - codeLength - size);
     const int32_t value = Extend(raw & ((1u << size) - 1u), size);
-    return static_cast<uint32_t>((codeLength + size) | (codeLength << 4) | (symbol << 8)) |
-           (static_cast<uint32_t>(value) << 16);
+    return static_cast<uint32_t>(codeLength + size) | codeAndSymbol |
+           (static_cast<uint32_t>(value) << kEntryValueShift);
 }
 
-WEMB_ALWAYS_INLINE int32_t EntryBits(uint32_t entry) { return static_cast<int32_t>(entry & 15u); }
+WEMB_ALWAYS_INLINE int32_t EntryBits(uint32_t entry) { return static_cast<int32_t>(entry & 63u); }
 WEMB_ALWAYS_INLINE int32_t EntryCodeLength(uint32_t entry) {
-    return static_cast<int32_t>((entry >> 4) & 15u);
+    return static_cast<int32_t>((entry >> kEntryLengthShift) & 15u);
 }
 WEMB_ALWAYS_INLINE int32_t EntrySymbol(uint32_t entry) {
-    return static_cast<int32_t>((entry >> 8) & 255u);
+    return static_cast<int32_t>((entry >> kEntrySymbolShift) & 255u);
 }
-WEMB_ALWAYS_INLINE int32_t EntryRun(uint32_t entry) { return static_cast<int32_t>((entry >> 12) & 15u); }
+WEMB_ALWAYS_INLINE int32_t EntryRun(uint32_t entry) {
+    return static_cast<int32_t>((entry >> (kEntrySymbolShift + 4)) & 15u);
+}
 WEMB_ALWAYS_INLINE int32_t EntryValue(uint32_t entry) {
-    return static_cast<int16_t>(static_cast<uint16_t>(entry >> 16));
+    return static_cast<int32_t>(entry) >> kEntryValueShift;  // arithmetic: the sign extends
+}
+
+// Drops the bits an entry with a code takes.
+WEMB_ALWAYS_INLINE void SkipEntryBits(EntropyStream& stream, uint32_t entry) {
+    SkipBits(stream, EntryBits(entry));
 }
 
 // Refills before a code as the policy says, then looks the code up:
@@ -232,15 +262,13 @@ WEMB_ALWAYS_INLINE PrimitiveStatus LookUpNextCode(EntropyStream& stream, const H
         *entry = kNoShortCode;
         return PrimOk;
     }
-    const uint32_t next =
-        static_cast<uint32_t>(stream.m_bitBuffer >> (stream.m_bitCount - kCodeValueLookupBits));
-    *entry = table->codeValueLookup[next & ((1u << kCodeValueLookupBits) - 1u)];
+    *entry = table->codeValueLookup[PeekBits(stream, kCodeValueLookupBits)];
     return PrimOk;
 }
 
 // Takes the code of an entry with a code and returns its symbol.
 WEMB_ALWAYS_INLINE int32_t TakeCode(EntropyStream& stream, uint32_t entry) {
-    stream.m_bitCount -= EntryCodeLength(entry);
+    SkipBits(stream, EntryCodeLength(entry));
     return EntrySymbol(entry);
 }
 
@@ -254,12 +282,12 @@ constexpr int32_t kSearchStepwise = 256;
 // 16 bits matches (DECODE then reads a 17th bit) is the stream left as it
 // was and kSearchStepwise returned.
 WEMB_ALWAYS_INLINE int32_t LongCodeInHeldBits(EntropyStream& stream, const HuffmanDecodeTable* table) {
-    const uint32_t next16 = static_cast<uint32_t>(stream.m_bitBuffer >> (stream.m_bitCount - 16)) & 0xFFFFu;
+    const uint32_t next16 = PeekBits(stream, 16);
     for (int32_t length = kCodeValueLookupBits + 1; length <= 16; ++length) {
         const uint32_t code = next16 >> (16 - length);
         const uint32_t maxCode = table->maxCode[length - 1];
         if (maxCode != 0xFFFFu && code <= maxCode) {
-            stream.m_bitCount -= length;
+            SkipBits(stream, length);
             // Over-subscribed counts can place the index outside `symbols`.
             const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(code) -
                                   int32_t{table->minCode[length - 1]};
@@ -315,7 +343,7 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeDcDifference(EntropyStream& stream,
         return status;
     }
     if (entry >= kEntryWithValue) {
-        stream.m_bitCount -= EntryBits(entry);
+        SkipEntryBits(stream, entry);
         *diff = EntryValue(entry);
         return PrimOk;
     }

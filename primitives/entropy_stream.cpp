@@ -65,8 +65,9 @@ EntropyStream LoadEntropyStream(const uint8_t* src, int32_t srcLength, const int
     stream.m_sourceSize = srcLength;
     stream.m_position = *position;
     stream.m_pendingMarker = *marker;
+    // The state's low bitCount bits (0..32) are the unread ones.
     stream.m_bitCount = state->bitCount;
-    stream.m_bitBuffer = state->bitBuffer;
+    stream.m_bitBuffer = state->bitCount > 0 ? uint64_t{state->bitBuffer} << (64 - state->bitCount) : 0;
     stream.m_eobRun = state->eobRun;
     stream.m_plainEnd = -1;
     stream.m_readAhead = ReadAheadByteWise;
@@ -77,7 +78,7 @@ void StoreEntropyStream(const EntropyStream& stream, int32_t* position, int32_t*
                         HuffmanState* state) {
     *position = stream.m_position;
     *marker = stream.m_pendingMarker;
-    state->bitBuffer = static_cast<uint32_t>(stream.m_bitBuffer);
+    state->bitBuffer = stream.m_bitCount > 0 ? static_cast<uint32_t>(stream.m_bitBuffer >> (64 - stream.m_bitCount)) : 0;
     state->bitCount = stream.m_bitCount;
     state->eobRun = stream.m_eobRun;
 }
@@ -109,7 +110,7 @@ PrimitiveStatus FillBytes(EntropyStream* stream, int32_t fillTarget, int32_t nee
                 return PrimOk;
             }
         }
-        s.m_bitBuffer = (s.m_bitBuffer << 8) | byte;
+        s.m_bitBuffer |= uint64_t{byte} << (56 - s.m_bitCount);
         s.m_bitCount += 8;
         // What lies ahead up to the next 0xFF can be loaded in bulk.
         const int32_t loadable = s.m_sourceSize - 7;

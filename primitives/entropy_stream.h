@@ -31,7 +31,9 @@ struct EntropyStream {
     int32_t m_position;       // offset of the next byte to read
     int32_t m_pendingMarker;  // code of a marker read and not yet handled; 0 = none
     int32_t m_bitCount;       // unread bits in m_bitBuffer, 0..64
-    uint64_t m_bitBuffer;     // the low m_bitCount bits are unread, next bit highest
+    // The top m_bitCount bits are unread, the next one in bit 63; the bits
+    // below them are zero. Bits are taken by shifting the buffer left.
+    uint64_t m_bitBuffer;
     int32_t m_eobRun;         // progressive AC scans: blocks an EOB run still covers
     // No byte in [m_position, m_plainEnd) is 0xFF, and m_plainEnd is at
     // most m_sourceSize - 7, so that eight bytes can be loaded from any

@@ -1,5 +1,6 @@
 #include "primitives/huffman.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -47,17 +48,39 @@ constexpr int32_t kMaxCodes = 256;
 constexpr int32_t kLookupBits = 8;
 constexpr uint16_t kNoCodes = 0xFFFF;
 
+// The code-and-value lookup entries of one code of `length` bits whose
+// symbol is `symbol`: the 2^spare entries that start with it, spare being the
+// lookup's bits after the code. When the value bits of the symbol's size fit
+// in them, each value v owns the 2^(spare - size) entries whose bits after
+// the code start with v; otherwise all entries are the same.
+void FillCodeEntries(uint32_t* entries, int32_t length, int32_t symbol) {
+    const int32_t spare = kCodeValueLookupBits - length;
+    const int32_t size = symbol & 0x0F;
+    if (size == 0 || size > spare) {
+        std::fill_n(entries, 1u << spare, hi::MakeCodeValueEntry(length, symbol, kCodeValueLookupBits, 0));
+        return;
+    }
+    const int32_t unused = spare - size;  // bits after the value bits
+    for (uint32_t v = 0; v < (1u << size); ++v) {
+        std::fill_n(entries + (v << unused), 1u << unused,
+                    hi::MakeCodeValueEntry(length, symbol, kCodeValueLookupBits, v << unused));
+    }
+}
+
 // The code-and-value lookup of a table whose per-length limits are set: for
 // every value w of the next kCodeValueLookupBits bits, what the canonical
 // search of DECODE finds in them. The search takes the first length L whose
 // last code is at least the first L bits of w; those are the w below
 // (maxCode[L] + 1) shifted up to the lookup's width, so the w that no
-// shorter length takes and length L does form one range, filled in turn.
-// Where the search meets a symbol index outside `symbols` (over-subscribed
-// counts) the entry is kBadShortCode, which sends decoding the step-by-step
-// way; where it finds no code that short it stays kNoShortCode.
+// shorter length takes and length L does form one range, which starts on a
+// code of length L (every shorter length's range ends on one) and is filled
+// code by code. Where the search meets a symbol index outside `symbols`
+// (over-subscribed counts) the entries are kBadShortCode, which sends
+// decoding the step-by-step way; where it finds no code that short they are
+// kNoShortCode.
 void FillCodeValueLookup(HuffmanDecodeTable* table) {
     constexpr uint32_t kEntries = 1u << kCodeValueLookupBits;
+    uint32_t* lookup = table->codeValueLookup;
     uint32_t taken = 0;  // the w below this are found at a shorter length
     for (int32_t length = 1; length <= kCodeValueLookupBits && taken < kEntries; ++length) {
         const uint32_t maxCode = table->maxCode[length - 1];
@@ -66,17 +89,18 @@ void FillCodeValueLookup(HuffmanDecodeTable* table) {
         }
         const int32_t spare = kCodeValueLookupBits - length;
         const uint32_t end = (maxCode + 1) << spare < kEntries ? (maxCode + 1) << spare : kEntries;
-        for (uint32_t w = taken; w < end; ++w) {
-            const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(w >> spare) -
+        for (uint32_t code = taken >> spare; (code << spare) < end; ++code) {
+            const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(code) -
                                   int32_t{table->minCode[length - 1]};
-            table->codeValueLookup[w] =
-                index >= 0 && index < kMaxCodes
-                    ? hi::MakeCodeValueEntry(length, table->symbols[index], kCodeValueLookupBits,
-                                             w & ((1u << spare) - 1u))
-                    : hi::kBadShortCode;
+            if (index >= 0 && index < kMaxCodes) {
+                FillCodeEntries(lookup + (code << spare), length, table->symbols[index]);
+            } else {
+                std::fill_n(lookup + (code << spare), 1u << spare, hi::kBadShortCode);
+            }
         }
         if (end > taken) taken = end;
     }
+    std::fill(lookup + taken, lookup + kEntries, hi::kNoShortCode);
 }
 
 // Fills a zeroed table from the DHT counts and values (T.81 Annex C for the
@@ -185,14 +209,13 @@ constexpr int32_t kNoCodeInHeldBits = 256;
 // its refills and its error.
 int32_t DecodeLongCode(EntropyStream& stream, const HuffmanDecodeTable* table) {
     const int32_t held = stream.m_bitCount < 16 ? stream.m_bitCount : 16;  // 9..16
-    // The next `held` bits, first bit at bit 15.
-    const uint32_t next16 =
-        (static_cast<uint32_t>(stream.m_bitBuffer >> (stream.m_bitCount - held)) << (16 - held)) & 0xFFFFu;
+    // The next `held` bits, first bit at bit 15, zeros after them.
+    const uint32_t next16 = PeekBits(stream, 16);
     for (int32_t length = kLookupBits + 1; length <= held; ++length) {
         const uint32_t code = next16 >> (16 - length);
         const uint32_t maxCode = table->maxCode[length - 1];
         if (maxCode != kNoCodes && code <= maxCode) {
-            stream.m_bitCount -= length;
+            SkipBits(stream, length);
             // Over-subscribed counts can place the index outside `symbols`.
             const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(code) -
                                   int32_t{table->minCode[length - 1]};
@@ -248,10 +271,9 @@ int32_t DecodeSymbolStepwise(EntropyStream* stream, const HuffmanDecodeTable* ta
         }
     }
     if (s.m_bitCount >= kLookupBits) {
-        const uint32_t entry =
-            table->fastLookup[static_cast<uint32_t>(s.m_bitBuffer >> (s.m_bitCount - kLookupBits)) & 0xFFu];
+        const uint32_t entry = table->fastLookup[PeekBits(s, kLookupBits)];
         if (entry != 0) {
-            s.m_bitCount -= static_cast<int32_t>(entry >> 16);
+            SkipBits(s, static_cast<int32_t>(entry >> 16));
             return static_cast<int32_t>(entry & 0xFFFFu);
         }
         if (s.m_bitCount > kLookupBits) {
@@ -368,7 +390,7 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(EntropyStream& stream, int16_t* b
             return status;
         }
         if (entry >= hi::kEntryWithValue) {
-            stream.m_bitCount -= hi::EntryBits(entry);
+            hi::SkipEntryBits(stream, entry);
             k += hi::EntryRun(entry);
             if (k > 71) {
                 return PrimErrBadCode;  // damaged run: beyond even the padded table

@@ -133,7 +133,7 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(EntropyStream& stream, int16_t* 
             return status;
         }
         if (entry >= hi::kEntryWithValue) {
-            stream.m_bitCount -= hi::EntryBits(entry);
+            hi::SkipEntryBits(stream, entry);
             k += hi::EntryRun(entry);
             if (k > 71) {
                 return PrimErrBadCode;  // damaged run: beyond even the padded table
@@ -247,6 +247,49 @@ WEMB_ALWAYS_INLINE uint64_t IndexesFrom(int32_t from) { return ~uint64_t{0} << f
 
 WEMB_ALWAYS_INLINE int32_t LowestIndex(uint64_t mask) { return __builtin_ctzll(mask); }
 
+// For each byte value and each n of 0..7, the position of its n-th set bit
+// (from 0, lowest first); 8 where it has no such bit.
+struct ByteBitPositions {
+    uint8_t ofNth[256][8];
+};
+
+constexpr ByteBitPositions MakeByteBitPositions() {
+    ByteBitPositions positions = {};
+    for (int32_t byte = 0; byte < 256; ++byte) {
+        int32_t n = 0;
+        for (int32_t bit = 0; bit < 8; ++bit) {
+            if ((byte >> bit) & 1) positions.ofNth[byte][n++] = static_cast<uint8_t>(bit);
+        }
+        for (; n < 8; ++n) positions.ofNth[byte][n] = 8;
+    }
+    return positions;
+}
+
+constexpr ByteBitPositions kByteBitPositions = MakeByteBitPositions();
+
+// The index of the n-th set bit of `mask` (from 0, lowest first; n <= 63),
+// or 64 when it has n or fewer set bits. Without a loop over the bits, whose
+// length would be as good as random: the set bits of each byte are counted,
+// summed from the lowest byte up, the first byte whose running sum exceeds
+// n is found by comparing all eight sums with n + 1 at once (each sum is at
+// most 64, so that no comparison borrows from the next byte), and the bit
+// inside it is looked up.
+WEMB_ALWAYS_INLINE int32_t NthSetBit(uint64_t mask, int32_t n) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighs = 0x8080808080808080ull;
+    uint64_t counts = mask - ((mask >> 1) & 0x5555555555555555ull);
+    counts = (counts & 0x3333333333333333ull) + ((counts >> 2) & 0x3333333333333333ull);
+    counts = (counts + (counts >> 4)) & 0x0F0F0F0F0F0F0F0Full;  // set bits of each byte
+    const uint64_t sums = counts * kOnes;                        // of each byte and those below it
+    const uint64_t reached = ((sums | kHighs) - static_cast<uint64_t>(n + 1) * kOnes) & kHighs;
+    if (reached == 0) {
+        return 64;
+    }
+    const int32_t byte = LowestIndex(reached) >> 3;
+    const int32_t below = static_cast<int32_t>(((sums << 8) >> (8 * byte)) & 0xFF);  // bits in the bytes under it
+    return 8 * byte + kByteBitPositions.ofNth[(mask >> (8 * byte)) & 0xFF][n - below];
+}
+
 // Refines, in zig-zag order, the coefficients whose bits are set in `mask`,
 // one correction bit each, refilling whenever no bit is left. Between
 // refills the bits are taken from local copies of the buffer, which the
@@ -261,15 +304,17 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(EntropyStream& stream, int16_t* 
                 return status;
             }
         }
-        const uint64_t buffer = stream.m_bitBuffer;
+        uint64_t buffer = stream.m_bitBuffer;
         int32_t count = stream.m_bitCount;
         do {
             --count;
-            const int32_t bit = static_cast<int32_t>(buffer >> count) & 1;
+            const int32_t bit = static_cast<int32_t>(buffer >> 63);
+            buffer <<= 1;
             int16_t* coefficient = &block[ZigZagToNatural[LowestIndex(mask)]];
             *coefficient = Corrected(*coefficient, bit, p1);
             mask &= mask - 1;
         } while (mask != 0 && count > 0);
+        stream.m_bitBuffer = buffer;
         stream.m_bitCount = count;
     }
     return PrimOk;
@@ -299,14 +344,14 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(EntropyStream& stream, int16_t* 
             if (symbol < 0) {
                 return static_cast<PrimitiveStatus>(symbol);
             }
-            int32_t run = symbol >> 4;
+            const int32_t run = symbol >> 4;
             int32_t value = 0;
             if ((symbol & 0x0F) != 0) {
                 const int32_t sign = hi::ReadBit(stream, Reads::kFillTarget);
                 if (sign < 0) {
                     return static_cast<PrimitiveStatus>(sign);
                 }
-                value = sign != 0 ? p1 : m1;
+                value = m1 ^ ((m1 ^ p1) & -sign);  // p1 for a 1, m1 for a 0: no branch on a random bit
             } else if (run != 15) {
                 const PrimitiveStatus status = ReadEobRun<Reads>(stream, run);
                 if (status != PrimOk) {
@@ -319,11 +364,8 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(EntropyStream& stream, int16_t* 
             // one the walk ends past se (se + 1 <= 64, which the padded
             // table maps onto a real position).
             const uint64_t ahead = band & IndexesFrom(k);
-            uint64_t zeros = ahead & ~nonZero;
-            for (; run > 0 && zeros != 0; --run) {
-                zeros &= zeros - 1;
-            }
-            const int32_t stop = zeros != 0 ? LowestIndex(zeros) : se + 1;
+            const int32_t found = NthSetBit(ahead & ~nonZero, run);
+            const int32_t stop = found < 64 ? found : se + 1;
             const uint64_t passed = stop <= 63 ? ~IndexesFrom(stop) : ~uint64_t{0};
             const PrimitiveStatus status =
                 RefineMarked<Reads>(stream, block, ahead & nonZero & passed, p1);

@@ -19,6 +19,7 @@
 #include <random>
 #include <vector>
 
+#include "primitives/bit_reader.h"
 #include "primitives/huffman.h"
 #include "primitives/progressive_huffman.h"
 #include "support/huffman_encoder.h"
@@ -402,10 +403,14 @@ std::vector<int32_t> RandomParts(std::mt19937& rng, int32_t total) {
 // equal in what the marker loop goes on with.
 void ExpectSameStream(const EntropyStream& stream, const PrimitiveStream& primitive) {
     if (stream.m_readAhead == ReadAheadByteWise) {
-        EXPECT_EQ(std::vector<int64_t>({stream.m_position, stream.m_pendingMarker, static_cast<uint32_t>(stream.m_bitBuffer),
-                                        stream.m_bitCount, stream.m_eobRun}),
-                  std::vector<int64_t>({primitive.position, primitive.marker, primitive.state.bitBuffer,
-                                        primitive.state.bitCount, primitive.state.eobRun}));
+        // The unread bits: the stream's top ones, the state's low ones.
+        const int32_t count = stream.m_bitCount;
+        const uint32_t streamBits = count == 0 ? 0 : static_cast<uint32_t>(stream.m_bitBuffer >> (64 - count));
+        const uint32_t stateBits = count == 0 ? 0 : primitive.state.bitBuffer & (0xFFFFFFFFu >> (32 - count));
+        EXPECT_EQ(std::vector<int64_t>({stream.m_position, stream.m_pendingMarker, streamBits, stream.m_bitCount,
+                                        stream.m_eobRun}),
+                  std::vector<int64_t>({primitive.position, primitive.marker, stateBits, primitive.state.bitCount,
+                                        primitive.state.eobRun}));
     } else {
         EXPECT_EQ(NextMarker(primitive.bytes, stream.m_position, stream.m_pendingMarker),
                   NextMarker(primitive.bytes, primitive.position, primitive.marker));
@@ -432,6 +437,52 @@ std::vector<TablePair> RandomTables(std::mt19937& rng) {
 }
 
 // ---------------------------------------------------------------------------
+
+// Every entry of the code-and-value lookup holds what the canonical search
+// finds in its bits: the code and its symbol, with the value when the value
+// bits follow within the lookup's bits; a bad symbol index; or no code that
+// short. Random tables, over-subscribed ones among them.
+TEST(EntropyStream, CodeValueLookupHoldsWhatTheCanonicalSearchFinds) {
+    namespace hi = huffman_internal;
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 300; ++trial) {
+        const HuffmanCodeLengths definition = RandomTable(rng, trial % 2 == 0);
+        const DecodeTablePtr table = BuildTable(definition);
+        ASSERT_NE(table, nullptr);
+        const ModelTable model(definition);
+        for (uint32_t w = 0; w < (1u << kCodeValueLookupBits); ++w) {
+            LogicalData bits;
+            for (int b = kCodeValueLookupBits - 1; b >= 0; --b) bits.bits.push_back((w >> b) & 1);
+            ModelReader reader{bits};
+            const int32_t symbol = model.Decode(reader);
+            const uint32_t entry = table->codeValueLookup[w];
+            SCOPED_TRACE(testing::Message() << "trial " << trial << ", bits " << w);
+            if (symbol == PrimErrSourceExhausted) {
+                ASSERT_EQ(entry, hi::kNoShortCode);
+                continue;
+            }
+            if (symbol < 0) {
+                ASSERT_EQ(entry, hi::kBadShortCode);
+                continue;
+            }
+            const int codeLength = static_cast<int>(reader.next);
+            ASSERT_GE(entry, hi::kEntryWithCode);
+            ASSERT_EQ(hi::EntryCodeLength(entry), codeLength);
+            ASSERT_EQ(hi::EntrySymbol(entry), symbol);
+            const int size = symbol & 15;
+            uint32_t valueBits;
+            if (size != 0 && reader.Take(size, &valueBits)) {
+                ASSERT_GE(entry, hi::kEntryWithValue);
+                ASSERT_EQ(hi::EntryBits(entry), codeLength + size);
+                ASSERT_EQ(hi::EntryRun(entry), symbol >> 4);
+                ASSERT_EQ(hi::EntryValue(entry), Extended(valueBits, size));
+            } else {
+                ASSERT_LT(entry, hi::kEntryWithValue);
+                ASSERT_EQ(hi::EntryBits(entry), codeLength);
+            }
+        }
+    }
+}
 
 TEST(EntropyStream, ReadsAheadUnlessTheSourceEndsInFF) {
     const std::vector<uint8_t> plain = {1, 2, 0xFF, 0x00, 3}, lone = {1, 2, 3, 0xFF}, fill = {1, 0xFF, 0xFF};

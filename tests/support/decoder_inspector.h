@@ -21,4 +21,5 @@ struct DecoderInspector {
     const CJPEGDecoderQuantTable* QuantTable(int i) const { return d.m_quantTables[i]; }
     const CJPEGDecoderHuffmanTable* DcTable(int i) const { return d.m_dcTables[i]; }
     const CJPEGDecoderHuffmanTable* AcTable(int i) const { return d.m_acTables[i]; }
+    int64_t HuffmanTableBuilds() const { return d.m_huffmanCache.BuildCount(); }
 };

@@ -130,7 +130,12 @@ struct Stream {
     int32_t position = 0, marker = 0;
     HuffmanState state{};
     int32_t length() const { return static_cast<int32_t>(bytes.size()); }
-    std::vector<int64_t> variables() const { return {position, marker, state.bitBuffer, state.bitCount, state.eobRun}; }
+    // The bit buffer's unread bits only: those above them are not part of
+    // the state.
+    uint32_t unreadBits() const {
+        return state.bitCount <= 0 ? 0 : state.bitBuffer & (0xFFFFFFFFu >> (32 - state.bitCount));
+    }
+    std::vector<int64_t> variables() const { return {position, marker, unreadBits(), state.bitCount, state.eobRun}; }
 };
 
 struct TableDeleter {
