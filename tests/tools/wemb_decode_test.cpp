@@ -55,57 +55,74 @@ Bytes ExpectedBmp(const Bytes& jpeg) {
 struct HostRun {
     int status = -1;  // the exit status, or 128 + the signal that ended the program
     std::string out, err;
+    uint64_t peakBytes = 0;  // the largest resident set the program had
 };
 
-// Runs wemb-decode with `args` through the shell: standard input from
-// `input`, standard output to a file, or into a pipe whose reader has
-// already gone when `closedOutput`.
+// Where the program's standard output goes.
+enum class Output {
+    File,        // `dir`/stdout, read back into HostRun::out
+    Discarded,   // /dev/null
+    ClosedPipe,  // a pipe whose reader is gone before the program starts
+};
+
+// Runs wemb-decode with `args`: standard input from `input`, standard error
+// to `dir`/stderr, with `environment` added to the test's own. A pipe made
+// by a shell (`... | :`) would not do for ClosedPipe: its reader may still be
+// alive when the program writes, and then output that fits in the pipe is
+// taken without an error.
 HostRun RunHost(const wemb_test::TempDir& dir, const std::vector<std::string>& args,
-                const std::string& input = "/dev/null", bool closedOutput = false) {
-    std::string command = "{ '" WEMB_DECODE_PATH "'";
-    for (const std::string& arg : args) command += " '" + arg + "'";
-    command += " <'" + input + "' 2>'" + dir / "stderr" + "'; echo $? >'" + dir / "status" + "'; }";
-    command += closedOutput ? " | :" : " >'" + dir / "stdout" + "'";
-    unlink((dir / "status").c_str());
-    HostRun run;
-    if (std::system(command.c_str()) != 0 || !Exists(dir / "status")) return run;
-    run.status = std::atoi(ReadText(dir / "status").c_str());
-    run.out = ReadText(dir / "stdout"), run.err = ReadText(dir / "stderr");
-    return run;
-}
-
-// Runs wemb-decode with `args`, standard error to `dir`/stderr, and returns
-// its exit status and the largest resident set it had, in bytes.
-struct MeasuredRun {
-    int status = -1;
-    uint64_t peakBytes = 0;
-    std::string err;
-};
-
-MeasuredRun RunHostMeasured(const wemb_test::TempDir& dir, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {WEMB_DECODE_PATH, "-q"};
+                const std::string& input = "/dev/null", Output output = Output::File,
+                const std::vector<std::string>& environment = {}) {
+    std::vector<std::string> argv = {WEMB_DECODE_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    for (std::string& arg : argv) pointers.push_back(arg.data());
-    pointers.push_back(nullptr);
+    std::vector<char*> argvPointers;
+    for (std::string& arg : argv) argvPointers.push_back(arg.data());
+    argvPointers.push_back(nullptr);
+    std::vector<std::string> variables = environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) variables.push_back(*variable);
+    std::vector<char*> environmentPointers;
+    for (std::string& variable : variables) environmentPointers.push_back(variable.data());
+    environmentPointers.push_back(nullptr);
+
+    HostRun run;
+    int pipeEnds[2] = {-1, -1};
+    if (output == Output::ClosedPipe) {
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0) return run;
+        close(pipeEnds[0]);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
+    if (output == Output::ClosedPipe) {
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    } else {
+        const std::string out = output == Output::File ? dir / "stdout" : "/dev/null";
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "stderr").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    MeasuredRun run;
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
+    const int spawned =
+        posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, argvPointers.data(), environmentPointers.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (pipeEnds[1] >= 0) close(pipeEnds[1]);
     if (spawned != 0) return run;
     int status = 0;
     struct rusage usage = {};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)) return run;
-    run.status = WEXITSTATUS(status);
+    if (wait4(pid, &status, 0, &usage) != pid) return run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.peakBytes = uint64_t(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+    if (output == Output::File) run.out = ReadText(dir / "stdout");
     run.err = ReadText(dir / "stderr");
     return run;
+}
+
+// A quiet run whose output is discarded, for its status, messages and
+// memory.
+HostRun RunHostMeasured(const wemb_test::TempDir& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> quiet = {"-q"};
+    quiet.insert(quiet.end(), args.begin(), args.end());
+    return RunHost(dir, quiet, "/dev/null", Output::Discarded);
 }
 
 std::string WriteAvi(const wemb_test::TempDir& dir, const std::string& name, const std::vector<Bytes>& frames,
@@ -229,7 +246,7 @@ TEST_F(WembDecode, ExitStatusesMessagesAndSingleFrames) {
     EXPECT_FALSE(Exists(dir / "same-000000.bmp"));
 
     // A reader that goes away: a message and status 3, not a silent SIGPIPE.
-    const HostRun run = RunHost(dir, {"--raw", clip}, "/dev/null", true);
+    const HostRun run = RunHost(dir, {"--raw", clip}, "/dev/null", Output::ClosedPipe);
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_TRUE(Has(run.err, "standard output was closed by its reader")) << run.err;
 }
@@ -259,13 +276,13 @@ TEST(WembDecodeMemory, HostileFramesStayWithinTheBudgetOnAnyThreadCount) {
     ASSERT_TRUE(avi_test::WriteImage(
         clip, avi_test::HostileAvi(avi_test::BrokenProgressiveFrame(4096, 4096), 16, 4096, 4096)));
     for (const char* threads : {"1", "8"}) {
-        const MeasuredRun run = RunHostMeasured(dir, {"--max-memory", "200M", "-j", threads, clip});
+        const HostRun run = RunHostMeasured(dir, {"--max-memory", "200M", "-j", threads, clip});
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_TRUE(Has(run.err, "16 frames decoded, 0 failed")) << run.err;
         EXPECT_LT(run.peakBytes, 200 * kMiB) << threads << " threads";
     }
     // A frame larger than the whole budget fails alone, with the reason.
-    const MeasuredRun tight = RunHostMeasured(dir, {"--max-memory", "100M", "-j", "8", clip});
+    const HostRun tight = RunHostMeasured(dir, {"--max-memory", "100M", "-j", "8", clip});
     EXPECT_EQ(tight.status, 1);
     EXPECT_TRUE(Has(tight.err, "hostile.avi: frame 15: a 4096 x 4096 progressive frame needs about "
                                "145.0 MiB to decode, more than the memory budget of 100.0 MiB")) << tight.err;
@@ -276,7 +293,7 @@ TEST(WembDecodeMemory, HostileFramesStayWithinTheBudgetOnAnyThreadCount) {
     const std::string refused = dir / "refused.avi";
     ASSERT_TRUE(avi_test::WriteImage(
         refused, avi_test::HostileAvi(avi_test::RefusedHeaderFrame(16000, 16000), 4, 16000, 16000)));
-    const MeasuredRun run = RunHostMeasured(dir, {"-j", "4", refused});
+    const HostRun run = RunHostMeasured(dir, {"-j", "4", refused});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Has(run.err, "refused.avi: frame 3: the codec refused the frame's headers")) << run.err;
     EXPECT_LT(run.peakBytes, 32 * kMiB);
