@@ -10,8 +10,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __GLIBC__
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -29,7 +27,6 @@
 #include "tools/decode_pipeline.h"
 #include "tools/frame_output.h"
 #include "tools/frame_source.h"
-#include "tools/heap_tuning.h"
 #include "tools/host_options.h"
 #include "tools/input_kind.h"
 #include "tools/memory_budget.h"
@@ -427,7 +424,6 @@ int main(int argc, char** argv) {
     // EPIPE instead, and the run stops with a message.
     signal(SIGPIPE, SIG_IGN);
     const uint64_t memoryBudget = options.maxMemory != 0 ? options.maxMemory : DefaultMemoryBudget();
-    KeepFreedMemory(memoryBudget, ThreadCount(options));
 
     CodecLibrary library;
     if (!library.Loaded()) {
