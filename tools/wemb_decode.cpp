@@ -1,6 +1,6 @@
 // wemb-decode: decodes wemb AVI clips and JPEG frames through the codec's
 // DriverProc, as a Video for Windows compression manager would, and writes
-// BMP files or raw bgr24 frames.
+// BMP or PNG files or raw video.
 //
 // A run has three steps: every input is opened and checked (an AVI stream
 // must be accepted by the codec's ICM_DECOMPRESS_QUERY, the frame range must
@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "driver/driver.h"
 #include "tools/bmp_writer.h"
 #include "tools/codec_session.h"
 #include "tools/decode_pipeline.h"
@@ -30,6 +31,7 @@
 #include "tools/host_options.h"
 #include "tools/input_kind.h"
 #include "tools/memory_budget.h"
+#include "tools/png_writer.h"
 #include "tools/progress.h"
 
 namespace {
@@ -57,6 +59,8 @@ struct RunTotals {
     size_t decoded = 0, failed = 0, dropped = 0;
     double megapixels = 0.0;
 };
+
+const char* ImageExtension(ImageFormat format) { return format == ImageFormat::Png ? ".png" : ".bmp"; }
 
 // Writes each delivered frame where the options say, in frame order.
 class FrameWriter {
@@ -92,14 +96,12 @@ public:
         std::string error;
         bool written = true;
         if (m_options.raw) {
-            WarnOfSizeChange(source, frame.index, picture->format, messages);
+            DescribeRawVideo(source, frame.index, picture->format, messages);
             written = WriteRawFrame(stdout, *picture, &error);
         } else if (!m_options.output.empty()) {
-            const std::string path =
-                OutputPathFor(m_options.output, frame.index, source.Stem(frame.index), m_several);
-            written = MakeParentDirectories(path, &error) &&
-                      WriteBmp24(path, picture->format.biWidth, picture->format.biHeight,
-                                 picture->pixels.data(), picture->pixels.size(), &error);
+            const std::string path = OutputPathFor(m_options.output, frame.index, source.Stem(frame.index),
+                                                   m_several, ImageExtension(m_options.imageFormat));
+            written = MakeParentDirectories(path, &error) && WriteImage(path, *picture, &error);
         }
         if (!written) {
             *messages += source.Label(frame.index) + ": " + error + "\n";
@@ -113,12 +115,39 @@ public:
     }
 
 private:
-    // Raw frames carry no size: a player takes every frame at the first one's.
-    void WarnOfSizeChange(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format,
+    // The picture in the file format chosen, in the layout negotiated for it
+    // (RunDecodePipeline's `layout`, from OutputLayout).
+    bool WriteImage(const std::string& path, const DecodedFrame& picture, std::string* error) const {
+        const BITMAPINFOHEADER& format = picture.format;
+        if (m_options.imageFormat == ImageFormat::Bmp) {
+            return WriteBmp24(path, format.biWidth, format.biHeight, picture.pixels.data(), picture.pixels.size(),
+                              error);
+        }
+        const ptrdiff_t step = static_cast<ptrdiff_t>(RowStep(format.biWidth, format.biBitCount));
+        const int32_t height = std::abs(format.biHeight);
+        if (format.biBitCount != 24 || picture.pixels.size() < size_t(step) * size_t(height)) {
+            *error = "the picture is not a 24-bit bitmap of its size";
+            return false;
+        }
+        const bool topDown = format.biHeight < 0;
+        const uint8_t* topRow = picture.pixels.data() + (topDown ? 0 : (height - 1) * step);
+        return WritePng(path, format.biWidth, height, topRow, topDown ? step : -step, error);
+    }
+
+    // Raw frames carry no size: the first frame's size and the stream's rate
+    // are printed in the options that tell ffmpeg, and a player takes every
+    // frame at that size.
+    void DescribeRawVideo(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format,
                           std::string* messages) {
         if (m_rawWidth == 0) {
             m_rawWidth = format.biWidth;
             m_rawHeight = format.biHeight;
+            uint32_t rate = 0, scale = 0;
+            source.FrameRate(&rate, &scale);
+            *messages += "wemb-decode: read the raw video with: ffmpeg " +
+                         RawVideoArguments(format.biWidth, std::abs(format.biHeight), format.biBitCount, rate,
+                                           scale) +
+                         (format.biHeight > 0 ? " (rows bottom-up: add -vf vflip)" : "") + "\n";
         } else if ((format.biWidth != m_rawWidth || format.biHeight != m_rawHeight) && !m_warned) {
             *messages += source.Label(index) + ": warning: " + SizeText(format.biWidth, format.biHeight) +
                          ", but the raw stream began at " + SizeText(m_rawWidth, m_rawHeight) +
@@ -139,6 +168,20 @@ private:
     int32_t m_rawWidth = 0, m_rawHeight = 0;
     bool m_warned = false;
 };
+
+// What the codec writes for the output chosen: BMP files hold the bitmap a
+// player receives (24-bit, bottom-up); PNG files and raw video are read top
+// row first.
+PictureLayout OutputLayout(const HostOptions& options) {
+    PictureLayout layout;
+    if (options.raw) {
+        layout.bitCount = options.rawBitCount;
+        layout.topDown = !options.rawBottomUp;
+    } else if (!options.output.empty()) {
+        layout.topDown = options.imageFormat == ImageFormat::Png;
+    }
+    return layout;
+}
 
 int ThreadCount(const HostOptions& options) {
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -179,7 +222,8 @@ bool DecodeJob(const Job& job, const HostOptions& options, uint64_t memoryBudget
             }
             progress.Update(done, failed);
             return outputOk;
-        });
+        },
+        OutputLayout(options));
     progress.Finish();
     totals->decoded += stats.decoded;
     totals->failed += stats.failed;
@@ -387,8 +431,8 @@ bool OutputNamesDistinct(const HostOptions& options, const std::vector<Job>& job
     std::unordered_map<std::string, std::string> owners;  // path -> the frame written there
     for (const Job& job : jobs) {
         for (size_t index : job.frames) {
-            const std::string path =
-                OutputPathFor(options.output, index, job.source->Stem(index), several);
+            const std::string path = OutputPathFor(options.output, index, job.source->Stem(index), several,
+                                                   ImageExtension(options.imageFormat));
             const std::string label = job.source->Label(index);
             const auto [owner, added] = owners.emplace(path, label);
             if (added) continue;
