@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/worker_pool.h"
 #include "tools/frame_output.h"
 
 namespace {
@@ -169,6 +170,16 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
                 return false;
             }
             parsed.threads = static_cast<int>(threads);
+        } else if (arg == "--codec-threads") {
+            std::string text;
+            if (!value(&text)) return false;
+            int64_t threads = 0;
+            if (!ParseCount(text, kMaxPoolThreads, &threads) || threads < 1) {
+                *error = "--codec-threads takes a thread count from 1 to " + std::to_string(kMaxPoolThreads) +
+                         ", not '" + text + "'";
+                return false;
+            }
+            parsed.codecThreads = static_cast<int>(threads);
         } else if (arg == "--max-memory") {
             std::string text;
             if (!value(&text)) return false;
@@ -268,9 +279,19 @@ Output (choose one; with neither, frames are decoded and counted only):
 Options:
   -f, --frames RANGE  decode only frames N, A-B, A- or -B (numbered from 0,
                       inclusive); a range that holds no frame is an error
-  -j, --threads N     decode on N threads, 1 to 256 (default: one per core);
-                      output stays in frame order. Decoding is CPU-bound:
-                      no more than 4 threads per core are started
+  -j, --threads N     decode N frames at once, 1 to 256, each on its own
+                      thread and codec instance; output stays in frame
+                      order. No more than 4 threads per core are started
+      --codec-threads N
+                      threads the codec spreads each frame over, 1 to 32
+                      (the codec's WEMB_THREADS, which it also takes from
+                      the environment)
+                      By default frames are decoded side by side, one per
+                      processor, and a run of fewer frames than processors
+                      shares the rest among them; given one of -j and
+                      --codec-threads, the other fills the processors, and
+                      the two multiplied never exceed them unless both are
+                      given
       --max-memory SIZE
                       the most memory the decoding may hold at once, for
                       every thread together: 512M, 4G, ... (default: half

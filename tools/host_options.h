@@ -26,7 +26,8 @@ struct HostOptions {
     bool forceWemb = false;           // --force-wemb: hand any compression to the codec
     bool quiet = false;               // -q: no progress bar
     bool help = false;
-    int threads = 0;                  // -j: 0 = one per core
+    int threads = 0;                  // -j: frames decoded at once; 0 = the host's choice
+    int codecThreads = 0;             // --codec-threads: threads per frame; 0 = the host's choice
     uint64_t maxMemory = 0;           // --max-memory in bytes: 0 = the default budget
     FrameRange range;
 };

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "platform/worker_pool.h"
 #include "tools/bmp_writer.h"
 #include "tools/codec_session.h"
 #include "tools/decode_pipeline.h"
@@ -33,6 +34,7 @@
 #include "tools/memory_budget.h"
 #include "tools/png_writer.h"
 #include "tools/progress.h"
+#include "tools/thread_plan.h"
 
 namespace {
 
@@ -40,10 +42,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitUnusable = 2;
 constexpr int kExitOutputFailed = 3;
-
-// Decoding is CPU-bound: threads past a few per core add nothing but the
-// frames each of them holds.
-constexpr int kMaxThreadsPerCore = 4;
 
 constexpr uint32_t kWemb = mmioFOURCC('w', 'e', 'm', 'b');
 
@@ -183,11 +181,7 @@ PictureLayout OutputLayout(const HostOptions& options) {
     return layout;
 }
 
-int ThreadCount(const HostOptions& options) {
-    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    const int requested = options.threads > 0 ? options.threads : cores;
-    return std::min(requested, cores * kMaxThreadsPerCore);
-}
+int Processors() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 
 std::vector<size_t> SelectFrames(size_t count, const FrameRange& range) {
     std::vector<size_t> frames;
@@ -202,16 +196,21 @@ std::string RangeText(const FrameRange& range) {
     return std::to_string(range.first) + "-" + (range.last < 0 ? "" : std::to_string(range.last));
 }
 
-// Decodes one job's frames. False when the output failed.
-bool DecodeJob(const Job& job, const HostOptions& options, uint64_t memoryBudget, FrameWriter* writer,
-               RunTotals* totals) {
+// Decodes one job's frames, with the threads planned for it. The codec
+// instances read WEMB_THREADS when they are opened, on the workers this
+// function starts: it is set here, while no other thread of the program
+// runs, and the run's own instances see it. False when the output failed.
+bool DecodeJob(const Job& job, const HostOptions& options, int codecThreads, uint64_t memoryBudget,
+               FrameWriter* writer, RunTotals* totals) {
+    const ThreadPlan plan = PlanThreads(Processors(), job.frames.size(), options.threads, codecThreads);
+    setenv(kThreadsVariable, std::to_string(plan.codecThreads).c_str(), 1);
     Progress progress(stderr, !options.quiet && isatty(STDERR_FILENO), job.frames.size());
     size_t done = 0, failed = 0;
     bool outputOk = true;
     writer->KeepLastPicture(std::any_of(job.frames.begin(), job.frames.end(),
                                         [&](size_t index) { return job.source->Dropped(index); }));
     const PipelineStats stats = RunDecodePipeline(
-        *job.source, job.frames, ThreadCount(options), memoryBudget, [&](DecodedFrame& frame) {
+        *job.source, job.frames, plan.frameWorkers, memoryBudget, [&](DecodedFrame& frame) {
             ++done;
             if (!frame.ok && !frame.dropped) ++failed;
             std::string messages;
@@ -468,6 +467,10 @@ int main(int argc, char** argv) {
     // EPIPE instead, and the run stops with a message.
     signal(SIGPIPE, SIG_IGN);
     const uint64_t memoryBudget = options.maxMemory != 0 ? options.maxMemory : DefaultMemoryBudget();
+    // Threads per frame asked for by the option, else by the environment the
+    // codec reads; the host then plans around them.
+    const int codecThreads =
+        options.codecThreads != 0 ? options.codecThreads : CodecThreadsSetting(std::getenv(kThreadsVariable));
 
     CodecLibrary library;
     if (!library.Loaded()) {
@@ -491,7 +494,7 @@ int main(int argc, char** argv) {
     FrameWriter writer(options, several);
     bool outputOk = true;
     for (const Job& job : jobs) {
-        outputOk = DecodeJob(job, options, memoryBudget, &writer, &totals);
+        outputOk = DecodeJob(job, options, codecThreads, memoryBudget, &writer, &totals);
         if (!outputOk) break;
     }
     const double seconds =

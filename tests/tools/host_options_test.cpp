@@ -20,6 +20,7 @@ std::string Describe(const HostOptions& o) {
     if (o.rawBitCount != 24) text += " bits=" + std::to_string(o.rawBitCount);
     if (o.rawBottomUp) text += " bottom-up";
     if (o.threads) text += " j=" + std::to_string(o.threads);
+    if (o.codecThreads) text += " codec=" + std::to_string(o.codecThreads);
     if (o.maxMemory) text += " mem=" + std::to_string(o.maxMemory);
     if (o.range.first != 0 || o.range.last != -1) {
         text += " f=" + std::to_string(o.range.first) + ".." + std::to_string(o.range.last);
@@ -54,6 +55,11 @@ TEST(ParseHostOptions, TableOfCommandLines) {
         {{"-", "--pix-fmt", "bgra"}, false, "give --raw too"},
         {{"-", "--bottom-up", "-o", "x/"}, false, "give --raw too"},
         {{"-", "--raw", "--pix-fmt", "rgb24"}, false, "bgr24 or bgra"},
+        // Threads per frame.
+        {{"c.avi", "--codec-threads", "4"}, true, "in=c.avi codec=4"},
+        {{"c.avi", "--codec-threads=32", "-j", "2"}, true, "in=c.avi j=2 codec=32"},
+        {{"c.avi", "--codec-threads", "0"}, false, "1 to 32"},
+        {{"c.avi", "--codec-threads", "33"}, false, "1 to 32"},
         {{"clip.avi", "--info", "--force-wemb", "-q"}, true, "in=clip.avi info force quiet"},
         {{"-j", "3", "c.avi"}, true, "in=c.avi j=3"},
         {{"-j8", "c.avi"}, true, "in=c.avi j=8"},
@@ -118,7 +124,7 @@ TEST(FrameRange, ContainsFollowsItsInclusiveBounds) {
 TEST(HostUsage, DocumentsEveryOptionAndTheExitStatusInEightyColumns) {
     const std::string usage = HostUsage();
     for (const char* word : {"-o, --output", "--format bmp|png", "--raw", "--pix-fmt bgr24|bgra", "--bottom-up",
-                             "-f, --frames", "-j, --threads", "--max-memory", "--force-wemb",
+                             "-f, --frames", "-j, --threads", "--codec-threads", "--max-memory", "--force-wemb",
                              "--info", "-q, --quiet", "-h, --help", "rawvideo", "Exit status", "3 the output"}) {
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     }
