@@ -1,19 +1,23 @@
 // wemb_bench: decodes the benchmark frames with this codec and with
 // libjpeg-turbo in one run and compares their speed.
 //
-//   scripts/make-bench-frames.sh && build/default/bench/wemb_bench [FRAMES_DIR] [--benchmark_...]
+//   scripts/make-bench-frames.sh &&
+//   build/default/bench/wemb_bench [FRAMES_DIR] [--threads=1,2] [--benchmark_...]
 //
 // The frames are read from FRAMES_DIR, else from $WEMB_BENCH_FRAMES, else from
 // build/bench-frames of the source tree. Every frame is decoded
 //   codec/NAME    through DriverProc's ICM_DECOMPRESS, as a host sends it, into
-//                 a 24-bit bottom-up buffer of the negotiated format;
+//                 a 24-bit bottom-up buffer of the negotiated format, with one
+//                 thread (codec-Nt/NAME: with N threads, for each N of
+//                 --threads beside 1);
 //   libjpeg/NAME  by libjpeg-turbo with its default settings (JDCT_ISLOW,
 //                 fancy up-sampling) to BGR, its rows stored bottom-up into a
 //                 buffer of the same padded layout;
 // each reporting megapixels per second ("MP/s"). After the runs a table puts
-// the two side by side, with the codec's peak heap while decoding the frame
-// and the largest difference of a sample between the two pictures (the two
-// inverse DCTs round differently; a few levels is normal).
+// them side by side: libjpeg-turbo against the codec on one thread, the codec
+// on N threads against one thread, the codec's peak heap while decoding the
+// frame and the largest difference of a sample between the two pictures
+// (the two inverse DCTs round differently; a few levels is normal).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -43,7 +47,8 @@ struct FrameFile {
     const char* file;
 };
 
-// The layouts scripts/make-bench-frames.sh writes.
+// The layouts scripts/make-bench-frames.sh writes, at 1920 x 1080 and at
+// 320 x 180 ("small-" names).
 const FrameFile kFrameFiles[] = {
     {"ycc420", "forest-1920x1080-ycc420-q90.jpg"},
     {"ycc422", "forest-1920x1080-ycc422-q90.jpg"},
@@ -51,6 +56,12 @@ const FrameFile kFrameFiles[] = {
     {"grey", "forest-1920x1080-grey-q90.jpg"},
     {"ycc420-rst1row", "forest-1920x1080-ycc420-rst1row-q90.jpg"},
     {"ycc420-prog", "forest-1920x1080-ycc420-prog-q90.jpg"},
+    {"small-ycc420", "forest-320x180-ycc420-q90.jpg"},
+    {"small-ycc422", "forest-320x180-ycc422-q90.jpg"},
+    {"small-ycc444", "forest-320x180-ycc444-q90.jpg"},
+    {"small-grey", "forest-320x180-grey-q90.jpg"},
+    {"small-ycc420-rst1row", "forest-320x180-ycc420-rst1row-q90.jpg"},
+    {"small-ycc420-prog", "forest-320x180-ycc420-prog-q90.jpg"},
 };
 
 struct Frame {
@@ -128,7 +139,10 @@ void SetRate(benchmark::State& state, const Frame& frame) {
         static_cast<double>(frame.width) * frame.height / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void DecodeCodec(benchmark::State& state, const Frame* frame) {
+// The codec with `threads` threads for each frame (WEMB_THREADS, read when
+// the session opens its instance).
+void DecodeCodec(benchmark::State& state, const Frame* frame, int threads) {
+    setenv("WEMB_THREADS", std::to_string(threads).c_str(), 1);
     CodecSession session;
     std::string error;
     if (!session.Begin(WembFormat(frame->width, frame->height), &error)) {
@@ -265,7 +279,36 @@ void PrintRates(double codec, double libjpeg) {
 
 }  // namespace
 
+// Takes --threads=LIST (thread counts, comma-separated) out of the
+// arguments; 1 is always measured.
+std::vector<int> TakeThreadCounts(int* argc, char** argv) {
+    std::vector<int> counts = {1};
+    const std::string flag = "--threads=";
+    int kept = 0;
+    for (int i = 0; i < *argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument.compare(0, flag.size(), flag) != 0) {
+            argv[kept++] = argv[i];
+            continue;
+        }
+        std::string list = argument.substr(flag.size());
+        for (size_t at = 0; at < list.size();) {
+            const size_t comma = std::min(list.find(',', at), list.size());
+            const int count = std::atoi(list.substr(at, comma - at).c_str());
+            if (count > 1 && std::find(counts.begin(), counts.end(), count) == counts.end()) counts.push_back(count);
+            at = comma + 1;
+        }
+    }
+    *argc = kept;
+    return counts;
+}
+
+std::string CodecName(int threads, const std::string& frame) {
+    return threads == 1 ? "codec/" + frame : "codec-" + std::to_string(threads) + "t/" + frame;
+}
+
 int main(int argc, char** argv) {
+    const std::vector<int> threadCounts = TakeThreadCounts(&argc, argv);
     benchmark::Initialize(&argc, argv);
     if (argc > 2) {
         benchmark::ReportUnrecognizedArguments(argc, argv);
@@ -297,9 +340,11 @@ int main(int argc, char** argv) {
     std::vector<FrameCheck> checks;
     for (const Frame& frame : frames) {
         checks.push_back(CheckFrame(frame));
-        benchmark::RegisterBenchmark(("codec/" + frame.name).c_str(), DecodeCodec, &frame)
-            ->Unit(benchmark::kMillisecond)
-            ->ComputeStatistics("max", Largest);
+        for (int threads : threadCounts) {
+            benchmark::RegisterBenchmark(CodecName(threads, frame.name).c_str(), DecodeCodec, &frame, threads)
+                ->Unit(benchmark::kMillisecond)
+                ->ComputeStatistics("max", Largest);
+        }
         benchmark::RegisterBenchmark(("libjpeg/" + frame.name).c_str(), DecodeLibjpeg, &frame)
             ->Unit(benchmark::kMillisecond)
             ->ComputeStatistics("max", Largest);
@@ -310,17 +355,24 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     const bool best = reporter.HasRepetitions();
-    std::printf("\n%-16s %10s %12s %12s %6s", "frame", "size", "codec MP/s", "libjpeg MP/s", "ratio");
+    std::printf("\n%-22s %10s %12s %12s %6s", "frame", "size", "codec MP/s", "libjpeg MP/s", "ratio");
     if (best) std::printf(" %12s %12s %6s", "codec best", "libjpeg best", "ratio");
+    for (size_t t = 1; t < threadCounts.size(); ++t) std::printf(" %9s %8s", (std::to_string(threadCounts[t]) + "t MP/s").c_str(), "speedup");
     std::printf(" %16s %9s\n", "codec peak heap", "max diff");
     for (size_t i = 0; i < frames.size(); ++i) {
         const Frame& frame = frames[i];
         const std::string size = std::to_string(frame.width) + "x" + std::to_string(frame.height);
-        std::printf("%-16s %10s", frame.name.c_str(), size.c_str());
-        PrintRates(reporter.Rate("codec/" + frame.name), reporter.Rate("libjpeg/" + frame.name));
+        std::printf("%-22s %10s", frame.name.c_str(), size.c_str());
+        const double single = reporter.Rate(CodecName(1, frame.name));
+        PrintRates(single, reporter.Rate("libjpeg/" + frame.name));
         if (best) {
-            PrintRates(reporter.BestRate("codec/" + frame.name),
-                       reporter.BestRate("libjpeg/" + frame.name));
+            PrintRates(reporter.BestRate(CodecName(1, frame.name)), reporter.BestRate("libjpeg/" + frame.name));
+        }
+        for (size_t t = 1; t < threadCounts.size(); ++t) {
+            const double threaded = reporter.Rate(CodecName(threadCounts[t], frame.name));
+            char speedup[16] = "-";
+            if (threaded > 0 && single > 0) std::snprintf(speedup, sizeof(speedup), "%.2f", threaded / single);
+            std::printf(" %9.1f %8s", threaded, speedup);
         }
         char peak[24] = "failed";
         if (checks[i].decoded) {
@@ -329,6 +381,7 @@ int main(int argc, char** argv) {
         std::printf(" %16s %9d\n", peak, checks[i].maxDifference);
     }
     std::printf("MP/s: median of the repetitions, or the one run; best: the fastest repetition\n"
-                "ratio = codec MP/s / libjpeg MP/s; max diff = largest |codec - libjpeg| of a sample\n");
+                "ratio = codec MP/s / libjpeg MP/s (one thread each); speedup = codec on N threads / on one;\n"
+                "max diff = largest |codec - libjpeg| of a sample\n");
     return 0;
 }

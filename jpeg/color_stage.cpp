@@ -47,8 +47,6 @@ void PackGrey422(const uint8_t* grey, int32_t srcStep, uint8_t* dst, int32_t dst
     }
 }
 
-namespace {
-
 // Replicates the first and last data sample of each row into the border
 // columns, so the filters see the edge sample repeated.
 void FillBorderColumns(uint8_t* firstRow, int32_t step, int32_t rows, int32_t halfWidth) {
@@ -58,8 +56,6 @@ void FillBorderColumns(uint8_t* firstRow, int32_t step, int32_t rows, int32_t ha
         line[halfWidth + 1] = line[halfWidth];
     }
 }
-
-}  // namespace
 
 // Gives the half-resolution chroma of an MCU row its border: the edge
 // columns repeated and, for 4:2:0, a row above and a row below the band's
@@ -121,33 +117,50 @@ DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
             if (status != DecOk) return status;
         }
         if (conversion == RowConversion::None) return ConvertMcuRow(mcuRow);
-    } else if (m_samplingMode != SamplingFull) {
-        PrepareMcuRowBorders(mcuRow);
+        PlaneView views[4] = {};
+        for (int32_t i = 0; i < m_componentCount; ++i) {
+            views[i] = PlaneView{m_components[i]->m_samples, m_paddedWidth};
+        }
+        ConvertRowsToBgr(views, 0, BandRowsInOutput(mcuRow), mcuRow * m_mcuSizeY);
+    } else {
+        if (m_samplingMode != SamplingFull) {
+            PrepareMcuRowBorders(mcuRow);
+        }
+        ConvertBand(mcuRow, SlotAt(0));
     }
-    const int32_t firstLine = mcuRow * m_mcuSizeY;
-    const int32_t rows = BandRowsInOutput(mcuRow);
-    PlaneView views[4] = {};
-    const int32_t chromaStep = m_paddedWidth / 2 + 2;
-    for (int32_t i = 0; i < m_componentCount; ++i) {
-        const CJPEGColorComponent& component = *m_components[i];
-        const bool half = (component.m_hUpsample == 2 || component.m_vUpsample == 2) &&
-                          !ConvertsFromFullPlanes(conversion);
-        views[i] = half ? PlaneView{component.m_borderedSamples, chromaStep}
-                        : PlaneView{component.m_samples, m_paddedWidth};
-    }
-    ConvertRowsToBgr(views, 0, rows, firstLine);
     m_pictureWritten = true;
     return DecOk;
 }
 
-// Rows of band `mcuRow` that lie inside the frame and the destination.
-int32_t CJPEGDecoder::BandRowsInOutput(int32_t mcuRow) {
-    if (mcuRow == m_mcuRows - 1) {
-        m_bufferRows = m_mcuSizeY - m_padBottom;  // the rows of the last band inside the frame
+// The lines of band `mcuRow` from the slot it was reconstructed into, its
+// half-resolution chroma with its borders in place.
+void CJPEGDecoder::ConvertBand(int32_t mcuRow, const BandSlot& slot) {
+    PlaneView views[4] = {};
+    const int32_t chromaStep = m_paddedWidth / 2 + 2;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        views[i] = IsHalfChroma(i) ? PlaneView{slot.bordered[i], chromaStep} : PlaneView{slot.samples[i], m_paddedWidth};
     }
+    ConvertRowsToBgr(views, 0, BandRowsInOutput(mcuRow), mcuRow * m_mcuSizeY);
+}
+
+// Components 1 and 2 of a frame with sub-sampled chroma: reconstructed at
+// half resolution into bordered buffers.
+bool CJPEGDecoder::IsHalfChroma(int32_t component) const {
+    return m_samplingMode != SamplingFull && (component == 1 || component == 2);
+}
+
+// The rows of the last band that lie inside the frame.
+int32_t CJPEGDecoder::LastBandRows() const { return m_mcuSizeY - m_padBottom; }
+
+// Rows of band `mcuRow` that lie inside the frame and the destination: the
+// last band's rows inside the frame, or m_bufferRows, which a sequential scan
+// sets to that height once its last band is done (so that a second scan of
+// the frame converts no more of each band).
+int32_t CJPEGDecoder::BandRowsInOutput(int32_t mcuRow) const {
+    const int32_t height = mcuRow == m_mcuRows - 1 ? LastBandRows() : m_bufferRows;
     // The destination may be shorter than the frame; rows below it are not
     // written.
-    const int32_t rows = std::min(m_bufferRows, m_outHeight - mcuRow * m_mcuSizeY);
+    const int32_t rows = std::min(height, m_outHeight - mcuRow * m_mcuSizeY);
     return rows > 0 ? rows : 0;
 }
 
@@ -204,10 +217,10 @@ void CJPEGDecoder::ConvertYccRow(const BgrRowKernels& kernels, const PlaneView* 
     const size_t width = static_cast<size_t>(m_outWidth);
     if (chroma.m_vUpsample == 2) {
         const ptrdiff_t step = views[1].step;
-        const ptrdiff_t near = (1 + r / 2) * step + 1;
-        const ptrdiff_t far = near + ((r & 1) ? step : -step);
-        const uint8_t* rows[5] = {row[0], views[1].base + near, views[2].base + near, views[1].base + far,
-                                  views[2].base + far};
+        const ptrdiff_t nearRow = (1 + r / 2) * step + 1;
+        const ptrdiff_t farRow = nearRow + ((r & 1) ? step : -step);
+        const uint8_t* rows[5] = {row[0], views[1].base + nearRow, views[2].base + nearRow,
+                                  views[1].base + farRow, views[2].base + farRow};
         kernels.yccH2V2(rows, dst, width);
     } else if (chroma.m_hUpsample == 2) {
         const uint8_t* rows[3] = {row[0], row[1] + 1, row[2] + 1};

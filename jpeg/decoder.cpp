@@ -20,13 +20,18 @@ void DeleteSlot(T*& slot) {
 CJPEGDecoder::CJPEGDecoder()
     : m_coefficients(nullptr),
       m_rowBlocks(nullptr),
-      m_huffmanState(nullptr),
+      m_blockExtents(nullptr),
       m_quantTables(),
       m_dcTables(),
       m_acTables(),
       m_components(),
       m_coefficientsCapacity(0),
-      m_rowBlocksCapacity(0) {
+      m_rowBlocksCapacity(0),
+      m_blockExtentsCapacity(0),
+      m_rowStates(nullptr),
+      m_rowStatesCapacity(0),
+      m_runStarts(nullptr),
+      m_runStartsCapacity(0) {
     ResetFields();
 }
 
@@ -35,8 +40,7 @@ CJPEGDecoder::~CJPEGDecoder() { ReleaseAll(); }
 // Every field of the frame; the tables, components and buffers the decoder
 // owns are kept (the constructor starts them empty).
 void CJPEGDecoder::ResetFields() {
-    m_source = nullptr;
-    m_sourceSize = 0;
+    m_stream.Attach(nullptr, 0);
     m_width = 0;
     m_height = 0;
     m_componentCount = 0;
@@ -64,7 +68,6 @@ void CJPEGDecoder::ResetFields() {
     m_padBottom = 0;
     m_restartsLeft = 0;
     m_restartIndex = 0;
-    m_position = 0;
     m_scanLength = 0;
     m_scanComponent = 0;
     m_ss = 0;
@@ -73,7 +76,6 @@ void CJPEGDecoder::ResetFields() {
     m_ah = 0;
     m_dcDone = 0;
     m_acDoneCount = 0;
-    m_pendingMarker = 0;
     m_blocksPerMcu = 1;
     for (int i = 0; i < 4; ++i) {
         m_scanComponents[i] = 0;
@@ -85,6 +87,11 @@ void CJPEGDecoder::ResetFields() {
     m_pictureWritten = false;
     m_buffersPrepared = false;
     m_workers = nullptr;
+    m_bandSlots = 1;
+    for (int i = 0; i < 4; ++i) {
+        m_bandSamplesBytes[i] = 0;
+        m_bandBorderedBytes[i] = 0;
+    }
 }
 
 // A decoder used for frame after frame keeps its components' buffers, its
@@ -117,18 +124,21 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     AlignedFree(m_rowBlocks);
     m_rowBlocks = nullptr;
     m_rowBlocksCapacity = 0;
-    if (m_huffmanState != nullptr) {
-        FreeChecked(m_huffmanState);
-        m_huffmanState = nullptr;
-    }
+    AlignedFree(m_blockExtents);
+    m_blockExtents = nullptr;
+    m_blockExtentsCapacity = 0;
+    AlignedFree(m_rowStates);
+    m_rowStates = nullptr;
+    m_rowStatesCapacity = 0;
+    AlignedFree(m_runStarts);
+    m_runStarts = nullptr;
+    m_runStartsCapacity = 0;
     return DecOk;
 }
 
 DecoderStatus CJPEGDecoder::AttachInput(const uint8_t* data, int32_t size) {
-    m_source = data;
     // Without bytes there is nothing to read: a null source reads as empty.
-    m_sourceSize = data != nullptr && size > 0 ? size : 0;
-    m_position = 0;
+    m_stream.Attach(data, size);
     return DecOk;
 }
 

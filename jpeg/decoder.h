@@ -12,11 +12,11 @@
 #include <cstdint>
 
 #include "jpeg/decoder_types.h"
+#include "primitives/entropy_stream.h"
 #include "primitives/memory.h"
 
 struct BgrRowKernels;
 struct HuffmanDecodeTable;
-struct HuffmanState;
 class CJPEGColorComponent;
 class CJPEGDecoderHuffmanTable;
 class CJPEGDecoderQuantTable;
@@ -107,11 +107,42 @@ private:
     const HuffmanDecodeTable* AcTableOf(const CJPEGColorComponent& component) const;
     const uint16_t* QuantTableOf(const CJPEGColorComponent& component) const;
 
-    // Sequential scans (sequential_scan.cpp).
+    // Sequential scans (sequential_scan.cpp, sequential_threads.cpp). One
+    // MCU row's buffers: its coefficient blocks with their extents and each
+    // component's band of samples (bordered for half-resolution chroma). A
+    // frame decoded on one thread has one slot; shared, one per thread.
+    struct BandSlot {
+        int16_t* blocks;
+        uint8_t* extents;
+        uint8_t* samples[4];
+        uint8_t* bordered[4];
+    };
+    // Where one thread's entropy decoding of a sequential scan stands: the
+    // frame's own stream, DC predictions and restart count, or a thread's
+    // copies of them for a run of restart intervals.
+    struct EntropyCursor {
+        EntropyStream* stream;
+        int16_t* predictors[4];
+        int32_t* restartsLeft;
+        int32_t restartInterval;  // MCUs (or blocks) per interval, 0 for none
+    };
+    struct RowSchedule;
+    EntropyCursor FrameCursor();
     DecoderStatus DecodeSequentialScan();
-    DecoderStatus EntropyDecodeRow(int16_t* blocks);
-    DecoderStatus InverseTransformRow(const int16_t* blocks, int32_t mcuRow);
-    DecoderStatus HandleRestartBoundary();
+    DecoderStatus DecodeRowsAlone();
+    DecoderStatus DecodeRowsTogether();
+    static int32_t DecodeRowsTask(void* context, int32_t slotIndex);
+    void DecodeRowsInSlot(RowSchedule& schedule, int32_t slotIndex);
+    bool DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, const EntropyCursor& cursor, int32_t row,
+                         bool markerMissing, int32_t previous);
+    int32_t PlanRestartRuns();
+    int32_t SequentialParticipants();
+    BandSlot SlotAt(int32_t index) const;
+    DecoderStatus EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor);
+    void InverseTransformRow(const BandSlot& slot);
+    void FinishBandBorders(const BandSlot& slot);
+    void CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand = false);
+    DecoderStatus HandleRestartBoundary(const EntropyCursor& cursor);
 
     // Up-sampling and colour conversion (color_stage.cpp).
     enum class RowConversion { None, Grey, Rgb, Ycc, Cmyk, Ycck };
@@ -129,7 +160,10 @@ private:
     DecoderStatus OutputFrame();
     void PrepareMcuRowBorders(int32_t mcuRow);
     void PrepareFrameBorders();
-    int32_t BandRowsInOutput(int32_t mcuRow);
+    int32_t BandRowsInOutput(int32_t mcuRow) const;
+    int32_t LastBandRows() const;
+    void ConvertBand(int32_t mcuRow, const BandSlot& slot);
+    bool IsHalfChroma(int32_t component) const;
     RowConversion ChooseRowConversion() const;
     RowConversion BgrConversion() const;
     bool ConvertsFromFullPlanes(RowConversion conversion) const;
@@ -145,25 +179,49 @@ private:
     DecoderStatus ConvertRowsDown(uint8_t* const* planes, int32_t firstLine, int32_t rows,
                                   bool allowPacked);
 
-    // Progressive scans (progressive_scan.cpp).
-    DecoderStatus DecodeProgressiveScan();
-    DecoderStatus DecodeProgressiveDcScan();
-    DecoderStatus DecodeInterleavedDc(const bool* inScan);
-    DecoderStatus DecodeDcBlock(CJPEGColorComponent& component, int16_t* block);
-    DecoderStatus DecodeProgressiveAcScan();
-    template <typename Visit>
-    DecoderStatus VisitComponentBlocks(int32_t componentIndex, Visit&& visit);
-    DecoderStatus RestartIfDue();
+    // Progressive scans (progressive_scan.cpp, progressive_threads.cpp). A
+    // scan as its header set it, for decoding it then or on another thread.
+    struct ScanParameters {
+        int32_t ss, se, ah, al;
+        int32_t listedCount;
+        int32_t listed[4];        // frame indexes of the components listed
+        int32_t scanComponent;    // the last one listed
+        int32_t restartInterval;
+        const HuffmanDecodeTable* dcTables[4];  // of each frame component, when the scan began
+        const HuffmanDecodeTable* acTables[4];
+        bool IsAcScan() const;
+    };
+    struct ScanWaits;
+    ScanParameters CurrentScan() const;
+    DecoderStatus DecodeProgressiveScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                        ScanWaits* waits);
+    void NoteScanDecoded(const ScanParameters& scan);
+    DecoderStatus DecodeProgressiveDcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                          ScanWaits* waits);
+    int32_t ListedComponents(const ScanParameters& scan, bool* inScan) const;
+    DecoderStatus DecodeInterleavedDc(const ScanParameters& scan, const bool* inScan, const EntropyCursor& cursor,
+                                      ScanWaits* waits);
+    DecoderStatus DecodeProgressiveAcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                          ScanWaits* waits);
+    template <typename VisitRun>
+    DecoderStatus VisitComponentBlocks(int32_t componentIndex, const EntropyCursor& cursor, ScanWaits* waits,
+                                       VisitRun&& visit);
+    int32_t VisitedBlockColumns(const CJPEGColorComponent& component) const;
+    DecoderStatus RestartIfDue(const EntropyCursor& cursor);
+    void WaitForBlocks(ScanWaits* waits, int32_t blocks);
+    void PublishBlocks(ScanWaits* waits, int32_t blocks);
+    int32_t ComponentBlockOffset(int32_t component) const;
+    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
     DecoderStatus ReconstructFrame();
     void ReconstructMcuRow(int32_t row, const uint16_t* const* quantTables);
     int32_t ParticipantsFor(int64_t pixels);
     static int32_t ReconstructRowTask(void* context, int32_t row);
     static int32_t ConvertRowsTask(void* context, int32_t chunk);
-    int32_t ComponentBlockOffset(int32_t component) const;
-    int16_t* McuBlocks(int32_t mcuRow, int32_t mcuColumn) const;
 
-    const uint8_t* m_source;
-    int32_t m_sourceSize;
+    // The compressed frame: source, size, read position, pending marker and
+    // the entropy decoder's bits (m_source, m_sourceSize, m_position,
+    // m_pendingMarker inside).
+    EntropyStream m_stream;
     int32_t m_width;
     int32_t m_height;
     int32_t m_componentCount;
@@ -189,7 +247,6 @@ private:
     int32_t m_padBottom;
     int32_t m_restartsLeft;
     int32_t m_restartIndex;
-    int32_t m_position;
     int32_t m_scanLength;
     int32_t m_scanComponent;
     int32_t m_ss;
@@ -198,11 +255,13 @@ private:
     int32_t m_ah;
     int32_t m_dcDone;
     int32_t m_acDoneCount;
-    int32_t m_pendingMarker;
     int16_t* m_coefficients;
     int16_t* m_rowBlocks;
+    // One byte per block of m_rowBlocks: the highest zig-zag index its
+    // entropy decoding wrote. A block is all zero when its decoding starts;
+    // the reconstruction zeroes back what the extent says was written.
+    uint8_t* m_blockExtents;
     int32_t m_blocksPerMcu;
-    HuffmanState* m_huffmanState;
     CJPEGDecoderQuantTable* m_quantTables[4];
     CJPEGDecoderHuffmanTable* m_dcTables[4];
     CJPEGDecoderHuffmanTable* m_acTables[4];
@@ -219,4 +278,12 @@ private:
     CWorkerPool* m_workers;       // threads lent for the frame, or null
     int32_t m_coefficientsCapacity;  // bytes allocated for m_coefficients
     int32_t m_rowBlocksCapacity;     // bytes allocated for m_rowBlocks
+    int32_t m_blockExtentsCapacity;  // bytes allocated for m_blockExtents
+    int32_t m_bandSlots;             // slots of MCU-row buffers: threads sharing the frame
+    int32_t m_bandSamplesBytes[4];   // bytes of one band of each component's m_samples
+    int32_t m_bandBorderedBytes[4];  // and of its m_borderedSamples
+    uint8_t* m_rowStates;            // threads sharing a frame: each row's state and slot
+    int32_t m_rowStatesCapacity;
+    int32_t* m_runStarts;            // and where each run of restart intervals starts
+    int32_t m_runStartsCapacity;
 };

@@ -72,6 +72,6 @@ DecoderStatus CJPEGDecoder::ReadHuffmanTables(CJPEGDecoderHuffmanTable** dcTable
         if (status != DecOk) return status;
     }
     if (remaining != 0) return DecErrBadLength;
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     return DecOk;
 }

@@ -1,8 +1,9 @@
 // The byte stream and its marker segments: the marker loop of both passes,
 // frame and scan headers, DRI, APP14 and restart markers.
 //
-// Every read is bounded by m_sourceSize: a segment whose length field, or
-// whose content, runs past the end of the data fails with DecErrEndOfData.
+// Every read is bounded by the size of the data: a segment whose length
+// field, or whose content, runs past the end of the data fails with
+// DecErrEndOfData.
 #include <algorithm>
 #include <cstdint>
 #include <new>
@@ -47,41 +48,14 @@ struct FrameComponentFields {
 
 }  // namespace
 
-bool CJPEGDecoder::HasBytes(int32_t count) const {
-    return m_position >= 0 && m_position <= m_sourceSize && m_sourceSize - m_position >= count;
-}
+bool CJPEGDecoder::HasBytes(int32_t count) const { return m_stream.HasBytes(count); }
 
-int32_t CJPEGDecoder::TakeByte() { return m_source[m_position++]; }
+int32_t CJPEGDecoder::TakeByte() { return m_stream.TakeByte(); }
 
-int32_t CJPEGDecoder::TakeWord() {
-    const int32_t word = (m_source[m_position] << 8) | m_source[m_position + 1];
-    m_position += 2;
-    return word;
-}
+int32_t CJPEGDecoder::TakeWord() { return m_stream.TakeWord(); }
 
 DecoderStatus CJPEGDecoder::FindMarker() {
-    if (m_position >= m_sourceSize) {
-        return DecErrEndOfData;
-    }
-    int32_t byte = TakeByte();
-    for (;;) {
-        while (byte != 0xFF) {
-            if (m_position >= m_sourceSize) return DecErrEndOfData;
-            byte = TakeByte();
-        }
-        // 0xFF bytes in a row are fill bytes before the marker code.
-        while (byte == 0xFF) {
-            if (m_position >= m_sourceSize) return DecErrEndOfData;
-            byte = TakeByte();
-        }
-        if (byte != 0) {
-            m_pendingMarker = byte;
-            return DecOk;
-        }
-        // 0xFF 0x00 is a stuffed data byte, not a marker: search on.
-        if (m_position >= m_sourceSize) return DecErrEndOfData;
-        byte = TakeByte();
-    }
+    return m_stream.FindMarker() ? DecOk : DecErrEndOfData;
 }
 
 DecoderStatus CJPEGDecoder::SkipSegment() {
@@ -94,19 +68,19 @@ DecoderStatus CJPEGDecoder::SkipSegment() {
     }
     // A segment that runs past the data leaves the position at its end; the
     // next marker search then reports the end of the data.
-    m_position += std::min(length - 2, m_sourceSize - m_position);
-    m_pendingMarker = 0;
+    m_stream.m_position += std::min(length - 2, m_stream.m_sourceSize - m_stream.m_position);
+    m_stream.ClearMarker();
     return DecOk;
 }
 
 DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     for (;;) {
-        if (m_pendingMarker == 0) {
+        if (m_stream.m_pendingMarker == 0) {
             const DecoderStatus found = FindMarker();
             if (found != DecOk) return found;
         }
-        const int32_t marker = m_pendingMarker;
+        const int32_t marker = m_stream.m_pendingMarker;
         DecoderStatus status = DecOk;
         if (marker == kSof0 || marker == kSof1) {
             status = ReadFrameHeader();
@@ -119,16 +93,16 @@ DecoderStatus CJPEGDecoder::RunMarkerLoop(MarkerPass pass) {
         } else if (marker >= kRst0 && marker <= kRst7) {
             status = ConsumeRestartMarker();
         } else if (marker == kSoi) {
-            m_pendingMarker = 0;
+            m_stream.ClearMarker();
         } else if (marker == kEoi) {
-            m_pendingMarker = 0;
+            m_stream.ClearMarker();
             return ProduceOwedPicture();
         } else if (marker == kSos) {
             status = ReadScanHeader();
             if (status == DecOk && pass == PassHeader) {
                 // Step back onto the 0xFF of the SOS marker so that the data
                 // pass meets this scan again.
-                m_position -= m_scanLength + 2;
+                m_stream.StepBack(m_scanLength + 2);
                 return DecOk;
             }
             if (status == DecOk) status = HandleScan();
@@ -159,7 +133,8 @@ DecoderStatus CJPEGDecoder::HandleScan() {
     // Scans beyond any number a frame can use are not decoded at all, so that
     // a small stream cannot make the decoder work through thousands of them.
     if (++m_scanCount <= kMaxProgressiveScans) {
-        DecodeProgressiveScan();
+        const ScanParameters scan = CurrentScan();
+        if (DecodeProgressiveScan(scan, FrameCursor(), nullptr) == DecOk) NoteScanDecoded(scan);
     }
     m_acDoneCount = 0;
     for (int32_t i = 0; i < m_componentCount; ++i) {
@@ -250,7 +225,7 @@ DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
     const DecoderStatus status = DecideSamplingMode();
     if (status != DecOk) return status;
     if (!FrameFitsBuffers()) return DecErrUnsupported;
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     return DecOk;
 }
 
@@ -329,7 +304,7 @@ DecoderStatus CJPEGDecoder::ReadScanHeader() {
     DecideColorModel();
     m_restartsLeft = m_restartInterval;
     m_restartIndex = 0;
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     return DecOk;
 }
 
@@ -367,7 +342,7 @@ DecoderStatus CJPEGDecoder::ReadRestartInterval() {
     if (!HasBytes(2)) return DecErrEndOfData;
     m_restartInterval = TakeWord();
     m_restartsLeft = m_restartInterval;
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     return DecOk;
 }
 
@@ -377,26 +352,26 @@ DecoderStatus CJPEGDecoder::ReadAdobeSegment() {
     if (length < 2) return DecErrBadLength;
     int32_t remaining = length - 2;
     if (remaining >= kAdobeHeaderBytes && HasBytes(kAdobeHeaderBytes)) {
-        const uint8_t* id = m_source + m_position;
+        const uint8_t* id = m_stream.m_source + m_stream.m_position;
         if (id[0] == 'A' && id[1] == 'd' && id[2] == 'o' && id[3] == 'b' && id[4] == 'e') {
             m_hasAdobe = 1;
-            m_position += 5 + 6;  // identifier, version, flags0, flags1
+            m_stream.m_position += 5 + 6;  // identifier, version, flags0, flags1
             m_adobeTransform = TakeByte();
             remaining -= kAdobeHeaderBytes;
         }
     }
-    m_position += std::min(remaining, m_sourceSize - m_position);
-    m_pendingMarker = 0;
+    m_stream.m_position += std::min(remaining, m_stream.m_sourceSize - m_stream.m_position);
+    m_stream.ClearMarker();
     return DecOk;
 }
 
 DecoderStatus CJPEGDecoder::ConsumeRestartMarker() {
     // Whatever marker comes first ends the interval; its number is not
     // checked, so a damaged RSTn costs one interval at most.
-    if (m_pendingMarker == 0 && FindMarker() != DecOk) {
+    if (m_stream.m_pendingMarker == 0 && FindMarker() != DecOk) {
         return DecErrFailed;
     }
     m_restartIndex = (m_restartIndex + 1) % 8;
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     return DecOk;
 }

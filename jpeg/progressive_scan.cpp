@@ -5,6 +5,7 @@
 // Layout of the buffer: MCUs in raster order, N blocks each (N = the sum of
 // H x V over the frame's components); inside an MCU the components follow in
 // frame order, each with its V rows of H blocks.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -33,36 +34,62 @@ int16_t* CJPEGDecoder::McuBlocks(int32_t mcuRow, int32_t mcuColumn) const {
     return m_coefficients + mcuIndex * ComponentBlockOffset(m_componentCount) * kBlockCoefficients;
 }
 
-DecoderStatus CJPEGDecoder::DecodeProgressiveScan() {
-    if (ResetHuffmanState(m_huffmanState) != PrimOk) {
-        return DecErrFailed;
+// The scan whose header was read last, as its header set it.
+CJPEGDecoder::ScanParameters CJPEGDecoder::CurrentScan() const {
+    ScanParameters scan = {};
+    scan.ss = m_ss;
+    scan.se = m_se;
+    scan.ah = m_ah;
+    scan.al = m_al;
+    scan.listedCount = m_scanComponentCount;
+    for (int32_t j = 0; j < m_scanComponentCount; ++j) scan.listed[j] = m_scanComponents[j];
+    scan.scanComponent = m_scanComponent;
+    scan.restartInterval = m_restartInterval;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        scan.dcTables[i] = DcTableOf(*m_components[i]);
+        scan.acTables[i] = AcTableOf(*m_components[i]);
     }
-    m_pendingMarker = 0;
-    if (m_ss != 0 && m_se != 0) {
-        return DecodeProgressiveAcScan();
-    }
-    return DecodeProgressiveDcScan();
+    return scan;
 }
 
-DecoderStatus CJPEGDecoder::RestartIfDue() {
-    if (m_restartInterval != 0 && m_restartsLeft == 0) {
-        return HandleRestartBoundary();
+bool CJPEGDecoder::ScanParameters::IsAcScan() const { return ss != 0 && se != 0; }
+
+// Decodes one scan from `cursor`, which stands at its entropy-coded data.
+// `waits`, when not null, holds the scan back until the scans before it
+// that touch the same coefficients are done with each block (and tells the
+// scans after it how far it is): see progressive_threads.cpp.
+DecoderStatus CJPEGDecoder::DecodeProgressiveScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                                  ScanWaits* waits) {
+    cursor.stream->ResetBits();
+    cursor.stream->ClearMarker();
+    if (scan.IsAcScan()) {
+        return DecodeProgressiveAcScan(scan, cursor, waits);
+    }
+    return DecodeProgressiveDcScan(scan, cursor, waits);
+}
+
+// The completion flags of a scan decoded without failure.
+void CJPEGDecoder::NoteScanDecoded(const ScanParameters& scan) {
+    if (scan.al != 0) return;
+    if (scan.IsAcScan()) {
+        m_components[scan.scanComponent]->m_acDone = 1;
+        return;
+    }
+    bool allDone = true;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        for (int32_t j = 0; j < scan.listedCount; ++j) {
+            if (scan.listed[j] == i) m_components[i]->m_dcDone = 1;
+        }
+        allDone = allDone && m_components[i]->m_dcDone;
+    }
+    if (allDone) m_dcDone = 1;
+}
+
+DecoderStatus CJPEGDecoder::RestartIfDue(const EntropyCursor& cursor) {
+    if (cursor.restartInterval != 0 && *cursor.restartsLeft == 0) {
+        return HandleRestartBoundary(cursor);
     }
     return DecOk;
-}
-
-// Decodes or refines the DC coefficient of one block of `component`.
-DecoderStatus CJPEGDecoder::DecodeDcBlock(CJPEGColorComponent& component, int16_t* block) {
-    PrimitiveStatus status;
-    if (m_ah == 0) {
-        status = DecodeProgressiveDcBlock(m_source, m_sourceSize, &m_position, block,
-                                          &component.m_dcPredictor, &m_pendingMarker, m_al,
-                                          DcTableOf(component), m_huffmanState);
-    } else {
-        status = RefineProgressiveDcBlock(m_source, m_sourceSize, &m_position, block,
-                                          &m_pendingMarker, m_al, m_huffmanState);
-    }
-    return status < 0 ? DecErrFailed : DecOk;
 }
 
 // A DC scan codes the components it lists. With several of them it is
@@ -70,117 +97,139 @@ DecoderStatus CJPEGDecoder::DecodeDcBlock(CJPEGColorComponent& component, int16_
 // restart intervals counted in MCUs. With one component of a frame of
 // several it is not interleaved: that component's blocks inside the frame
 // in raster order, restart intervals counted in blocks.
-DecoderStatus CJPEGDecoder::DecodeProgressiveDcScan() {
+DecoderStatus CJPEGDecoder::DecodeProgressiveDcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                                    ScanWaits* waits) {
     bool inScan[4] = {false, false, false, false};
-    int32_t listed = 0;
-    for (int32_t j = 0; j < m_scanComponentCount; ++j) {
-        if (!inScan[m_scanComponents[j]]) ++listed;
-        inScan[m_scanComponents[j]] = true;
-    }
+    const int32_t listed = ListedComponents(scan, inScan);
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        if (inScan[i] && m_ah == 0 && DcTableOf(*m_components[i]) == nullptr) {
+        if (inScan[i] && scan.ah == 0 && scan.dcTables[i] == nullptr) {
             return DecErrFailed;
         }
     }
-
-    DecoderStatus status;
     if (listed == 1 && m_componentCount > 1) {
-        CJPEGColorComponent& component = *m_components[m_scanComponent];
-        status = VisitComponentBlocks(m_scanComponent, [&](int16_t* block) {
-            return DecodeDcBlock(component, block);
-        });
-    } else {
-        status = DecodeInterleavedDc(inScan);
+        const HuffmanDecodeTable* table = scan.dcTables[scan.scanComponent];
+        int16_t* predictor = cursor.predictors[scan.scanComponent];
+        return VisitComponentBlocks(scan.scanComponent, cursor, waits,
+                                    [&](const ComponentBlockRow& row, int32_t first, int32_t count) {
+                                        return scan.ah == 0 ? DecodeProgressiveDcBlocks(cursor.stream, &row, first,
+                                                                                        count, predictor, scan.al,
+                                                                                        table)
+                                                            : RefineProgressiveDcBlocks(cursor.stream, &row, first,
+                                                                                        count, scan.al);
+                                    });
     }
-    if (status != DecOk) return status;
-
-    if (m_al == 0) {
-        bool allDone = true;
-        for (int32_t i = 0; i < m_componentCount; ++i) {
-            if (inScan[i]) m_components[i]->m_dcDone = 1;
-            allDone = allDone && m_components[i]->m_dcDone;
-        }
-        if (allDone) m_dcDone = 1;
-    }
-    return DecOk;
+    return DecodeInterleavedDc(scan, inScan, cursor, waits);
 }
 
-DecoderStatus CJPEGDecoder::DecodeInterleavedDc(const bool* inScan) {
-    for (int32_t row = 0; row < m_mcuRows; ++row) {
-        for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-            DecoderStatus status = RestartIfDue();
-            if (status != DecOk) return status;
-            int16_t* block = McuBlocks(row, column);
-            for (int32_t i = 0; i < m_componentCount; ++i) {
-                CJPEGColorComponent& component = *m_components[i];
-                const int32_t blocks = component.m_hBlocks * component.m_vBlocks;
-                if (!inScan[i]) {
-                    block += blocks * kBlockCoefficients;
-                    continue;
-                }
-                for (int32_t b = 0; b < blocks; ++b) {
-                    status = DecodeDcBlock(component, block);
-                    if (status != DecOk) return status;
-                    block += kBlockCoefficients;
-                }
-            }
-            --m_restartsLeft;
+// The components a scan lists: their count and a flag for each.
+int32_t CJPEGDecoder::ListedComponents(const ScanParameters& scan, bool* inScan) const {
+    int32_t listed = 0;
+    for (int32_t j = 0; j < scan.listedCount; ++j) {
+        if (!inScan[scan.listed[j]]) ++listed;
+        inScan[scan.listed[j]] = true;
+    }
+    return listed;
+}
+
+// MCUs lie one after the other in the buffer, so the MCUs between two
+// restart boundaries are decoded in one call.
+DecoderStatus CJPEGDecoder::DecodeInterleavedDc(const ScanParameters& scan, const bool* inScan,
+                                                const EntropyCursor& cursor, ScanWaits* waits) {
+    DcScanLayout layout = {};
+    layout.mcuBlocks = ComponentBlockOffset(m_componentCount);
+    int32_t index = 0;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        const CJPEGColorComponent& component = *m_components[i];
+        const int32_t blocks = component.m_hBlocks * component.m_vBlocks;
+        for (int32_t b = 0; b < blocks; ++b, ++index) {
+            if (!inScan[i]) continue;
+            if (layout.blockCount == kMaxBlocksPerMcu) return DecErrFailed;
+            layout.blockIndexes[layout.blockCount] = index;
+            layout.dcTables[layout.blockCount] = scan.dcTables[i];
+            layout.dcPredictors[layout.blockCount] = cursor.predictors[i];
+            ++layout.blockCount;
         }
+    }
+    const int32_t mcuCount = m_mcuRows * m_mcusPerRow;
+    int32_t& restartsLeft = *cursor.restartsLeft;
+    for (int32_t mcu = 0; mcu < mcuCount;) {
+        const DecoderStatus status = RestartIfDue(cursor);
+        if (status != DecOk) return status;
+        int32_t count = mcuCount - mcu;
+        if (cursor.restartInterval != 0 && restartsLeft < count) count = restartsLeft;
+        WaitForBlocks(waits, mcu + count);
+        int16_t* mcus = McuBlocks(0, 0) + static_cast<ptrdiff_t>(mcu) * layout.mcuBlocks * kBlockCoefficients;
+        const PrimitiveStatus result = scan.ah == 0
+                                           ? DecodeProgressiveDcMcus(cursor.stream, &layout, mcus, count, scan.al)
+                                           : RefineProgressiveDcMcus(cursor.stream, &layout, mcus, count, scan.al);
+        if (result < 0) return DecErrFailed;
+        restartsLeft -= count;
+        mcu += count;
+        PublishBlocks(waits, mcu);
     }
     return DecOk;
 }
 
 // An AC scan holds one component (the last one its header lists).
-DecoderStatus CJPEGDecoder::DecodeProgressiveAcScan() {
-    CJPEGColorComponent& component = *m_components[m_scanComponent];
-    const HuffmanDecodeTable* table = AcTableOf(component);
+DecoderStatus CJPEGDecoder::DecodeProgressiveAcScan(const ScanParameters& scan, const EntropyCursor& cursor,
+                                                    ScanWaits* waits) {
+    const HuffmanDecodeTable* table = scan.acTables[scan.scanComponent];
     if (table == nullptr) return DecErrFailed;
-    const DecoderStatus status = VisitComponentBlocks(m_scanComponent, [&](int16_t* block) {
-        const PrimitiveStatus result =
-            m_ah == 0 ? DecodeProgressiveAcBlock(m_source, m_sourceSize, &m_position, block,
-                                                 &m_pendingMarker, m_ss, m_se, m_al, table,
-                                                 m_huffmanState)
-                      : RefineProgressiveAcBlock(m_source, m_sourceSize, &m_position, block,
-                                                 &m_pendingMarker, m_ss, m_se, m_al, table,
-                                                 m_huffmanState);
-        return result < 0 ? DecErrFailed : DecOk;
-    });
-    if (status != DecOk) return status;
-    if (m_al == 0) component.m_acDone = 1;
-    return DecOk;
+    return VisitComponentBlocks(scan.scanComponent, cursor, waits,
+                                [&](const ComponentBlockRow& row, int32_t first, int32_t count) {
+                                    return scan.ah == 0 ? DecodeProgressiveAcBlocks(cursor.stream, &row, first, count,
+                                                                                    scan.ss, scan.se, scan.al, table)
+                                                        : RefineProgressiveAcBlocks(cursor.stream, &row, first, count,
+                                                                                    scan.ss, scan.se, scan.al, table);
+                                });
 }
 
 // Walks the blocks of one component in its raster order, leaving out block
 // rows and columns of a full-resolution component that lie wholly in the
 // padding of the last MCU column or row: the block count T.81 gives a
 // non-interleaved scan. Restart intervals count the visited blocks.
-template <typename Visit>
-DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, Visit&& visit) {
+// visit(row, first, count) decodes the blocks first..first + count - 1 of a
+// block row, as many as lie before the row's end or the next restart
+// boundary; a failure of a primitive ends the walk with DecErrFailed.
+template <typename VisitRun>
+DecoderStatus CJPEGDecoder::VisitComponentBlocks(int32_t componentIndex, const EntropyCursor& cursor,
+                                                 ScanWaits* waits, VisitRun&& visit) {
     const CJPEGColorComponent& component = *m_components[componentIndex];
     const int32_t h = component.m_hBlocks;
     const int32_t v = component.m_vBlocks;
     const int32_t offset = ComponentBlockOffset(componentIndex);
     const ptrdiff_t mcuCoefficients =
         static_cast<ptrdiff_t>(ComponentBlockOffset(m_componentCount)) * kBlockCoefficients;
+    // The block columns inside the frame, at most the MCU columns' blocks.
+    const int32_t blockColumns = VisitedBlockColumns(component);
+    int32_t& restartsLeft = *cursor.restartsLeft;
+    int32_t visited = 0;
     for (int32_t row = 0; row < m_mcuRows; ++row) {
         for (int32_t blockRow = 0; blockRow < v; ++blockRow) {
             if ((row * v + blockRow) * 8 >= m_height) break;
-            int16_t* const firstMcu = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
-            for (int32_t column = 0; column < m_mcusPerRow; ++column) {
-                int16_t* block = firstMcu + column * mcuCoefficients;
-                for (int32_t blockColumn = 0; blockColumn < h; ++blockColumn) {
-                    if ((column * h + blockColumn) * 8 >= m_width) break;
-                    DecoderStatus status = RestartIfDue();
-                    if (status != DecOk) return status;
-                    status = visit(block);
-                    if (status != DecOk) return status;
-                    --m_restartsLeft;
-                    block += kBlockCoefficients;
-                }
+            int16_t* const first = McuBlocks(row, 0) + (offset + blockRow * h) * kBlockCoefficients;
+            const ComponentBlockRow blocks = {first, h, mcuCoefficients};
+            for (int32_t column = 0; column < blockColumns;) {
+                const DecoderStatus status = RestartIfDue(cursor);
+                if (status != DecOk) return status;
+                int32_t count = blockColumns - column;
+                if (cursor.restartInterval != 0 && restartsLeft < count) count = restartsLeft;
+                WaitForBlocks(waits, visited + count);
+                if (visit(blocks, column, count) < 0) return DecErrFailed;
+                restartsLeft -= count;
+                column += count;
+                visited += count;
+                PublishBlocks(waits, visited);
             }
         }
     }
     return DecOk;
+}
+
+// The block columns of a component that a non-interleaved scan visits: the
+// ones inside the frame, at most the MCU columns' blocks.
+int32_t CJPEGDecoder::VisitedBlockColumns(const CJPEGColorComponent& component) const {
+    return std::min(m_mcusPerRow * component.m_hBlocks, (m_width + 7) / 8);
 }
 
 namespace {

@@ -80,6 +80,6 @@ DecoderStatus CJPEGDecoder::ReadQuantTables() {
         remaining -= 1 + kQuantValues + kQuantValues * precision;
     }
     if (remaining != 0) return DecErrBadLength;
-    m_pendingMarker = 0;
+    m_stream.ClearMarker();
     return DecOk;
 }

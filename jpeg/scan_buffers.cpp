@@ -105,13 +105,23 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     if (!sizes.FitIn32Bits(m_componentCount)) {
         return DecErrFailed;
     }
+    // A sequential frame shared between threads has one slot of MCU-row
+    // buffers per thread: the band planes and the blocks come `slots` times.
+    const int32_t slots = m_progressive ? 1 : SequentialParticipants();
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        m_bandSamplesBytes[i] = static_cast<int32_t>(m_progressive ? 0 : sizes.samples[i]);
+        m_bandBorderedBytes[i] = static_cast<int32_t>(m_progressive ? 0 : sizes.bordered[i]);
+        if (slots * sizes.samples[i] > INT32_MAX || slots * sizes.bordered[i] > INT32_MAX) {
+            return DecErrFailed;
+        }
+    }
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent* component = m_components[i];
         if (sizes.bordered[i] != 0 &&
-            !Reserve(component->m_borderedSamples, component->m_borderedCapacity, sizes.bordered[i])) {
+            !Reserve(component->m_borderedSamples, component->m_borderedCapacity, slots * sizes.bordered[i])) {
             return DecErrFailed;
         }
-        if (!Reserve(component->m_samples, component->m_samplesCapacity, sizes.samples[i])) {
+        if (!Reserve(component->m_samples, component->m_samplesCapacity, slots * sizes.samples[i])) {
             return DecErrFailed;
         }
         if (sizes.savedRow != 0 &&
@@ -135,12 +145,19 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
         }
     } else {
         m_blocksPerMcu = sizes.blocksPerMcu;
-        if (!Reserve(m_rowBlocks, m_rowBlocksCapacity, sizes.rowBlocks)) return DecErrFailed;
+        if (slots * sizes.rowBlocks > INT32_MAX) return DecErrFailed;
+        if (!Reserve(m_rowBlocks, m_rowBlocksCapacity, slots * sizes.rowBlocks)) return DecErrFailed;
+        if (!Reserve(m_blockExtents, m_blockExtentsCapacity, slots * sizes.rowBlocks / kBlockBytes)) {
+            return DecErrFailed;
+        }
+        // What the threads sharing the frame know of each MCU row.
+        if (slots > 1 && (!Reserve(m_rowStates, m_rowStatesCapacity, 2 * int64_t{m_mcuRows}) ||
+                          !Reserve(m_runStarts, m_runStartsCapacity, int64_t{m_mcuRows} * sizeof(int32_t)))) {
+            return DecErrFailed;
+        }
+        m_bandSlots = slots;
     }
     m_buffersPrepared = true;
-    if (m_huffmanState == nullptr && CreateHuffmanState(&m_huffmanState) != PrimOk) {
-        return DecErrFailed;
-    }
     return DecOk;
 }
 

@@ -1,23 +1,39 @@
 // The scan of a sequential frame, decoded one MCU row at a time: entropy
-// decoding of the row's blocks, reconstruction into the component buffers,
-// then up-sampling and colour conversion of the row's lines. Restart
-// interval boundaries are handled here for progressive scans too.
+// decoding of the row's blocks, reconstruction into the row's band of
+// component samples, then up-sampling and colour conversion of the band's
+// lines. Restart interval boundaries are handled here for progressive scans
+// too. A frame shared between threads is decoded by sequential_threads.cpp
+// with the same row steps.
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
 #include "primitives/huffman.h"
-#include "primitives/idct.h"
+#include "primitives/kernels.h"
 
 namespace {
+
 constexpr int32_t kBlockCoefficients = 64;
+
+// Zeroes the rows of a reconstructed block that its entropy decoding can
+// have written (its extent: the highest zig-zag index written), so that the
+// block is all zero again for the next MCU row: the top half, or all of it.
+void ZeroBackBlock(int16_t* block, int32_t extent) {
+    static const int16_t kZeroBlock[64] = {};
+    if (ZigZagRows.rowsReached[extent] <= 4) {
+        std::memcpy(block, kZeroBlock, sizeof(kZeroBlock) / 2);
+    } else {
+        std::memcpy(block, kZeroBlock, sizeof(kZeroBlock));
+    }
 }
 
+}  // namespace
+
 DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
-    if (ResetHuffmanState(m_huffmanState) != PrimOk) {
-        return DecErrFailed;
-    }
-    m_pendingMarker = 0;
+    m_stream.ResetBits();
+    m_stream.ClearMarker();
     // Every component must name tables that exist before any block is read.
     for (int32_t i = 0; i < m_componentCount; ++i) {
         const CJPEGColorComponent& component = *m_components[i];
@@ -26,93 +42,135 @@ DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
             return DecErrFailed;
         }
     }
+    // The entropy decoder writes only the coefficients it decodes: the
+    // blocks start all zero, and the reconstruction zeroes them back.
+    std::memset(m_rowBlocks, 0,
+                static_cast<size_t>(m_bandSlots) * m_mcusPerRow * m_blocksPerMcu * kBlockCoefficients *
+                    sizeof(int16_t));
+    const DecoderStatus status = m_bandSlots > 1 ? DecodeRowsTogether() : DecodeRowsAlone();
+    if (status != DecOk) return DecErrFailed;
+    m_bufferRows = LastBandRows();
+    return DecOk;
+}
+
+DecoderStatus CJPEGDecoder::DecodeRowsAlone() {
+    const BandSlot slot = SlotAt(0);
+    const EntropyCursor cursor = FrameCursor();
     for (int32_t row = 0; row < m_mcuRows; ++row) {
-        if (EntropyDecodeRow(m_rowBlocks) != DecOk ||
-            InverseTransformRow(m_rowBlocks, row) != DecOk) {
-            return DecErrFailed;
-        }
+        if (EntropyDecodeRow(slot, cursor) != DecOk) return DecErrFailed;
+        InverseTransformRow(slot);
+        if (OutputMcuRow(row) != DecOk) return DecErrFailed;
     }
     return DecOk;
+}
+
+// Slot `index`: the index-th band of every buffer.
+CJPEGDecoder::BandSlot CJPEGDecoder::SlotAt(int32_t index) const {
+    const ptrdiff_t blocks = static_cast<ptrdiff_t>(m_mcusPerRow) * m_blocksPerMcu;
+    BandSlot slot = {};
+    slot.blocks = m_rowBlocks + index * blocks * kBlockCoefficients;
+    slot.extents = m_blockExtents + index * blocks;
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        const CJPEGColorComponent& component = *m_components[i];
+        slot.samples[i] = component.m_samples + static_cast<ptrdiff_t>(index) * m_bandSamplesBytes[i];
+        if (component.m_borderedSamples != nullptr) {
+            slot.bordered[i] = component.m_borderedSamples + static_cast<ptrdiff_t>(index) * m_bandBorderedBytes[i];
+        }
+    }
+    return slot;
+}
+
+// The frame's own stream, DC predictions and restart count.
+CJPEGDecoder::EntropyCursor CJPEGDecoder::FrameCursor() {
+    EntropyCursor cursor = {&m_stream, {}, &m_restartsLeft, m_restartInterval};
+    for (int32_t i = 0; i < m_componentCount; ++i) cursor.predictors[i] = &m_components[i]->m_dcPredictor;
+    return cursor;
 }
 
 // Blocks lie MCU after MCU; inside an MCU, component after component in
-// frame order, each with its V rows of H blocks.
-DecoderStatus CJPEGDecoder::EntropyDecodeRow(int16_t* blocks) {
-    // The tables of each component, looked up once for the row.
-    const HuffmanDecodeTable* dcTables[4] = {};
-    const HuffmanDecodeTable* acTables[4] = {};
+// frame order, each with its V rows of H blocks. The MCUs between two
+// restart boundaries are decoded in one call.
+DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor) {
+    SequentialMcuLayout layout = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        dcTables[i] = DcTableOf(*m_components[i]);
-        acTables[i] = AcTableOf(*m_components[i]);
+        CJPEGColorComponent& component = *m_components[i];
+        const int32_t blockCount = component.m_hBlocks * component.m_vBlocks;
+        for (int32_t b = 0; b < blockCount; ++b) {
+            if (layout.blockCount == kMaxBlocksPerMcu) return DecErrFailed;
+            layout.dcTables[layout.blockCount] = DcTableOf(component);
+            layout.acTables[layout.blockCount] = AcTableOf(component);
+            layout.dcPredictors[layout.blockCount] = cursor.predictors[i];
+            ++layout.blockCount;
+        }
     }
-    int16_t* block = blocks;
-    for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
-        if (m_restartInterval != 0 && m_restartsLeft == 0) {
-            const DecoderStatus status = HandleRestartBoundary();
+    int32_t& restartsLeft = *cursor.restartsLeft;
+    for (int32_t mcu = 0; mcu < m_mcusPerRow;) {
+        if (cursor.restartInterval != 0 && restartsLeft == 0) {
+            const DecoderStatus status = HandleRestartBoundary(cursor);
             if (status != DecOk) return status;
         }
-        for (int32_t i = 0; i < m_componentCount; ++i) {
-            CJPEGColorComponent& component = *m_components[i];
-            const HuffmanDecodeTable* dcTable = dcTables[i];
-            const HuffmanDecodeTable* acTable = acTables[i];
-            const int32_t blockCount = component.m_hBlocks * component.m_vBlocks;
-            for (int32_t b = 0; b < blockCount; ++b) {
-                if (DecodeSequentialBlock(m_source, m_sourceSize, &m_position, block,
-                                          &component.m_dcPredictor, &m_pendingMarker, dcTable,
-                                          acTable, m_huffmanState) < 0) {
-                    return DecErrFailed;
-                }
-                block += kBlockCoefficients;
-            }
+        int32_t count = m_mcusPerRow - mcu;
+        if (cursor.restartInterval != 0 && restartsLeft < count) count = restartsLeft;
+        const ptrdiff_t first = static_cast<ptrdiff_t>(mcu) * m_blocksPerMcu;
+        if (DecodeSequentialMcus(cursor.stream, &layout, count, slot.blocks + first * kBlockCoefficients,
+                                 slot.extents + first) < 0) {
+            return DecErrFailed;
         }
         // Counted also without restarts; the value is then never looked at.
-        --m_restartsLeft;
+        restartsLeft -= count;
+        mcu += count;
     }
     return DecOk;
 }
 
-DecoderStatus CJPEGDecoder::InverseTransformRow(const int16_t* blocks, int32_t mcuRow) {
+// Every block of the slot's row into the slot's band: full-resolution
+// components into their samples, half-resolution chroma into the bordered
+// samples, one border column on the left and, for 4:2:0, one border row on
+// top. Each block is zeroed back for the next row.
+void CJPEGDecoder::InverseTransformRow(const BandSlot& slot) {
+    const Kernels& kernels = ActiveKernels();
     const int32_t paddedWidth = m_paddedWidth;
     const uint16_t* quantTables[4] = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
         quantTables[i] = QuantTableOf(*m_components[i]);
     }
-    const int16_t* block = blocks;
+    int16_t* block = slot.blocks;
+    const uint8_t* extent = slot.extents;
     for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
         for (int32_t i = 0; i < m_componentCount; ++i) {
             const CJPEGColorComponent& component = *m_components[i];
             const uint16_t* quantTable = quantTables[i];
-            // Half-resolution chroma goes into the bordered buffer, one border
-            // column on the left and, for 4:2:0, one border row on top.
-            const bool halfChroma = m_samplingMode != SamplingFull && (i == 1 || i == 2);
-            uint8_t* plane = halfChroma ? component.m_borderedSamples : component.m_samples;
-            const int32_t step = halfChroma ? paddedWidth / 2 + 2 : paddedWidth;
+            const bool halfChroma = IsHalfChroma(i);
+            uint8_t* plane = halfChroma ? slot.bordered[i] : slot.samples[i];
+            const ptrdiff_t step = halfChroma ? paddedWidth / 2 + 2 : paddedWidth;
             for (int32_t v = 0; v < component.m_vBlocks; ++v) {
                 uint8_t* base = plane + 8 * component.m_hBlocks * mcu + 8 * v * step;
                 if (component.m_vUpsample == 2) base += step;
                 if (component.m_hUpsample == 2) base += 1;
                 for (int32_t h = 0; h < component.m_hBlocks; ++h) {
-                    if (ReconstructBlock(block, base + 8 * h, step, quantTable) < 0) {
-                        return DecErrFailed;
-                    }
+                    kernels.reconstructBlock(block, base + 8 * h, step, quantTable, *extent);
+                    ZeroBackBlock(block, *extent++);
                     block += kBlockCoefficients;
                 }
             }
         }
     }
-    return OutputMcuRow(mcuRow);
 }
 
-DecoderStatus CJPEGDecoder::HandleRestartBoundary() {
+// The end of a restart interval: the entropy decoder starts afresh after the
+// next marker. Whatever marker comes first ends the interval; its number is
+// not checked, so a damaged RSTn costs one interval at most.
+DecoderStatus CJPEGDecoder::HandleRestartBoundary(const EntropyCursor& cursor) {
     // The fill bits that end the finished interval are dropped with the rest.
-    if (ResetHuffmanState(m_huffmanState) != PrimOk) {
+    EntropyStream& stream = *cursor.stream;
+    stream.ResetBits();
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        *cursor.predictors[i] = 0;
+    }
+    if (stream.m_pendingMarker == 0 && !stream.FindMarker()) {
         return DecErrFailed;
     }
-    for (int32_t i = 0; i < m_componentCount; ++i) {
-        m_components[i]->m_dcPredictor = 0;
-    }
-    const DecoderStatus status = ConsumeRestartMarker();
-    if (status != DecOk) return status;
-    m_restartsLeft = m_restartInterval;
+    stream.ClearMarker();
+    *cursor.restartsLeft = cursor.restartInterval;
     return DecOk;
 }

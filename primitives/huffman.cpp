@@ -6,9 +6,11 @@
 #include "primitives/bit_reader.h"
 #include "primitives/memory.h"
 
-using huffman_internal::BitReader;
+namespace hi = huffman_internal;
 
-const int32_t ZigZagToNatural[72] = {
+// Zig-zag index -> natural position (T.81 Figure A.6). Known at compile time
+// here, so that ZigZagRowsReached is derived from it.
+constexpr int32_t ZigZagToNatural[72] = {
     0,  1,  8,  16, 9,  2,  3,  10,  //
     17, 24, 32, 25, 18, 11, 4,  5,   //
     12, 19, 26, 33, 40, 48, 41, 34,  //
@@ -21,12 +23,61 @@ const int32_t ZigZagToNatural[72] = {
     63, 63, 63, 63, 63, 63, 63, 63,
 };
 
+constexpr ZigZagRowTable MakeZigZagRows() {
+    ZigZagRowTable rows = {};
+    int32_t lowest = 0;
+    for (int32_t k = 0; k < 64; ++k) {
+        const int32_t row = ZigZagToNatural[k] / 8;
+        if (row > lowest) lowest = row;
+        rows.rowsReached[k] = static_cast<uint8_t>(lowest + 1);
+    }
+    return rows;
+}
+
+constexpr ZigZagRowTable ZigZagRows = MakeZigZagRows();
+static_assert(ZigZagRows.rowsReached[1] == 1 && ZigZagRows.rowsReached[2] == 2 &&
+                  ZigZagRows.rowsReached[20] == 6 && ZigZagRows.rowsReached[21] == 7 &&
+                  ZigZagRows.rowsReached[34] == 7 && ZigZagRows.rowsReached[35] == 8,
+              "zig-zag 2, 21 and 35 are the first indexes in rows 1, 6 and 7");
+
 namespace {
 
 constexpr int32_t kMaxCodeLength = 16;
 constexpr int32_t kMaxCodes = 256;
 constexpr int32_t kLookupBits = 8;
 constexpr uint16_t kNoCodes = 0xFFFF;
+
+// The code-and-value lookup of a table whose per-length limits are set: for
+// every value w of the next kCodeValueLookupBits bits, what the canonical
+// search of DECODE finds in them. The search takes the first length L whose
+// last code is at least the first L bits of w; those are the w below
+// (maxCode[L] + 1) shifted up to the lookup's width, so the w that no
+// shorter length takes and length L does form one range, filled in turn.
+// Where the search meets a symbol index outside `symbols` (over-subscribed
+// counts) the entry is kBadShortCode, which sends decoding the step-by-step
+// way; where it finds no code that short it stays kNoShortCode.
+void FillCodeValueLookup(HuffmanDecodeTable* table) {
+    constexpr uint32_t kEntries = 1u << kCodeValueLookupBits;
+    uint32_t taken = 0;  // the w below this are found at a shorter length
+    for (int32_t length = 1; length <= kCodeValueLookupBits && taken < kEntries; ++length) {
+        const uint32_t maxCode = table->maxCode[length - 1];
+        if (maxCode == kNoCodes) {
+            continue;
+        }
+        const int32_t spare = kCodeValueLookupBits - length;
+        const uint32_t end = (maxCode + 1) << spare < kEntries ? (maxCode + 1) << spare : kEntries;
+        for (uint32_t w = taken; w < end; ++w) {
+            const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(w >> spare) -
+                                  int32_t{table->minCode[length - 1]};
+            table->codeValueLookup[w] =
+                index >= 0 && index < kMaxCodes
+                    ? hi::MakeCodeValueEntry(length, table->symbols[index], kCodeValueLookupBits,
+                                             w & ((1u << spare) - 1u))
+                    : hi::kBadShortCode;
+        }
+        if (end > taken) taken = end;
+    }
+}
 
 // Fills a zeroed table from the DHT counts and values (T.81 Annex C for the
 // code sizes and codes, Annex F.2.2.3 for the per-length decode limits).
@@ -85,6 +136,7 @@ PrimitiveStatus FillDecodeTable(const uint8_t* bits, const uint8_t* values,
             table->fastLookup[base + j] = entry;
         }
     }
+    FillCodeValueLookup(table);
     return PrimOk;
 }
 
@@ -117,54 +169,31 @@ PrimitiveStatus ResetHuffmanState(HuffmanState* state) {
 
 namespace huffman_internal {
 
-PrimitiveStatus FillBitsBytewise(BitReader* reader, int32_t need) {
-    if (reader->marker != 0) {
-        return need > reader->bitCount ? PrimErrBadHuffmanCode : PrimOk;
-    }
-    while (reader->bitCount < 25) {
-        if (reader->position >= reader->srcLength) {
-            return need > reader->bitCount ? PrimErrSourceExhausted : PrimOk;
-        }
-        const uint8_t byte = reader->src[reader->position++];
-        if (byte == 0xFF) {
-            // 0xFF 0x00 is a stuffed data byte; further 0xFF bytes are fill;
-            // anything else is a marker, which ends the entropy-coded data.
-            for (;;) {
-                if (reader->position >= reader->srcLength) {
-                    return PrimErrSourceExhausted;
-                }
-                const uint8_t next = reader->src[reader->position++];
-                if (next == 0x00) {
-                    break;
-                }
-                if (next != 0xFF) {
-                    reader->marker = next;
-                    return PrimOk;
-                }
-            }
-        }
-        reader->bitBuffer = (reader->bitBuffer << 8) | byte;
-        reader->bitCount += 8;
-    }
-    return PrimOk;
-}
+namespace {
 
-int32_t DecodeSymbolCanonical(BitReader* reader, const HuffmanDecodeTable* table) {
-    // With 8 bits held the lookup has ruled out every code of up to 8 bits.
-    int32_t length = reader->bitCount >= kLookupBits ? kLookupBits + 1 : 1;
-    const PrimitiveStatus status = NeedBits(*reader, length);
-    if (status != PrimOk) {
-        return status;
-    }
-    uint32_t code = TakeBits(*reader, length);
-    for (;;) {
-        if (length > kMaxCodeLength) {
-            return PrimErrBadHuffmanCode;
-        }
-        const uint16_t maxCode = table->maxCode[length - 1];
+// What DecodeLongCode returns when no code fits the bits held.
+constexpr int32_t kNoCodeInHeldBits = 256;
+
+// A code of 9 to 16 bits found in the bits held, when the 8-bit lookup has
+// ruled out the shorter ones and more than 8 bits are held. The canonical
+// search below takes 9 bits and then one bit at a time, refilling only when
+// no bit is left; for a code no longer than the bits held it therefore never
+// refills, and comparing the first L held bits with the codes of each length
+// L gives the same code, symbol and consumed bits. When no code of up to
+// min(m_bitCount, 16) bits matches, the stream is left as it was and
+// kNoCodeInHeldBits returned: the caller then runs the bitwise search, with
+// its refills and its error.
+int32_t DecodeLongCode(EntropyStream& stream, const HuffmanDecodeTable* table) {
+    const int32_t held = stream.m_bitCount < 16 ? stream.m_bitCount : 16;  // 9..16
+    // The next `held` bits, first bit at bit 15.
+    const uint32_t next16 =
+        (static_cast<uint32_t>(stream.m_bitBuffer >> (stream.m_bitCount - held)) << (16 - held)) & 0xFFFFu;
+    for (int32_t length = kLookupBits + 1; length <= held; ++length) {
+        const uint32_t code = next16 >> (16 - length);
+        const uint32_t maxCode = table->maxCode[length - 1];
         if (maxCode != kNoCodes && code <= maxCode) {
-            // Tables with over-subscribed counts can place a code's index
-            // outside `symbols`; no code matches then.
+            stream.m_bitCount -= length;
+            // Over-subscribed counts can place the index outside `symbols`.
             const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(code) -
                                   int32_t{table->minCode[length - 1]};
             if (index < 0 || index >= kMaxCodes) {
@@ -172,13 +201,67 @@ int32_t DecodeSymbolCanonical(BitReader* reader, const HuffmanDecodeTable* table
             }
             return table->symbols[index];
         }
-        const int32_t bit = ReadBit(*reader);
+    }
+    return kNoCodeInHeldBits;
+}
+
+// The canonical search one bit at a time (T.81 F.2.2.3), after the 8-bit
+// lookup found nothing: from 9 bits when 8 were held, else from 1.
+int32_t DecodeCanonical(EntropyStream& stream, const HuffmanDecodeTable* table, int32_t fillTarget) {
+    int32_t length = stream.m_bitCount >= kLookupBits ? kLookupBits + 1 : 1;
+    const PrimitiveStatus status = NeedBits(stream, fillTarget, length);
+    if (status != PrimOk) {
+        return status;
+    }
+    uint32_t code = TakeBits(stream, length);
+    for (;;) {
+        if (length > kMaxCodeLength) {
+            return PrimErrBadHuffmanCode;
+        }
+        const uint16_t maxCode = table->maxCode[length - 1];
+        if (maxCode != kNoCodes && code <= maxCode) {
+            const int32_t index = int32_t{table->firstSymbol[length - 1]} + static_cast<int32_t>(code) -
+                                  int32_t{table->minCode[length - 1]};
+            if (index < 0 || index >= kMaxCodes) {
+                return PrimErrBadHuffmanCode;
+            }
+            return table->symbols[index];
+        }
+        const int32_t bit = ReadBit(stream, fillTarget);
         if (bit < 0) {
             return bit;
         }
         code = (code << 1) | static_cast<uint32_t>(bit);
         ++length;
     }
+}
+
+}  // namespace
+
+int32_t DecodeSymbolStepwise(EntropyStream* stream, const HuffmanDecodeTable* table,
+                             int32_t fillTarget) {
+    EntropyStream& s = *stream;
+    if (s.m_bitCount < kLookupBits) {
+        const PrimitiveStatus status = Refill(s, fillTarget, 0);
+        if (status != PrimOk) {
+            return status;
+        }
+    }
+    if (s.m_bitCount >= kLookupBits) {
+        const uint32_t entry =
+            table->fastLookup[static_cast<uint32_t>(s.m_bitBuffer >> (s.m_bitCount - kLookupBits)) & 0xFFu];
+        if (entry != 0) {
+            s.m_bitCount -= static_cast<int32_t>(entry >> 16);
+            return static_cast<int32_t>(entry & 0xFFFFu);
+        }
+        if (s.m_bitCount > kLookupBits) {
+            const int32_t symbol = DecodeLongCode(s, table);
+            if (symbol != kNoCodeInHeldBits) {
+                return symbol;
+            }
+        }
+    }
+    return DecodeCanonical(s, table, fillTarget);
 }
 
 }  // namespace huffman_internal
@@ -200,9 +283,9 @@ PrimitiveStatus FillBits(const uint8_t* src, int32_t srcLength, int32_t* positio
     if (state == nullptr) {
         return PrimErrNullPointer;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    const PrimitiveStatus status = huffman_internal::FillBitsBytewise(&reader, need);
-    huffman_internal::StoreBitReader(reader, position, marker, state);
+    EntropyStream stream = hi::LoadEntropyStream(src, srcLength, position, marker, state);
+    const PrimitiveStatus status = hi::FillBytes(&stream, hi::ByteWiseReads::kFillTarget, need);
+    hi::StoreEntropyStream(stream, position, marker, state);
     return status;
 }
 
@@ -219,9 +302,9 @@ PrimitiveStatus DecodeSymbol(const uint8_t* src, int32_t srcLength, int32_t* pos
         state == nullptr) {
         return PrimErrNullPointer;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    const int32_t result = huffman_internal::DecodeNextSymbol(reader, table);
-    huffman_internal::StoreBitReader(reader, position, marker, state);
+    EntropyStream stream = hi::LoadEntropyStream(src, srcLength, position, marker, state);
+    const int32_t result = hi::DecodeNextSymbol<hi::ByteWiseReads>(stream, table);
+    hi::StoreEntropyStream(stream, position, marker, state);
     if (result >= 0) {
         *symbol = result;
         return PrimOk;
@@ -249,47 +332,57 @@ PrimitiveStatus ReceiveExtend(const uint8_t* src, int32_t srcLength, int32_t* po
     if (value == nullptr || state == nullptr) {
         return PrimErrNullPointer;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    const PrimitiveStatus status = huffman_internal::ReceiveExtendBits(reader, s, value);
-    huffman_internal::StoreBitReader(reader, position, marker, state);
+    EntropyStream stream = hi::LoadEntropyStream(src, srcLength, position, marker, state);
+    const PrimitiveStatus status =
+        hi::ReceiveExtendBits(stream, hi::ByteWiseReads::kFillTarget, s, value);
+    hi::StoreEntropyStream(stream, position, marker, state);
     return status;
 }
 
 namespace {
 
 // DC difference and AC coefficients of one sequential block (T.81 F.2.2.1
-// and F.2.2.2), read through `reader`; the caller writes the reader back.
-WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(BitReader& reader, int16_t* block,
+// and F.2.2.2) into a block that is all zero: only the coefficients decoded
+// are written. *extent receives the highest zig-zag index written.
+//
+// A coefficient whose code and value bits both lie in the lookup's bits is
+// taken in one step; the others take the code, then the value bits.
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(EntropyStream& stream, int16_t* block,
                                                int16_t* dcPredictor,
                                                const HuffmanDecodeTable* dcTable,
-                                               const HuffmanDecodeTable* acTable) {
-    // Copied from a zero block: compilers turn this into a few vector
-    // stores, where a 128-byte memset tends to become a slow `rep stos`.
-    static const int16_t kZeroBlock[64] = {};
-    std::memcpy(block, kZeroBlock, sizeof(kZeroBlock));
-
-    const int32_t dcSymbol = huffman_internal::DecodeNextSymbol(reader, dcTable);
-    if (dcSymbol < 0) {
-        return static_cast<PrimitiveStatus>(dcSymbol);
+                                               const HuffmanDecodeTable* acTable, int32_t* extent) {
+    int32_t diff;
+    PrimitiveStatus status = hi::DecodeDcDifference<Reads>(stream, dcTable, &diff);
+    if (status != PrimOk) {
+        return status;
     }
-    if (dcSymbol != 0) {
-        int32_t diff;
-        const PrimitiveStatus status = huffman_internal::ReceiveExtendBits(reader, dcSymbol & 0x0F, &diff);
+    *dcPredictor = hi::Wrap16(static_cast<uint32_t>(*dcPredictor) + static_cast<uint32_t>(diff));
+    block[0] = *dcPredictor;
+
+    int32_t last = 0;
+    for (int32_t k = 1; k <= 63;) {
+        uint32_t entry;
+        status = hi::LookUpNextCode<Reads>(stream, acTable, &entry);
         if (status != PrimOk) {
             return status;
         }
-        *dcPredictor = huffman_internal::Wrap16(static_cast<uint32_t>(*dcPredictor) +
-                                                static_cast<uint32_t>(diff));
-    }
-    block[0] = *dcPredictor;
-
-    for (int32_t k = 1; k <= 63;) {
-        const int32_t acSymbol = huffman_internal::DecodeNextSymbol(reader, acTable);
-        if (acSymbol < 0) {
-            return static_cast<PrimitiveStatus>(acSymbol);
+        if (entry >= hi::kEntryWithValue) {
+            stream.m_bitCount -= hi::EntryBits(entry);
+            k += hi::EntryRun(entry);
+            if (k > 71) {
+                return PrimErrBadCode;  // damaged run: beyond even the padded table
+            }
+            block[ZigZagToNatural[k]] = static_cast<int16_t>(hi::EntryValue(entry));
+            last = k++;
+            continue;
         }
-        const int32_t run = acSymbol >> 4;
-        const int32_t size = acSymbol & 0x0F;
+        const int32_t symbol = hi::SymbolOf(stream, entry, acTable, Reads::kFillTarget);
+        if (symbol < 0) {
+            return static_cast<PrimitiveStatus>(symbol);
+        }
+        const int32_t run = symbol >> 4;
+        const int32_t size = symbol & 0x0F;
         if (size == 0) {
             if (run != 15) {
                 break;  // EOB
@@ -298,16 +391,35 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(BitReader& reader, int16_t* block
             continue;
         }
         k += run;
-        const PrimitiveStatus status = huffman_internal::NeedBits(reader, size);
+        status = hi::NeedBits(stream, Reads::kFillTarget, size);
         if (status != PrimOk) {
             return status;
         }
-        const int32_t value = huffman_internal::Extend(huffman_internal::TakeBits(reader, size), size);
+        const int32_t value = hi::Extend(hi::TakeBits(stream, size), size);
         if (k > 71) {
-            return PrimErrBadCode;  // damaged run: beyond even the padded table
+            return PrimErrBadCode;
         }
         block[ZigZagToNatural[k]] = static_cast<int16_t>(value);
-        ++k;
+        last = k++;
+    }
+    *extent = last < 63 ? last : 63;
+    return PrimOk;
+}
+
+template <class Reads>
+PrimitiveStatus DecodeMcus(EntropyStream& stream, const SequentialMcuLayout& layout, int32_t mcuCount,
+                           int16_t* blocks, uint8_t* extents) {
+    for (int32_t mcu = 0; mcu < mcuCount; ++mcu) {
+        for (int32_t b = 0; b < layout.blockCount; ++b) {
+            int32_t extent;
+            const PrimitiveStatus status = DecodeBlock<Reads>(
+                stream, blocks, layout.dcPredictors[b], layout.dcTables[b], layout.acTables[b], &extent);
+            if (status != PrimOk) {
+                return status;
+            }
+            *extents++ = static_cast<uint8_t>(extent);
+            blocks += 64;
+        }
     }
     return PrimOk;
 }
@@ -328,8 +440,33 @@ PrimitiveStatus DecodeSequentialBlock(const uint8_t* src, int32_t srcLength, int
         dcTable == nullptr || acTable == nullptr || state == nullptr) {
         return PrimErrNullPointer;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    const PrimitiveStatus status = DecodeBlock(reader, block, dcPredictor, dcTable, acTable);
-    huffman_internal::StoreBitReader(reader, position, marker, state);
+    // Copied from a zero block: compilers turn this into a few vector
+    // stores, where a 128-byte memset tends to become a slow `rep stos`.
+    static const int16_t kZeroBlock[64] = {};
+    std::memcpy(block, kZeroBlock, sizeof(kZeroBlock));
+    EntropyStream stream = hi::LoadEntropyStream(src, srcLength, position, marker, state);
+    int32_t extent;
+    const PrimitiveStatus status =
+        DecodeBlock<hi::ByteWiseReads>(stream, block, dcPredictor, dcTable, acTable, &extent);
+    hi::StoreEntropyStream(stream, position, marker, state);
     return status;
+}
+
+PrimitiveStatus DecodeSequentialMcus(EntropyStream* stream, const SequentialMcuLayout* layout,
+                                     int32_t mcuCount, int16_t* blocks, uint8_t* extents) {
+    if (stream == nullptr || layout == nullptr || blocks == nullptr || extents == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (mcuCount < 0 || layout->blockCount < 1 || layout->blockCount > kMaxBlocksPerMcu) {
+        return PrimErrOutOfRange;
+    }
+    for (int32_t b = 0; b < layout->blockCount; ++b) {
+        if (layout->dcTables[b] == nullptr || layout->acTables[b] == nullptr ||
+            layout->dcPredictors[b] == nullptr) {
+            return PrimErrNullPointer;
+        }
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return DecodeMcus<decltype(reads)>(s, *layout, mcuCount, blocks, extents);
+    });
 }

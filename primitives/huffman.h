@@ -10,7 +10,11 @@
 
 #include <cstdint>
 
+#include "primitives/entropy_stream.h"
 #include "primitives/status.h"
+
+// Bits looked at by a decode table's code-and-value lookup.
+constexpr int32_t kCodeValueLookupBits = 12;
 
 // The decoding form of one Huffman table. Per-length arrays are indexed
 // by code length - 1.
@@ -20,6 +24,10 @@ struct HuffmanDecodeTable {
     uint16_t minCode[16];       // first code of each length
     uint16_t maxCode[16];       // last code of each length; 0xFFFF = no codes
     uint16_t firstSymbol[16];   // index in `symbols` of each length's first code
+    // Next kCodeValueLookupBits bits -> the code they start with and, when
+    // the value bits of its symbol's size (low four bits) follow within them,
+    // the value too; 0 = no code that short. The layout is bit_reader.h's.
+    uint32_t codeValueLookup[1 << kCodeValueLookupBits];
 };
 
 // The entropy decoder's state between calls.
@@ -32,6 +40,14 @@ struct HuffmanState {
 // Zig-zag index -> natural (row-major) position. Entries 64..71 are 63 so
 // that a run carried up to 8 places past the block lands on position 63.
 extern const int32_t ZigZagToNatural[72];
+
+// Zig-zag index k -> how many rows of the block, from the top, hold the
+// natural positions of zig-zag indexes 0..k: the rows a block whose highest
+// zig-zag index written is k can have touched.
+struct ZigZagRowTable {
+    uint8_t rowsReached[64];
+};
+extern const ZigZagRowTable ZigZagRows;
 
 // Builds the decode table for the 16 code counts `bits` and the symbol
 // values `values`. The table is allocated with AlignedAlloc and stored in
@@ -65,3 +81,23 @@ PrimitiveStatus DecodeSequentialBlock(const uint8_t* src, int32_t srcLength, int
                                       int16_t* block, int16_t* dcPredictor, int32_t* marker,
                                       const HuffmanDecodeTable* dcTable,
                                       const HuffmanDecodeTable* acTable, HuffmanState* state);
+
+// The blocks of one MCU of a sequential scan, in order, each with the tables
+// and the DC predictor of its component.
+constexpr int32_t kMaxBlocksPerMcu = 10;
+struct SequentialMcuLayout {
+    int32_t blockCount;  // 1..kMaxBlocksPerMcu
+    const HuffmanDecodeTable* dcTables[kMaxBlocksPerMcu];
+    const HuffmanDecodeTable* acTables[kMaxBlocksPerMcu];
+    int16_t* dcPredictors[kMaxBlocksPerMcu];
+};
+
+// Decodes `mcuCount` MCUs of a sequential scan from `stream` into the
+// consecutive blocks from `blocks` on, as DecodeSequentialBlock decodes each
+// block, except that the blocks must be all zero beforehand: only the
+// coefficients decoded are written. extents[b] receives, for the b-th block,
+// the highest zig-zag index written (0 = the DC coefficient alone). On a
+// failure the blocks before the failing one are complete and its status is
+// returned.
+PrimitiveStatus DecodeSequentialMcus(EntropyStream* stream, const SequentialMcuLayout* layout,
+                                     int32_t mcuCount, int16_t* blocks, uint8_t* extents);

@@ -4,7 +4,7 @@
 #include "primitives/kernels.h"
 #include "primitives/scalar_kernels.h"
 
-using huffman_internal::BitReader;
+namespace hi = huffman_internal;
 using huffman_internal::Wrap16;
 
 // The kernel behind the band refinement's mask of non-zero history.
@@ -20,6 +20,10 @@ namespace {
 
 bool InvalidAl(int32_t al) { return al < 0 || al > 13; }
 
+bool InvalidBand(int32_t ss, int32_t se, int32_t al) {
+    return ss <= 0 || ss > 63 || se < ss || se > 63 || InvalidAl(al);
+}
+
 // Argument checks shared by the two AC primitives, in their fixed order.
 PrimitiveStatus CheckAcArguments(const uint8_t* src, int32_t srcLength, const int32_t* position,
                                  const int16_t* block, const int32_t* marker, int32_t ss, int32_t se,
@@ -34,7 +38,7 @@ PrimitiveStatus CheckAcArguments(const uint8_t* src, int32_t srcLength, const in
     if (position == nullptr || block == nullptr || marker == nullptr) {
         return PrimErrNullPointer;
     }
-    if (ss <= 0 || ss > 63 || se < ss || se > 63 || InvalidAl(al)) {
+    if (InvalidBand(ss, se, al)) {
         return PrimErrOutOfRange;
     }
     if (acTable == nullptr || state == nullptr) {
@@ -43,41 +47,102 @@ PrimitiveStatus CheckAcArguments(const uint8_t* src, int32_t srcLength, const in
     return PrimOk;
 }
 
+// The checks of the decoders over a block row: the row and the range of
+// its blocks, then what the block primitives check.
+PrimitiveStatus CheckBlockRun(const EntropyStream* stream, const ComponentBlockRow* row, int32_t first,
+                              int32_t count) {
+    if (stream == nullptr || row == nullptr || row->first == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (first < 0 || count < 0 || row->blocksPerGroup < 1 || row->blocksPerGroup > 4) {
+        return PrimErrOutOfRange;
+    }
+    return PrimOk;
+}
+
+PrimitiveStatus CheckAcRun(const EntropyStream* stream, const ComponentBlockRow* row, int32_t first,
+                           int32_t count, int32_t ss, int32_t se, int32_t al,
+                           const HuffmanDecodeTable* acTable) {
+    const PrimitiveStatus status = CheckBlockRun(stream, row, first, count);
+    if (status != PrimOk) {
+        return status;
+    }
+    if (InvalidBand(ss, se, al)) {
+        return PrimErrOutOfRange;
+    }
+    return acTable == nullptr ? PrimErrNullPointer : PrimOk;
+}
+
+// The checks of the decoders over MCUs; first scans need every block's
+// table and predictor.
+PrimitiveStatus CheckDcMcus(const EntropyStream* stream, const DcScanLayout* layout, const int16_t* mcus,
+                            int32_t mcuCount, int32_t al, bool firstScan) {
+    if (stream == nullptr || layout == nullptr || mcus == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (mcuCount < 0 || layout->blockCount < 0 || layout->blockCount > kMaxBlocksPerMcu ||
+        InvalidAl(al)) {
+        return PrimErrOutOfRange;
+    }
+    for (int32_t b = 0; b < layout->blockCount; ++b) {
+        if (layout->blockIndexes[b] < 0 || layout->blockIndexes[b] >= layout->mcuBlocks) {
+            return PrimErrOutOfRange;
+        }
+        if (firstScan && (layout->dcTables[b] == nullptr || layout->dcPredictors[b] == nullptr)) {
+            return PrimErrNullPointer;
+        }
+    }
+    return PrimOk;
+}
+
 // An EOBr symbol's run: 2^r blocks plus the r bits that follow it
 // (T.81 G.1.2.2). `eobRun` holds 2^r already if the extra bits fail.
-WEMB_ALWAYS_INLINE PrimitiveStatus ReadEobRun(BitReader& reader, int32_t r, int32_t& eobRun) {
-    eobRun = 1 << r;
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus ReadEobRun(EntropyStream& stream, int32_t r) {
+    stream.m_eobRun = 1 << r;
     if (r > 0) {
-        const PrimitiveStatus status = huffman_internal::NeedBits(reader, r);
+        const PrimitiveStatus status = hi::NeedBits(stream, Reads::kFillTarget, r);
         if (status != PrimOk) {
             return status;
         }
-        eobRun += static_cast<int32_t>(huffman_internal::TakeBits(reader, r));
+        stream.m_eobRun += static_cast<int32_t>(hi::TakeBits(stream, r));
     }
     return PrimOk;
 }
 
 // Successive approximation of a coefficient already non-zero: a correction
-// bit of 1 adds one unit at bit Al away from zero, unless that bit is set.
-WEMB_ALWAYS_INLINE PrimitiveStatus RefineCoefficient(BitReader& reader, int16_t* coefficient,
-                                                     int32_t p1, int32_t m1) {
-    const int32_t bit = huffman_internal::ReadBit(reader);
-    if (bit < 0) {
-        return static_cast<PrimitiveStatus>(bit);
-    }
-    // Without branches: correction bits are as good as random.
-    const int32_t c = *coefficient;
-    const uint32_t apply = 0u - static_cast<uint32_t>(bit & ((c & p1) == 0 ? 1 : 0));
-    const uint32_t step = static_cast<uint32_t>(c >= 0 ? p1 : m1);
-    *coefficient = Wrap16(static_cast<uint32_t>(c) + (step & apply));
-    return PrimOk;
+// bit of 1 adds one unit at bit Al (p1 = 2^Al) away from zero, unless that
+// bit is set. Without branches: correction bits are as good as random.
+WEMB_ALWAYS_INLINE int16_t Corrected(int32_t c, int32_t bit, int32_t p1) {
+    const int32_t unit = -bit & p1 & ~c;                // p1, or 0 when no unit is added
+    const int32_t negative = -static_cast<int32_t>(c < 0);  // 0 or -1
+    return Wrap16(static_cast<uint32_t>(c + ((unit ^ negative) - negative)));
 }
 
-WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(BitReader& reader, int16_t* block, int32_t ss,
+// The coefficients of a first scan of the band ss..se, shifted left by al.
+// A coefficient whose code and value bits both lie in the lookup's bits is
+// taken in one step; the others take the code, then the value bits.
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(EntropyStream& stream, int16_t* block, int32_t ss,
                                                 int32_t se, int32_t al,
-                                                const HuffmanDecodeTable* acTable, int32_t& eobRun) {
+                                                const HuffmanDecodeTable* acTable) {
     for (int32_t k = ss; k <= se;) {
-        const int32_t symbol = huffman_internal::DecodeNextSymbol(reader, acTable);
+        uint32_t entry;
+        PrimitiveStatus status = hi::LookUpNextCode<Reads>(stream, acTable, &entry);
+        if (status != PrimOk) {
+            return status;
+        }
+        if (entry >= hi::kEntryWithValue) {
+            stream.m_bitCount -= hi::EntryBits(entry);
+            k += hi::EntryRun(entry);
+            if (k > 71) {
+                return PrimErrBadCode;  // damaged run: beyond even the padded table
+            }
+            block[ZigZagToNatural[k]] = Wrap16(static_cast<uint32_t>(hi::EntryValue(entry)) << al);
+            ++k;
+            continue;
+        }
+        const int32_t symbol = hi::SymbolOf(stream, entry, acTable, Reads::kFillTarget);
         if (symbol < 0) {
             return static_cast<PrimitiveStatus>(symbol);
         }
@@ -85,24 +150,24 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(BitReader& reader, int16_t* bloc
         const int32_t size = symbol & 0x0F;
         if (size != 0) {
             k += run;
-            const PrimitiveStatus status = huffman_internal::NeedBits(reader, size);
+            status = hi::NeedBits(stream, Reads::kFillTarget, size);
             if (status != PrimOk) {
                 return status;
             }
-            const int32_t value = huffman_internal::Extend(huffman_internal::TakeBits(reader, size), size);
+            const int32_t value = hi::Extend(hi::TakeBits(stream, size), size);
             if (k > 71) {
-                return PrimErrBadCode;  // damaged run: beyond even the padded table
+                return PrimErrBadCode;
             }
             block[ZigZagToNatural[k]] = Wrap16(static_cast<uint32_t>(value) << al);
             ++k;
         } else if (run == 15) {
             k += 16;  // ZRL
         } else {
-            const PrimitiveStatus status = ReadEobRun(reader, run, eobRun);
+            status = ReadEobRun<Reads>(stream, run);
             if (status != PrimOk) {
                 return status;
             }
-            --eobRun;  // this block is the run's first
+            --stream.m_eobRun;  // this block is the run's first
             return PrimOk;
         }
     }
@@ -165,10 +230,13 @@ constexpr ZigZagBits kZigZagBits = MakeZigZagBits();
 // non-zero history. Built without branches on the coefficients, whose being
 // zero or not is as good as random.
 WEMB_ALWAYS_INLINE uint64_t NonZeroHistory(const int16_t* block, int32_t ss, int32_t se) {
-    const uint64_t natural = ActiveKernels().nonZeroMask(block);
+    uint64_t natural = ActiveKernels().nonZeroMask(block);
     uint64_t zigZag = 0;
-    for (int32_t row = 0; row < 8; ++row) {
-        zigZag |= kZigZagBits.ofRowByte[row][(natural >> (8 * row)) & 0xFF];
+#if defined(__GNUC__)
+#pragma GCC unroll 8
+#endif
+    for (int32_t row = 0; row < 8; ++row, natural >>= 8) {
+        zigZag |= kZigZagBits.ofRowByte[row][natural & 0xFF];
     }
     const uint64_t band = (~uint64_t{0} << ss) & (~uint64_t{0} >> (63 - se));
     return zigZag & band;
@@ -179,15 +247,30 @@ WEMB_ALWAYS_INLINE uint64_t IndexesFrom(int32_t from) { return ~uint64_t{0} << f
 
 WEMB_ALWAYS_INLINE int32_t LowestIndex(uint64_t mask) { return __builtin_ctzll(mask); }
 
-// Refines, in zig-zag order, the coefficients whose bits are set in `mask`.
-WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(BitReader& reader, int16_t* block, uint64_t mask,
-                                                int32_t p1, int32_t m1) {
-    for (; mask != 0; mask &= mask - 1) {
-        const PrimitiveStatus status =
-            RefineCoefficient(reader, &block[ZigZagToNatural[LowestIndex(mask)]], p1, m1);
-        if (status != PrimOk) {
-            return status;
+// Refines, in zig-zag order, the coefficients whose bits are set in `mask`,
+// one correction bit each, refilling whenever no bit is left. Between
+// refills the bits are taken from local copies of the buffer, which the
+// compiler keeps in registers.
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(EntropyStream& stream, int16_t* block, uint64_t mask,
+                                                int32_t p1) {
+    while (mask != 0) {
+        if (stream.m_bitCount <= 0) {
+            const PrimitiveStatus status = hi::Refill(stream, Reads::kFillTarget, 1);
+            if (status != PrimOk) {
+                return status;
+            }
         }
+        const uint64_t buffer = stream.m_bitBuffer;
+        int32_t count = stream.m_bitCount;
+        do {
+            --count;
+            const int32_t bit = static_cast<int32_t>(buffer >> count) & 1;
+            int16_t* coefficient = &block[ZigZagToNatural[LowestIndex(mask)]];
+            *coefficient = Corrected(*coefficient, bit, p1);
+            mask &= mask - 1;
+        } while (mask != 0 && count > 0);
+        stream.m_bitCount = count;
     }
     return PrimOk;
 }
@@ -201,30 +284,31 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineMarked(BitReader& reader, int16_t* bloc
 // non-zero, a new one is placed where the walk stops), so the mask stays
 // true for them. Bits are read in the same order as a walk coefficient by
 // coefficient would read them.
-WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* block, int32_t ss,
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(EntropyStream& stream, int16_t* block, int32_t ss,
                                                 int32_t se, int32_t al,
-                                                const HuffmanDecodeTable* acTable, int32_t& eobRun) {
+                                                const HuffmanDecodeTable* acTable) {
     const int32_t p1 = 1 << al;
     const int32_t m1 = -p1;
     const uint64_t nonZero = NonZeroHistory(block, ss, se);
     const uint64_t band = IndexesFrom(ss) & (~uint64_t{0} >> (63 - se));
     int32_t k = ss;
-    if (eobRun == 0) {
+    if (stream.m_eobRun == 0) {
         while (k <= se) {
-            const int32_t symbol = huffman_internal::DecodeNextSymbol(reader, acTable);
+            const int32_t symbol = hi::DecodeNextSymbol<Reads>(stream, acTable);
             if (symbol < 0) {
                 return static_cast<PrimitiveStatus>(symbol);
             }
             int32_t run = symbol >> 4;
             int32_t value = 0;
             if ((symbol & 0x0F) != 0) {
-                const int32_t sign = huffman_internal::ReadBit(reader);
+                const int32_t sign = hi::ReadBit(stream, Reads::kFillTarget);
                 if (sign < 0) {
                     return static_cast<PrimitiveStatus>(sign);
                 }
                 value = sign != 0 ? p1 : m1;
             } else if (run != 15) {
-                const PrimitiveStatus status = ReadEobRun(reader, run, eobRun);
+                const PrimitiveStatus status = ReadEobRun<Reads>(stream, run);
                 if (status != PrimOk) {
                     return status;
                 }
@@ -241,7 +325,8 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* bloc
             }
             const int32_t stop = zeros != 0 ? LowestIndex(zeros) : se + 1;
             const uint64_t passed = stop <= 63 ? ~IndexesFrom(stop) : ~uint64_t{0};
-            const PrimitiveStatus status = RefineMarked(reader, block, ahead & nonZero & passed, p1, m1);
+            const PrimitiveStatus status =
+                RefineMarked<Reads>(stream, block, ahead & nonZero & passed, p1);
             if (status != PrimOk) {
                 return status;
             }
@@ -252,17 +337,58 @@ WEMB_ALWAYS_INLINE PrimitiveStatus RefineAcBand(BitReader& reader, int16_t* bloc
             ++k;
         }
     }
-    if (eobRun > 0) {
+    if (stream.m_eobRun > 0) {
         if (k <= se) {
             const PrimitiveStatus status =
-                RefineMarked(reader, block, band & IndexesFrom(k) & nonZero, p1, m1);
+                RefineMarked<Reads>(stream, block, band & IndexesFrom(k) & nonZero, p1);
             if (status != PrimOk) {
                 return status;
             }
         }
-        --eobRun;
+        --stream.m_eobRun;
     }
     return PrimOk;
+}
+
+// The first scan of a DC coefficient: the predictor moves by the decoded
+// difference and the coefficient becomes the predictor shifted by al.
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus DecodeDcFirst(EntropyStream& stream, int16_t* block,
+                                                 int16_t* dcPredictor, int32_t al,
+                                                 const HuffmanDecodeTable* dcTable) {
+    int32_t diff;
+    const PrimitiveStatus status = hi::DecodeDcDifference<Reads>(stream, dcTable, &diff);
+    if (status != PrimOk) {
+        return status;
+    }
+    *dcPredictor = Wrap16(static_cast<uint32_t>(*dcPredictor) + static_cast<uint32_t>(diff));
+    block[0] = Wrap16(static_cast<uint32_t>(*dcPredictor) << al);
+    return PrimOk;
+}
+
+// A DC refinement: one bit, ORed in at bit al.
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus RefineDc(EntropyStream& stream, int16_t* block, int32_t al) {
+    const int32_t bit = hi::ReadBit(stream, Reads::kFillTarget);
+    if (bit < 0) {
+        return static_cast<PrimitiveStatus>(bit);
+    }
+    if (bit != 0) {
+        block[0] = Wrap16(static_cast<uint32_t>(block[0]) | (1u << al));
+    }
+    return PrimOk;
+}
+
+// Runs `decode` with the caller's variables as a stream read byte by byte,
+// and writes them back.
+template <class Decode>
+WEMB_ALWAYS_INLINE PrimitiveStatus WithCallerStream(const uint8_t* src, int32_t srcLength,
+                                                    int32_t* position, int32_t* marker,
+                                                    HuffmanState* state, Decode&& decode) {
+    EntropyStream stream = hi::LoadEntropyStream(src, srcLength, position, marker, state);
+    const PrimitiveStatus status = decode(stream);
+    hi::StoreEntropyStream(stream, position, marker, state);
+    return status;
 }
 
 }  // namespace
@@ -287,23 +413,9 @@ PrimitiveStatus DecodeProgressiveDcBlock(const uint8_t* src, int32_t srcLength,
     if (dcTable == nullptr || state == nullptr) {
         return PrimErrNullPointer;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    PrimitiveStatus status = PrimOk;
-    const int32_t symbol = huffman_internal::DecodeNextSymbol(reader, dcTable);
-    if (symbol < 0) {
-        status = static_cast<PrimitiveStatus>(symbol);
-    } else {
-        int32_t diff = 0;
-        if (symbol != 0) {
-            status = huffman_internal::ReceiveExtendBits(reader, symbol & 0x0F, &diff);
-        }
-        if (status == PrimOk) {
-            *dcPredictor = Wrap16(static_cast<uint32_t>(*dcPredictor) + static_cast<uint32_t>(diff));
-            block[0] = Wrap16(static_cast<uint32_t>(*dcPredictor) << al);
-        }
-    }
-    huffman_internal::StoreBitReader(reader, position, marker, state);
-    return status;
+    return WithCallerStream(src, srcLength, position, marker, state, [&](EntropyStream& stream) {
+        return DecodeDcFirst<hi::ByteWiseReads>(stream, block, dcPredictor, al, dcTable);
+    });
 }
 
 PrimitiveStatus RefineProgressiveDcBlock(const uint8_t* src, int32_t srcLength,
@@ -324,13 +436,9 @@ PrimitiveStatus RefineProgressiveDcBlock(const uint8_t* src, int32_t srcLength,
     if (state == nullptr) {
         return PrimErrNullPointer;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    const int32_t bit = huffman_internal::ReadBit(reader);
-    if (bit > 0) {
-        block[0] = Wrap16(static_cast<uint32_t>(block[0]) | (1u << al));
-    }
-    huffman_internal::StoreBitReader(reader, position, marker, state);
-    return bit < 0 ? static_cast<PrimitiveStatus>(bit) : PrimOk;
+    return WithCallerStream(src, srcLength, position, marker, state, [&](EntropyStream& stream) {
+        return RefineDc<hi::ByteWiseReads>(stream, block, al);
+    });
 }
 
 PrimitiveStatus DecodeProgressiveAcBlock(const uint8_t* src, int32_t srcLength,
@@ -347,12 +455,9 @@ PrimitiveStatus DecodeProgressiveAcBlock(const uint8_t* src, int32_t srcLength,
         --state->eobRun;  // inside an EOB run: nothing to read
         return PrimOk;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    int32_t eobRun = state->eobRun;
-    const PrimitiveStatus status = DecodeAcBand(reader, block, ss, se, al, acTable, eobRun);
-    huffman_internal::StoreBitReader(reader, position, marker, state);
-    state->eobRun = eobRun;
-    return status;
+    return WithCallerStream(src, srcLength, position, marker, state, [&](EntropyStream& stream) {
+        return DecodeAcBand<hi::ByteWiseReads>(stream, block, ss, se, al, acTable);
+    });
 }
 
 PrimitiveStatus RefineProgressiveAcBlock(const uint8_t* src, int32_t srcLength,
@@ -365,10 +470,146 @@ PrimitiveStatus RefineProgressiveAcBlock(const uint8_t* src, int32_t srcLength,
     if (check != PrimOk) {
         return check;
     }
-    BitReader reader = huffman_internal::LoadBitReader(src, srcLength, position, marker, state);
-    int32_t eobRun = state->eobRun;
-    const PrimitiveStatus status = RefineAcBand(reader, block, ss, se, al, acTable, eobRun);
-    huffman_internal::StoreBitReader(reader, position, marker, state);
-    state->eobRun = eobRun;
-    return status;
+    return WithCallerStream(src, srcLength, position, marker, state, [&](EntropyStream& stream) {
+        return RefineAcBand<hi::ByteWiseReads>(stream, block, ss, se, al, acTable);
+    });
+}
+
+namespace {
+
+// Calls visit(block) for the blocks first..first + count - 1 of a row, in
+// order, until one fails.
+template <class Visit>
+WEMB_ALWAYS_INLINE PrimitiveStatus ForEachBlock(const ComponentBlockRow& row, int32_t first, int32_t count,
+                                                Visit&& visit) {
+    int32_t inGroup = first % row.blocksPerGroup;
+    int16_t* group = row.first + (first / row.blocksPerGroup) * row.groupStride;
+    for (int32_t n = 0; n < count; ++n) {
+        const PrimitiveStatus status = visit(group + 64 * inGroup);
+        if (status != PrimOk) {
+            return status;
+        }
+        if (++inGroup == row.blocksPerGroup) {
+            inGroup = 0;
+            group += row.groupStride;
+        }
+    }
+    return PrimOk;
+}
+
+// Calls visit(block, b) for the layout's blocks of `mcuCount` MCUs, in
+// order, until one fails.
+template <class Visit>
+WEMB_ALWAYS_INLINE PrimitiveStatus ForEachMcuBlock(const DcScanLayout& layout, int16_t* mcus,
+                                                   int32_t mcuCount, Visit&& visit) {
+    const ptrdiff_t mcuCoefficients = static_cast<ptrdiff_t>(layout.mcuBlocks) * 64;
+    for (int32_t mcu = 0; mcu < mcuCount; ++mcu, mcus += mcuCoefficients) {
+        for (int32_t b = 0; b < layout.blockCount; ++b) {
+            const PrimitiveStatus status = visit(mcus + 64 * layout.blockIndexes[b], b);
+            if (status != PrimOk) {
+                return status;
+            }
+        }
+    }
+    return PrimOk;
+}
+
+}  // namespace
+
+PrimitiveStatus DecodeProgressiveDcMcus(EntropyStream* stream, const DcScanLayout* layout,
+                                        int16_t* mcus, int32_t mcuCount, int32_t al) {
+    const PrimitiveStatus check = CheckDcMcus(stream, layout, mcus, mcuCount, al, true);
+    if (check != PrimOk) {
+        return check;
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return ForEachMcuBlock(*layout, mcus, mcuCount, [&](int16_t* block, int32_t b) {
+            return DecodeDcFirst<decltype(reads)>(s, block, layout->dcPredictors[b], al,
+                                                  layout->dcTables[b]);
+        });
+    });
+}
+
+PrimitiveStatus RefineProgressiveDcMcus(EntropyStream* stream, const DcScanLayout* layout,
+                                        int16_t* mcus, int32_t mcuCount, int32_t al) {
+    const PrimitiveStatus check = CheckDcMcus(stream, layout, mcus, mcuCount, al, false);
+    if (check != PrimOk) {
+        return check;
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return ForEachMcuBlock(*layout, mcus, mcuCount, [&](int16_t* block, int32_t) {
+            return RefineDc<decltype(reads)>(s, block, al);
+        });
+    });
+}
+
+PrimitiveStatus DecodeProgressiveDcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
+                                          int32_t first, int32_t count, int16_t* dcPredictor,
+                                          int32_t al, const HuffmanDecodeTable* dcTable) {
+    const PrimitiveStatus check = CheckBlockRun(stream, row, first, count);
+    if (check != PrimOk) {
+        return check;
+    }
+    if (dcPredictor == nullptr) {
+        return PrimErrNullPointer;
+    }
+    if (InvalidAl(al)) {
+        return PrimErrOutOfRange;
+    }
+    if (dcTable == nullptr) {
+        return PrimErrNullPointer;
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return ForEachBlock(*row, first, count, [&](int16_t* block) {
+            return DecodeDcFirst<decltype(reads)>(s, block, dcPredictor, al, dcTable);
+        });
+    });
+}
+
+PrimitiveStatus RefineProgressiveDcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
+                                          int32_t first, int32_t count, int32_t al) {
+    const PrimitiveStatus check = CheckBlockRun(stream, row, first, count);
+    if (check != PrimOk) {
+        return check;
+    }
+    if (InvalidAl(al)) {
+        return PrimErrOutOfRange;
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return ForEachBlock(*row, first, count, [&](int16_t* block) {
+            return RefineDc<decltype(reads)>(s, block, al);
+        });
+    });
+}
+
+PrimitiveStatus DecodeProgressiveAcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
+                                          int32_t first, int32_t count, int32_t ss, int32_t se,
+                                          int32_t al, const HuffmanDecodeTable* acTable) {
+    const PrimitiveStatus check = CheckAcRun(stream, row, first, count, ss, se, al, acTable);
+    if (check != PrimOk) {
+        return check;
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return ForEachBlock(*row, first, count, [&](int16_t* block) {
+            if (s.m_eobRun > 0) {
+                --s.m_eobRun;  // inside an EOB run: nothing to read
+                return PrimOk;
+            }
+            return DecodeAcBand<decltype(reads)>(s, block, ss, se, al, acTable);
+        });
+    });
+}
+
+PrimitiveStatus RefineProgressiveAcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
+                                          int32_t first, int32_t count, int32_t ss, int32_t se,
+                                          int32_t al, const HuffmanDecodeTable* acTable) {
+    const PrimitiveStatus check = CheckAcRun(stream, row, first, count, ss, se, al, acTable);
+    if (check != PrimOk) {
+        return check;
+    }
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return ForEachBlock(*row, first, count, [&](int16_t* block) {
+            return RefineAcBand<decltype(reads)>(s, block, ss, se, al, acTable);
+        });
+    });
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Makes the benchmark frames: a 1920x1080 crop of the KDE "Path" wallpaper,
-# re-encoded with cjpeg at quality 90 in several layouts.
+# re-encoded with cjpeg at quality 90 in several layouts, and the wallpaper
+# scaled down to 320x180 in the same layouts (small frames show what a frame
+# costs besides its pixels).
 #
 #   scripts/make-bench-frames.sh [OUTDIR]      (default: build/bench-frames)
 #
@@ -25,17 +27,25 @@ trap 'rm -rf "$WORK"' EXIT
 jpegtran -crop 1920x1080+320+256 -outfile "$WORK/crop.jpg" "$SOURCE"
 djpeg -pnm -outfile "$WORK/crop.ppm" "$WORK/crop.jpg"
 
+# The small frames: the whole wallpaper at 1/8 (320x200, djpeg scales by
+# eighths only), 180 of its rows.
+djpeg -scale 1/8 -crop 320x180+0+10 -pnm -outfile "$WORK/small.ppm" "$SOURCE"
+
 encode() {
-    local name=$1
-    shift
-    cjpeg -quality 90 "$@" -outfile "$OUT/$name" "$WORK/crop.ppm"
+    local size=$1 name=$2
+    shift 2
+    local source="$WORK/crop.ppm"
+    [ "$size" = 320x180 ] && source="$WORK/small.ppm"
+    cjpeg -quality 90 "$@" -outfile "$OUT/forest-$size-$name-q90.jpg" "$source"
 }
 
-encode forest-1920x1080-ycc420-q90.jpg       -sample 2x2
-encode forest-1920x1080-ycc422-q90.jpg       -sample 2x1
-encode forest-1920x1080-ycc444-q90.jpg       -sample 1x1
-encode forest-1920x1080-grey-q90.jpg         -grayscale
-encode forest-1920x1080-ycc420-rst1row-q90.jpg -sample 2x2 -restart 1
-encode forest-1920x1080-ycc420-prog-q90.jpg  -sample 2x2 -progressive
+for size in 1920x1080 320x180; do
+    encode $size ycc420         -sample 2x2
+    encode $size ycc422         -sample 2x1
+    encode $size ycc444         -sample 1x1
+    encode $size grey           -grayscale
+    encode $size ycc420-rst1row -sample 2x2 -restart 1
+    encode $size ycc420-prog    -sample 2x2 -progressive
+done
 
 ls -l "$OUT"

@@ -16,7 +16,7 @@ struct DecoderInspector {
     int32_t PadRight() const { return d.m_padRight; }
     int32_t PadBottom() const { return d.m_padBottom; }
     int32_t BufferRows() const { return d.m_bufferRows; }
-    int32_t Position() const { return d.m_position; }
+    int32_t Position() const { return d.m_stream.m_position; }
     const CJPEGColorComponent* Component(int i) const { return d.m_components[i]; }
     const CJPEGDecoderQuantTable* QuantTable(int i) const { return d.m_quantTables[i]; }
     const CJPEGDecoderHuffmanTable* DcTable(int i) const { return d.m_dcTables[i]; }

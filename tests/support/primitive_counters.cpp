@@ -16,13 +16,14 @@ void ResetPrimitiveCounts() { t_counts = PrimitiveCounts{}; }
 
 // The linker's --wrap=SYMBOL sends every undefined reference to SYMBOL to
 // __wrap_SYMBOL and lets __real_SYMBOL name the original. The symbols are the
-// mangled names of ReconstructBlock and DecodeProgressiveAcBlock.
+// mangled names of ReconstructBlock and of DecodeProgressiveAcBlocks, the
+// decoder's first-scan AC decoder, which decodes `count` blocks per call.
 extern "C" {
 PrimitiveStatus __real__Z16ReconstructBlockPKsPhiPKt(const int16_t* block, uint8_t* dst,
                                                     int32_t dstStep, const uint16_t* quantTable);
-PrimitiveStatus __real__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
-    const uint8_t* src, int32_t srcLength, int32_t* position, int16_t* block, int32_t* marker,
-    int32_t ss, int32_t se, int32_t al, const HuffmanDecodeTable* acTable, HuffmanState* state);
+PrimitiveStatus __real__Z25DecodeProgressiveAcBlocksP13EntropyStreamPK17ComponentBlockRowiiiiiPK18HuffmanDecodeTable(
+    EntropyStream* stream, const ComponentBlockRow* row, int32_t first, int32_t count, int32_t ss,
+    int32_t se, int32_t al, const HuffmanDecodeTable* acTable);
 
 PrimitiveStatus __wrap__Z16ReconstructBlockPKsPhiPKt(const int16_t* block, uint8_t* dst,
                                                     int32_t dstStep, const uint16_t* quantTable) {
@@ -30,11 +31,11 @@ PrimitiveStatus __wrap__Z16ReconstructBlockPKsPhiPKt(const int16_t* block, uint8
     return __real__Z16ReconstructBlockPKsPhiPKt(block, dst, dstStep, quantTable);
 }
 
-PrimitiveStatus __wrap__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
-    const uint8_t* src, int32_t srcLength, int32_t* position, int16_t* block, int32_t* marker,
-    int32_t ss, int32_t se, int32_t al, const HuffmanDecodeTable* acTable, HuffmanState* state) {
-    ++wemb_test::t_counts.progressiveAcBlockCalls;
-    return __real__Z24DecodeProgressiveAcBlockPKhiPiPsS1_iiiPK18HuffmanDecodeTableP12HuffmanState(
-        src, srcLength, position, block, marker, ss, se, al, acTable, state);
+PrimitiveStatus __wrap__Z25DecodeProgressiveAcBlocksP13EntropyStreamPK17ComponentBlockRowiiiiiPK18HuffmanDecodeTable(
+    EntropyStream* stream, const ComponentBlockRow* row, int32_t first, int32_t count, int32_t ss,
+    int32_t se, int32_t al, const HuffmanDecodeTable* acTable) {
+    wemb_test::t_counts.progressiveAcBlockCalls += count;
+    return __real__Z25DecodeProgressiveAcBlocksP13EntropyStreamPK17ComponentBlockRowiiiiiPK18HuffmanDecodeTable(
+        stream, row, first, count, ss, se, al, acTable);
 }
 }

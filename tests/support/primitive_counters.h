@@ -2,9 +2,10 @@
 // work a stream can cost without measuring time.
 //
 // The test program is linked with --wrap for ReconstructBlock and
-// DecodeProgressiveAcBlock (tests/CMakeLists.txt): every call from the
+// DecodeProgressiveAcBlocks (tests/CMakeLists.txt): every call from the
 // codec's objects goes through a wrapper in primitive_counters.cpp that
-// counts it and then calls the real primitive.
+// counts it (DecodeProgressiveAcBlocks: the blocks it is given) and then
+// calls the real primitive.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@ namespace wemb_test {
 
 struct PrimitiveCounts {
     int64_t reconstructBlockCalls = 0;
-    int64_t progressiveAcBlockCalls = 0;  // DecodeProgressiveAcBlock
+    int64_t progressiveAcBlockCalls = 0;  // blocks given to DecodeProgressiveAcBlocks
 };
 
 // Counts since the last ResetPrimitiveCounts on this thread.

@@ -1,0 +1,130 @@
+#include "primitives/entropy_stream.h"
+
+#include <cstring>
+
+#include "primitives/bit_reader.h"
+#include "primitives/huffman.h"
+
+namespace {
+
+// How far one search for the next 0xFF looks ahead: far enough for many
+// refills, and bounded so that a block primitive, which knows nothing of
+// earlier searches, does not look through the whole source on every call.
+constexpr int32_t kPlainSearchBytes = 256;
+
+ReadAhead ReadAheadFor(const uint8_t* source, int32_t size) {
+    return size > 0 && source[size - 1] == 0xFF ? ReadAheadByteWise : ReadAheadWide;
+}
+
+}  // namespace
+
+void EntropyStream::Attach(const uint8_t* source, int32_t size) {
+    m_source = source;
+    m_sourceSize = source != nullptr && size > 0 ? size : 0;
+    m_position = 0;
+    m_pendingMarker = 0;
+    m_plainEnd = -1;
+    m_readAhead = ReadAheadFor(m_source, m_sourceSize);
+    ResetBits();
+}
+
+void EntropyStream::StepBack(int32_t count) {
+    m_position -= count;
+    m_plainEnd = -1;  // the bytes stepped over were never searched
+}
+
+bool EntropyStream::FindMarker() {
+    for (;;) {
+        if (m_position >= m_sourceSize) {
+            return false;
+        }
+        const void* found = std::memchr(m_source + m_position, 0xFF,
+                                        static_cast<size_t>(m_sourceSize - m_position));
+        if (found == nullptr) {
+            m_position = m_sourceSize;
+            return false;
+        }
+        m_position = static_cast<int32_t>(static_cast<const uint8_t*>(found) - m_source) + 1;
+        const int32_t next = TakeAfterFF();
+        if (next < 0) {
+            return false;
+        }
+        if (next != 0) {
+            m_pendingMarker = next;
+            return true;
+        }
+    }
+}
+
+namespace huffman_internal {
+
+EntropyStream LoadEntropyStream(const uint8_t* src, int32_t srcLength, const int32_t* position,
+                                const int32_t* marker, const HuffmanState* state) {
+    EntropyStream stream;
+    stream.m_source = src;
+    stream.m_sourceSize = srcLength;
+    stream.m_position = *position;
+    stream.m_pendingMarker = *marker;
+    stream.m_bitCount = state->bitCount;
+    stream.m_bitBuffer = state->bitBuffer;
+    stream.m_eobRun = state->eobRun;
+    stream.m_plainEnd = -1;
+    stream.m_readAhead = ReadAheadByteWise;
+    return stream;
+}
+
+void StoreEntropyStream(const EntropyStream& stream, int32_t* position, int32_t* marker,
+                        HuffmanState* state) {
+    *position = stream.m_position;
+    *marker = stream.m_pendingMarker;
+    state->bitBuffer = static_cast<uint32_t>(stream.m_bitBuffer);
+    state->bitCount = stream.m_bitCount;
+    state->eobRun = stream.m_eobRun;
+}
+
+PrimitiveStatus FillBytes(EntropyStream* stream, int32_t fillTarget, int32_t need) {
+    EntropyStream& s = *stream;
+    if (s.m_pendingMarker != 0) {
+        return need > s.m_bitCount ? PrimErrBadHuffmanCode : PrimOk;
+    }
+    while (s.m_bitCount < fillTarget) {
+        const int32_t wanted = (fillTarget + 7 - s.m_bitCount) >> 3;
+        if (s.m_plainEnd > s.m_position) {
+            TakePlainBytes(s, wanted < s.m_plainEnd - s.m_position ? wanted : s.m_plainEnd - s.m_position);
+            continue;
+        }
+        if (s.m_position >= s.m_sourceSize) {
+            return need > s.m_bitCount ? PrimErrSourceExhausted : PrimOk;
+        }
+        const uint8_t byte = s.m_source[s.m_position++];
+        if (byte == 0xFF) {
+            // 0xFF 0x00 is a stuffed data byte; further 0xFF bytes are fill;
+            // anything else is a marker, which ends the entropy-coded data.
+            const int32_t next = s.TakeAfterFF();
+            if (next < 0) {
+                return PrimErrSourceExhausted;  // a lone 0xFF ends the source
+            }
+            if (next != 0) {
+                s.m_pendingMarker = next;
+                return PrimOk;
+            }
+        }
+        s.m_bitBuffer = (s.m_bitBuffer << 8) | byte;
+        s.m_bitCount += 8;
+        // What lies ahead up to the next 0xFF can be loaded in bulk.
+        const int32_t loadable = s.m_sourceSize - 7;
+        if (s.m_position < loadable) {
+            const int32_t searchEnd = loadable - s.m_position < kPlainSearchBytes
+                                          ? loadable
+                                          : s.m_position + kPlainSearchBytes;
+            const void* found = std::memchr(s.m_source + s.m_position, 0xFF,
+                                            static_cast<size_t>(searchEnd - s.m_position));
+            s.m_plainEnd = found != nullptr
+                               ? static_cast<int32_t>(static_cast<const uint8_t*>(found) - s.m_source)
+                               : searchEnd;
+        }
+    }
+    return PrimOk;
+}
+
+}  // namespace huffman_internal
