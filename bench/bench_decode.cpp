@@ -34,7 +34,6 @@
 #include "platform/vfw.h"
 #include "primitives/memory.h"
 #include "tools/codec_session.h"
-#include "tools/heap_tuning.h"
 #include "tools/jpeg_probe.h"
 
 // After the platform header, whose TRUE and FALSE are constants: libjpeg's
@@ -316,11 +315,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string directory = FramesDirectory(argc, argv);
-    // The allocator is tuned as wemb-decode tunes it: freed frame buffers
-    // stay in the process instead of being faulted in anew for every frame.
-    // WEMB_BENCH_KEEP_HEAP=0 measures with the C library's defaults instead.
-    const char* keepHeap = std::getenv("WEMB_BENCH_KEEP_HEAP");
-    if (keepHeap == nullptr || std::string(keepHeap) != "0") KeepFreedMemory();
 
     std::vector<Frame> frames;
     for (const FrameFile& file : kFrameFiles) {

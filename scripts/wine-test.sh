@@ -5,8 +5,8 @@
 # through the compression manager. Unless told otherwise it also decodes a
 # JPEG frame with ICDecompress and plays samples/forest-pan.avi through
 # Wine's own AVI reader, and compares every picture bit for bit with the
-# Linux host's (tools/wemb-decode --raw), which this script runs first on one
-# thread; it then decodes the frame through many instances opened and closed
+# Linux host's (tools/wemb-decode --raw --bottom-up), which this script runs
+# first on one thread; it then decodes the frame through many instances opened and closed
 # in turn and checks that they leave no thread or handle behind. Under Wine
 # the codec decodes with worker threads.
 #
@@ -80,8 +80,9 @@ host_arguments=()
 if [ "$pictures" = 1 ]; then
     frame=$here/testdata/ycc420_512x384_q85.jpg
     clip=$here/samples/forest-pan.avi
-    if ! { WEMB_THREADS=1 "$decode" -q --raw "$frame" >"$work/frame.raw" &&
-           WEMB_THREADS=1 "$decode" -q -j 2 --raw "$clip" >"$work/clip.raw"; } 2>"$work/decode.log"; then
+    # Rows bottom-up, as Video for Windows returns them to vfw_host.
+    if ! { WEMB_THREADS=1 "$decode" -q --raw --bottom-up "$frame" >"$work/frame.raw" &&
+           WEMB_THREADS=1 "$decode" -q -j 2 --raw --bottom-up "$clip" >"$work/clip.raw"; } 2>"$work/decode.log"; then
         cat "$work/decode.log"
         echo "wine-test: the Linux host ($decode) failed to make the reference pictures"
         exit 1

@@ -1,5 +1,7 @@
 #include "tools/codec_session.h"
 
+#include <cstdlib>
+
 #include "driver/driver.h"
 
 namespace {
@@ -56,7 +58,7 @@ bool CodecLibrary::Describe(std::string* name, std::string* description) const {
 
 CodecSession::~CodecSession() { End(); }
 
-bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
+bool CodecSession::Begin(const BITMAPINFOHEADER& input, const PictureLayout& layout, std::string* error) {
     End();
     m_instance = OpenInstance();
     if (m_instance == 0) {
@@ -69,7 +71,7 @@ bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
         // not describe; for those, say why in this host's terms.
         uint64_t bytes = 0;
         if (input.biCompression != kWembFourcc ||
-            PictureBytes(input.biWidth, input.biHeight, &bytes, error)) {
+            PictureBytes(input.biWidth, input.biHeight, &bytes, error, layout.bitCount)) {
             *error = "the codec does not accept input of type '" +
                      FourccText(input.biCompression) + "'";
         }
@@ -80,8 +82,7 @@ bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
         *error = "the codec proposes an output format of unexpected size";
         return false;
     }
-    if (Send(m_instance, ICM_DECOMPRESS_GET_FORMAT, Arg(&m_input), Arg(&m_output)) != ICERR_OK ||
-        Send(m_instance, ICM_DECOMPRESS_QUERY, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
+    if (Send(m_instance, ICM_DECOMPRESS_GET_FORMAT, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
         *error = "the codec proposes no output format for this input";
         return false;
     }
@@ -89,18 +90,22 @@ bool CodecSession::Begin(const BITMAPINFOHEADER& input, std::string* error) {
     // picture, and its biSizeImage is a 32-bit product that wraps for large
     // pictures: the size is checked here, not taken on trust.
     if (!OutputBufferFits(m_output, error)) return false;
+    uint64_t bytes = 0;
+    if (!PictureBytes(m_output.biWidth, m_output.biHeight, &bytes, error, layout.bitCount)) return false;
+    m_output.biBitCount = layout.bitCount;
+    if (layout.topDown) m_output.biHeight = -m_output.biHeight;
+    m_output.biSizeImage = static_cast<DWORD>(bytes);
+    if (Send(m_instance, ICM_DECOMPRESS_QUERY, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
+        *error = "the codec does not write " + std::to_string(layout.bitCount) + "-bit " +
+                 (layout.topDown ? "top-down" : "bottom-up") + " pictures";
+        return false;
+    }
     if (Send(m_instance, ICM_DECOMPRESS_BEGIN, Arg(&m_input), Arg(&m_output)) != ICERR_OK) {
         *error = "the codec refused to begin decompression";
         return false;
     }
     m_begun = true;
     return true;
-}
-
-LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size,
-                                 std::vector<uint8_t>* pixels) {
-    pixels->assign(m_output.biSizeImage, 0);
-    return Decompress(frame, size, pixels->data());
 }
 
 LRESULT CodecSession::Decompress(const uint8_t* frame, uint32_t size, uint8_t* pixels) {
@@ -132,14 +137,13 @@ void CodecSession::End() {
     m_begun = false;
 }
 
-bool PictureBytes(int32_t width, int32_t height, uint64_t* bytes, std::string* error) {
+bool PictureBytes(int32_t width, int32_t height, uint64_t* bytes, std::string* error, uint16_t bitCount) {
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
     if (width <= 0 || height <= 0) {
         *error = "a " + size + " picture cannot be decoded (the size must be positive)";
         return false;
     }
-    const uint64_t rowStep = (uint64_t(uint32_t(width)) * 3 + 3) & ~uint64_t(3);
-    *bytes = rowStep * uint32_t(height);
+    *bytes = RowStep(width, bitCount) * uint32_t(height);
     if (*bytes > kMaxPictureBytes) {
         *error = "a " + size + " picture needs " + std::to_string(*bytes) +
                  " bytes, more than the " + std::to_string(kMaxPictureBytes) + " this host accepts";
@@ -149,12 +153,18 @@ bool PictureBytes(int32_t width, int32_t height, uint64_t* bytes, std::string* e
 }
 
 bool OutputBufferFits(const BITMAPINFOHEADER& output, std::string* error) {
+    if (output.biBitCount != 24 && output.biBitCount != 32) {
+        *error = "the codec's output format has " + std::to_string(output.biBitCount) +
+                 " bits a pixel; this host takes 24 or 32";
+        return false;
+    }
+    const int32_t height = output.biHeight == INT32_MIN ? 0 : std::abs(output.biHeight);
     uint64_t bytes = 0;
-    if (!PictureBytes(output.biWidth, output.biHeight, &bytes, error)) return false;
+    if (!PictureBytes(output.biWidth, height, &bytes, error, output.biBitCount)) return false;
     if (bytes != output.biSizeImage) {
         *error = "the codec's output format gives " + std::to_string(output.biSizeImage) +
                  " bytes for a " + std::to_string(output.biWidth) + " x " +
-                 std::to_string(output.biHeight) + " picture, which needs " + std::to_string(bytes);
+                 std::to_string(height) + " picture, which needs " + std::to_string(bytes);
         return false;
     }
     return true;

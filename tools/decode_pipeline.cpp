@@ -13,6 +13,7 @@
 #include "tools/codec_session.h"
 #include "tools/frame_memory.h"
 #include "tools/memory_budget.h"
+#include "tools/picture_pool.h"
 
 namespace {
 
@@ -39,12 +40,25 @@ std::string SizeText(int32_t width, int32_t height) {
 // the turn before it may need), so this bounds what lies outside it.
 constexpr uint64_t kKeptBuffersShare = 4;  // a quarter of the budget
 
+// The part of the budget that picture buffers may take while they wait,
+// written, for a later frame (tools/picture_pool.h). Not held to the budget
+// either: a frame that takes one is charged for it again.
+constexpr uint64_t kIdlePicturesShare = 8;  // an eighth of the budget
+
 // One decoding thread: its own codec session, its own compressed buffer,
 // and the part of the run's memory budget its frame holds.
 class Worker {
 public:
-    Worker(const FrameSource& source, MemoryBudget& budget, size_t workers)
-        : m_source(source), m_budget(budget), m_keptLimit(budget.Limit() / (kKeptBuffersShare * workers)) {}
+    // `costed` hears the cost of each frame as soon as its header pass has
+    // given it, before the frame waits for the budget.
+    Worker(const FrameSource& source, MemoryBudget& budget, PicturePool& pictures, const PictureLayout& layout,
+           size_t workers, const std::function<void(uint64_t)>& costed)
+        : m_source(source),
+          m_budget(budget),
+          m_pictures(pictures),
+          m_layout(layout),
+          m_keptLimit(budget.Limit() / (kKeptBuffersShare * workers)),
+          m_costed(costed) {}
 
     // Decodes frame `index`, the run's `turn`th. On return the frame still
     // holds `*held` bytes of the budget (its picture), to be given back once
@@ -80,7 +94,7 @@ private:
             return;
         }
         if (!m_begun || !SameFormat(input, m_input)) {
-            m_begun = m_session.Begin(input, &frame->error);
+            m_begun = m_session.Begin(input, m_layout, &frame->error);
             m_input = input;
             if (!m_begun) return;
         }
@@ -96,6 +110,7 @@ private:
         }
         const uint64_t pictureBytes = m_session.OutputFormat().biSizeImage;
         const uint64_t cost = FrameMemoryCost(shape, bytes.size(), pictureBytes);
+        m_costed(cost);
         m_turnTaken = true;
         if (!m_budget.Acquire(m_turn, cost)) {
             frame->error = cost > m_budget.Limit()
@@ -108,22 +123,21 @@ private:
             return;
         }
         m_held = cost;
+        frame->format = m_session.OutputFormat();
+        frame->pixels = m_pictures.Take(frame->format);
         const LRESULT result = m_session.Decompress(bytes.data(), static_cast<uint32_t>(bytes.size()),
-                                                    &frame->pixels);
+                                                    frame->pixels.data());
         LimitKeptBuffers(shape);
+        // The codec's working memory is free again; the picture buffer is
+        // held until the frame has been delivered, whatever its fate.
+        Hold(pictureBytes);
         if (result != ICERR_OK) {
             frame->error = result == ICERR_BADFORMAT
                                ? "the codec refused the frame (ICERR_BADFORMAT)"
                                : "the codec failed (" + std::to_string(result) + ")";
-            frame->pixels = std::vector<uint8_t>();
-            Hold(0);
             return;
         }
-        // The codec's working memory is free again; the picture stays
-        // until it has been written.
-        Hold(pictureBytes);
         frame->ok = true;
-        frame->format = m_session.OutputFormat();
     }
 
     // The instance has kept the buffers of every frame since the last
@@ -143,7 +157,10 @@ private:
 
     const FrameSource& m_source;
     MemoryBudget& m_budget;
+    PicturePool& m_pictures;
+    const PictureLayout m_layout;
     const uint64_t m_keptLimit;
+    const std::function<void(uint64_t)>& m_costed;
     uint64_t m_kept = 0;  // the most the instance's kept buffers may hold
     std::vector<uint8_t> m_bytes;  // the compressed frame, reused from frame to frame
     CodecSession m_session;
@@ -154,10 +171,25 @@ private:
     uint64_t m_held = 0;
 };
 
+// How many workers may decode at once when frames cost `cost` each: as many
+// frames as the budget holds at once, at least one; one while no frame has
+// been costed (`cost` 0). More would only wait for the budget, and each
+// thread that has decoded a frame keeps its working memory, once freed, in
+// the C library's heap for that thread (glibc's per-thread arenas keep
+// freed blocks below a threshold that grows with the blocks freed): with
+// large frames taking turns on every worker, every worker's thread would
+// keep the memory of one (sixteen 4096 x 4096 frames on 8 workers: 190 MB
+// at the peak instead of 69).
+size_t SeatsFor(uint64_t cost, uint64_t memoryLimit, size_t workers) {
+    if (cost == 0) return 1;
+    return std::clamp<uint64_t>(memoryLimit / cost, 1, workers);
+}
+
 }  // namespace
 
 PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<size_t>& indices,
-                                int threads, uint64_t memoryLimit, const FrameSink& deliver) {
+                                int threads, uint64_t memoryLimit, const FrameSink& deliver,
+                                const PictureLayout& layout) {
     const size_t total = indices.size();
     const size_t workers = std::max<size_t>(1, std::min<size_t>(std::max(threads, 1), total));
     const size_t window = workers * kLookAheadPerThread;
@@ -167,6 +199,7 @@ PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<siz
         uint64_t held = 0;  // bytes of the budget its picture holds
     };
     MemoryBudget budget(memoryLimit);
+    PicturePool pictures(window, memoryLimit / kIdlePicturesShare);
     std::mutex mutex;
     std::condition_variable changed;
     std::map<size_t, Ready> ready;  // by position in `indices`
@@ -174,14 +207,42 @@ PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<siz
     size_t delivered = 0;           // positions handed to `deliver`
     bool stop = false;              // `deliver` ended the run
 
+    uint64_t frameCost = 0;         // the cost of the last frame costed, 0 before the first
+    size_t seated = 0;              // workers that may take frames (SeatsFor)
+
+    const std::function<void(uint64_t)> costed = [&](uint64_t cost) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            frameCost = cost;
+        }
+        changed.notify_all();
+    };
+
+    // A worker keeps its seat from frame to frame, so that the same threads
+    // go on decoding while the seats are few; it gives the seat up when the
+    // frames have grown too large for all the seats taken.
     auto work = [&] {
-        Worker worker(source, budget, workers);
+        Worker worker(source, budget, pictures, layout, workers, costed);
+        bool seat = false;
         for (;;) {
             size_t position;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stop || next >= total || next < delivered + window; });
+                if (seat && seated > SeatsFor(frameCost, memoryLimit, workers)) {
+                    seat = false;
+                    --seated;
+                    changed.notify_all();
+                }
+                changed.wait(lock, [&] {
+                    return stop || next >= total ||
+                           (next < delivered + window &&
+                            (seat || seated < SeatsFor(frameCost, memoryLimit, workers)));
+                });
                 if (stop || next >= total) return;
+                if (!seat) {
+                    seat = true;
+                    ++seated;
+                }
                 position = next++;
             }
             Ready done;
@@ -217,6 +278,7 @@ PipelineStats RunDecodePipeline(const FrameSource& source, const std::vector<siz
             ++stats.failed;
         }
         stats.stopped = !deliver(frame) && position + 1 < total;
+        pictures.Give(std::move(frame.pixels), frame.format);
         budget.Release(done.held);
     }
     {

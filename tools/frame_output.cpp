@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -67,14 +69,23 @@ bool IsFramePattern(const std::string& target) {
     return conversions == 1;
 }
 
+std::string FileExtension(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+    std::string extension = path.substr(dot);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
 std::string OutputPathFor(const std::string& target, size_t frame, const std::string& stem,
-                          bool several) {
+                          bool several, const std::string& extension) {
     if (IsFramePattern(target)) return ExpandPattern(target, frame);
     const bool directory = (!target.empty() && target.back() == '/') || IsDirectory(target);
     if (directory) {
         std::string dir = target;
         if (dir.back() != '/') dir += '/';
-        return dir + (stem.empty() ? "frame-" + Numbered(frame, 6) : stem) + ".bmp";
+        return dir + (stem.empty() ? "frame-" + Numbered(frame, 6) : stem) + extension;
     }
     if (!several) return target;
     // One name for several frames: the frame number goes before the extension.
@@ -82,8 +93,8 @@ std::string OutputPathFor(const std::string& target, size_t frame, const std::st
     const size_t dot = target.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     const std::string base = hasExtension ? target.substr(0, dot) : target;
-    const std::string extension = hasExtension ? target.substr(dot) : ".bmp";
-    return base + "-" + (stem.empty() ? Numbered(frame, 6) : stem) + extension;
+    const std::string ending = hasExtension ? target.substr(dot) : extension;
+    return base + "-" + (stem.empty() ? Numbered(frame, 6) : stem) + ending;
 }
 
 bool MakeParentDirectories(const std::string& path, std::string* error) {
@@ -100,17 +111,27 @@ bool MakeParentDirectories(const std::string& path, std::string* error) {
 }
 
 bool WriteRawFrame(std::FILE* out, const DecodedFrame& frame, std::string* error) {
+    const uint16_t bitCount = frame.format.biBitCount;
+    if (bitCount != 24 && bitCount != 32) {
+        *error = "a frame of " + std::to_string(bitCount) + " bits a pixel is not raw bgr24 or bgra";
+        return false;
+    }
     const int32_t width = frame.format.biWidth;
     const int32_t height = std::abs(frame.format.biHeight);
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const size_t rowBytes = static_cast<size_t>(width) * (bitCount / 8);
     const size_t step = (rowBytes + 3) & ~size_t(3);
     if (frame.pixels.size() < step * static_cast<size_t>(height)) {
         *error = "frame buffer smaller than its format";
         return false;
     }
     bool written = true;
-    for (int32_t row = 0; row < height && written; ++row) {
-        written = std::fwrite(frame.pixels.data() + step * row, 1, rowBytes, out) == rowBytes;
+    if (step == rowBytes) {  // no padding: the picture in one piece
+        const size_t bytes = rowBytes * static_cast<size_t>(height);
+        written = std::fwrite(frame.pixels.data(), 1, bytes, out) == bytes;
+    } else {
+        for (int32_t row = 0; row < height && written; ++row) {
+            written = std::fwrite(frame.pixels.data() + step * row, 1, rowBytes, out) == rowBytes;
+        }
     }
     // Flushed frame by frame, so that a failure is seen at the frame that met it.
     if (written) written = std::fflush(out) == 0;
@@ -120,4 +141,16 @@ bool WriteRawFrame(std::FILE* out, const DecodedFrame& frame, std::string* error
         return false;
     }
     return true;
+}
+
+std::string RawVideoArguments(int32_t width, int32_t height, uint16_t bitCount, uint32_t rate,
+                              uint32_t scale) {
+    std::string frameRate = "25";
+    if (rate != 0 && scale != 0) {
+        const uint32_t divisor = std::gcd(rate, scale);
+        frameRate = std::to_string(rate / divisor);
+        if (scale != divisor) frameRate += "/" + std::to_string(scale / divisor);
+    }
+    return std::string("-f rawvideo -pixel_format ") + (bitCount == 32 ? "bgra" : "bgr24") + " -video_size " +
+           std::to_string(width) + "x" + std::to_string(height) + " -framerate " + frameRate + " -i -";
 }

@@ -63,6 +63,13 @@ bool AviVideoSource::Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOH
     return m_reader.ReadFrame(index, bytes, error);
 }
 
+bool AviVideoSource::FrameRate(uint32_t* rate, uint32_t* scale) const {
+    const AviFrameRate stream = m_reader.FrameRate();
+    *rate = stream.rate;
+    *scale = stream.scale;
+    return stream.rate != 0 && stream.scale != 0;
+}
+
 std::string AviVideoSource::Label(size_t index) const {
     return m_path + ": frame " + std::to_string(index);
 }

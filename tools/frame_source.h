@@ -30,6 +30,12 @@ public:
     // Whether the frame is known, without reading it, to be dropped (to
     // load as no bytes).
     virtual bool Dropped(size_t index) const { (void)index; return false; }
+    // The frames' rate, `rate` / `scale` frames a second; false when the
+    // source has none (JPEG files).
+    virtual bool FrameRate(uint32_t* rate, uint32_t* scale) const {
+        (void)rate, (void)scale;
+        return false;
+    }
 };
 
 class AviVideoSource : public FrameSource {
@@ -45,6 +51,7 @@ public:
               std::string* error) const override;
     std::string Label(size_t index) const override;
     bool Dropped(size_t index) const override { return m_reader.Frame(index).size == 0; }
+    bool FrameRate(uint32_t* rate, uint32_t* scale) const override;
 
 private:
     std::string m_path;

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/worker_pool.h"
+#include "tools/frame_output.h"
+
 namespace {
 
 bool ParseCount(const std::string& text, int64_t limit, int64_t* value) {
@@ -71,10 +74,32 @@ bool ParseFrameRange(const std::string& text, FrameRange* range) {
     return true;
 }
 
+namespace {
+
+// The format of -o's files: --format when given, else the extension of the
+// name (".png"; anything else is BMP). A name whose extension says the other
+// format is refused.
+bool ChooseImageFormat(const std::string& output, const std::string& format, ImageFormat* chosen,
+                       std::string* error) {
+    const std::string extension = FileExtension(output);
+    const std::string named = extension == ".png" ? "png" : extension == ".bmp" ? "bmp" : "";
+    if (!format.empty() && !named.empty() && named != format) {
+        *error = "-o " + output + " names a " + named + " file, but --format says " + format;
+        return false;
+    }
+    const std::string decided = !format.empty() ? format : named;
+    *chosen = decided == "png" ? ImageFormat::Png : ImageFormat::Bmp;
+    return true;
+}
+
+}  // namespace
+
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
                       std::string* error) {
     HostOptions parsed;
     bool optionsEnded = false;
+    std::string format;             // --format as given
+    bool pixelFormatGiven = false;  // --pix-fmt
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         // "--name=value" is "--name value".
@@ -111,8 +136,25 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
                 *error = "-o takes a file, pattern or directory name (--raw writes to standard output)";
                 return false;
             }
+        } else if (arg == "--format") {
+            if (!value(&format)) return false;
+            if (format != "bmp" && format != "png") {
+                *error = "--format takes bmp or png, not '" + format + "'";
+                return false;
+            }
         } else if (arg == "--raw") {
             parsed.raw = true;
+        } else if (arg == "--pix-fmt") {
+            std::string text;
+            if (!value(&text)) return false;
+            if (text != "bgr24" && text != "bgra") {
+                *error = "--pix-fmt takes bgr24 or bgra, not '" + text + "'";
+                return false;
+            }
+            parsed.rawBitCount = text == "bgra" ? 32 : 24;
+            pixelFormatGiven = true;
+        } else if (arg == "--bottom-up") {
+            parsed.rawBottomUp = true;
         } else if (arg == "--info") {
             parsed.info = true;
         } else if (arg == "--force-wemb") {
@@ -128,6 +170,16 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
                 return false;
             }
             parsed.threads = static_cast<int>(threads);
+        } else if (arg == "--codec-threads") {
+            std::string text;
+            if (!value(&text)) return false;
+            int64_t threads = 0;
+            if (!ParseCount(text, kMaxPoolThreads, &threads) || threads < 1) {
+                *error = "--codec-threads takes a thread count from 1 to " + std::to_string(kMaxPoolThreads) +
+                         ", not '" + text + "'";
+                return false;
+            }
+            parsed.codecThreads = static_cast<int>(threads);
         } else if (arg == "--max-memory") {
             std::string text;
             if (!value(&text)) return false;
@@ -164,6 +216,15 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options,
             *error = "--info decodes nothing; it cannot be combined with -o or --raw";
             return false;
         }
+        if (!parsed.raw && (pixelFormatGiven || parsed.rawBottomUp)) {
+            *error = "--pix-fmt and --bottom-up choose how --raw writes frames; give --raw too";
+            return false;
+        }
+        if (!format.empty() && parsed.output.empty()) {
+            *error = "--format chooses the files -o writes; give -o too";
+            return false;
+        }
+        if (!ChooseImageFormat(parsed.output, format, &parsed.imageFormat, error)) return false;
     }
     *options = parsed;
     return true;
@@ -173,8 +234,9 @@ std::string HostUsage() {
     return R"(usage: wemb-decode [options] INPUT...
 
 Decodes wemb video through the wemb codec, exactly as a Video for Windows
-player would: every frame goes through the codec's DriverProc and comes back
-as a 24-bit bottom-up BGR bitmap.
+player would: every frame goes through the codec's DriverProc, which writes
+it straight into the layout the output needs (24-bit bottom-up BGR for BMP,
+top-down rows for PNG and raw video, 32-bit BGRA on request).
 
 Inputs:
   FILE.avi            an AVI file whose video stream is wemb (plain AVI or
@@ -184,12 +246,14 @@ Inputs:
   -                   one JPEG frame read from standard input
 
 Output (choose one; with neither, frames are decoded and counted only):
-  -o, --output PATH   write one BMP file per frame, as the codec returns it
-                      (bottom-up rows). PATH is one of:
+  -o, --output PATH   write one image file per frame: BMP (the bitmap as the
+                      codec returns it to a player) or PNG, chosen by
+                      --format or else by PATH's extension (.png; BMP
+                      otherwise). PATH is one of:
                         a file name: OUT.bmp for a single frame; with several
                           frames the number (or the JPEG's name) goes before
-                          the extension: OUT-000017.bmp, OUT-photo.bmp
-                        a pattern with one %d, %u, %05d...: frames/%05d.bmp
+                          the extension: OUT-000017.bmp, OUT-photo.png
+                        a pattern with one %d, %u, %05d...: frames/%05d.png
                           (%% is a percent sign; a name with any other %
                           conversion is taken as a plain file name)
                         a directory (ends with / or exists):
@@ -197,23 +261,37 @@ Output (choose one; with neither, frames are decoded and counted only):
                       Missing directories are created. Frames are numbered
                       from 0 in their AVI file. A run that would give two
                       frames the same name is refused before decoding.
-      --raw           write the frames to standard output as raw bgr24, rows
-                      bottom-up without padding. Play or convert them with
-                      ffmpeg's rawvideo input and a vertical flip, giving the
-                      size and rate that --info prints:
-                        wemb-decode --raw clip.avi | ffplay -f rawvideo \
-                          -pixel_format bgr24 -video_size 512x288 \
-                          -framerate 25 -vf vflip -
+      --format bmp|png
+                      the format of -o's files, whatever PATH's extension
+      --raw           write the frames to standard output as raw video, top
+                      row first, without row padding, and print on standard
+                      error the ffmpeg input options that read it (size,
+                      pixel format, rate), for instance:
                         wemb-decode --raw clip.avi | ffmpeg -f rawvideo \
                           -pixel_format bgr24 -video_size 512x288 \
-                          -framerate 25 -i - -vf vflip out.mp4
+                          -framerate 25 -i - out.mp4
+      --pix-fmt bgr24|bgra
+                      --raw's pixels: 3 bytes (blue, green, red; the
+                      default) or 4 (blue, green, red, 255)
+      --bottom-up     --raw's rows bottom row first, as a Video for Windows
+                      player receives them (ffmpeg then needs -vf vflip)
 
 Options:
   -f, --frames RANGE  decode only frames N, A-B, A- or -B (numbered from 0,
                       inclusive); a range that holds no frame is an error
-  -j, --threads N     decode on N threads, 1 to 256 (default: one per core);
-                      output stays in frame order. Decoding is CPU-bound:
-                      no more than 4 threads per core are started
+  -j, --threads N     decode N frames at once, 1 to 256, each on its own
+                      thread and codec instance; output stays in frame
+                      order. No more than 4 threads per core are started
+      --codec-threads N
+                      threads the codec spreads each frame over, 1 to 32
+                      (the codec's WEMB_THREADS, which it also takes from
+                      the environment)
+                      By default frames are decoded side by side, one per
+                      processor, and a run of fewer frames than processors
+                      shares the rest among them; given one of -j and
+                      --codec-threads, the other fills the processors, and
+                      the two multiplied never exceed them unless both are
+                      given
       --max-memory SIZE
                       the most memory the decoding may hold at once, for
                       every thread together: 512M, 4G, ... (default: half

@@ -12,15 +12,22 @@ struct FrameRange {
     bool Contains(int64_t frame) const { return frame >= first && (last < 0 || frame <= last); }
 };
 
+// The files -o writes.
+enum class ImageFormat { Bmp, Png };
+
 struct HostOptions {
     std::vector<std::string> inputs;  // AVI files, JPEG files, or "-" for a JPEG on stdin
-    std::string output;               // -o: BMP file, pattern with %d, or directory
-    bool raw = false;                 // --raw: bgr24 frames on standard output
+    std::string output;               // -o: image file, pattern with %d, or directory
+    ImageFormat imageFormat = ImageFormat::Bmp;  // --format, else -o's extension
+    bool raw = false;                 // --raw: frames on standard output
+    uint16_t rawBitCount = 24;        // --pix-fmt: bgr24 (24) or bgra (32)
+    bool rawBottomUp = false;         // --bottom-up: raw rows as a DIB holds them
     bool info = false;                // --info: describe the inputs, decode nothing
     bool forceWemb = false;           // --force-wemb: hand any compression to the codec
     bool quiet = false;               // -q: no progress bar
     bool help = false;
-    int threads = 0;                  // -j: 0 = one per core
+    int threads = 0;                  // -j: frames decoded at once; 0 = the host's choice
+    int codecThreads = 0;             // --codec-threads: threads per frame; 0 = the host's choice
     uint64_t maxMemory = 0;           // --max-memory in bytes: 0 = the default budget
     FrameRange range;
 };

@@ -1,6 +1,6 @@
 // wemb-decode: decodes wemb AVI clips and JPEG frames through the codec's
 // DriverProc, as a Video for Windows compression manager would, and writes
-// BMP files or raw bgr24 frames.
+// BMP or PNG files or raw video.
 //
 // A run has three steps: every input is opened and checked (an AVI stream
 // must be accepted by the codec's ICM_DECOMPRESS_QUERY, the frame range must
@@ -10,8 +10,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __GLIBC__
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -24,16 +22,19 @@
 #include <unordered_map>
 #include <vector>
 
+#include "driver/driver.h"
+#include "platform/worker_pool.h"
 #include "tools/bmp_writer.h"
 #include "tools/codec_session.h"
 #include "tools/decode_pipeline.h"
 #include "tools/frame_output.h"
 #include "tools/frame_source.h"
-#include "tools/heap_tuning.h"
 #include "tools/host_options.h"
 #include "tools/input_kind.h"
 #include "tools/memory_budget.h"
+#include "tools/png_writer.h"
 #include "tools/progress.h"
+#include "tools/thread_plan.h"
 
 namespace {
 
@@ -41,10 +42,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitUnusable = 2;
 constexpr int kExitOutputFailed = 3;
-
-// Decoding is CPU-bound: threads past a few per core add nothing but the
-// frames each of them holds.
-constexpr int kMaxThreadsPerCore = 4;
 
 constexpr uint32_t kWemb = mmioFOURCC('w', 'e', 'm', 'b');
 
@@ -60,6 +57,8 @@ struct RunTotals {
     size_t decoded = 0, failed = 0, dropped = 0;
     double megapixels = 0.0;
 };
+
+const char* ImageExtension(ImageFormat format) { return format == ImageFormat::Png ? ".png" : ".bmp"; }
 
 // Writes each delivered frame where the options say, in frame order.
 class FrameWriter {
@@ -95,14 +94,12 @@ public:
         std::string error;
         bool written = true;
         if (m_options.raw) {
-            WarnOfSizeChange(source, frame.index, picture->format, messages);
+            DescribeRawVideo(source, frame.index, picture->format, messages);
             written = WriteRawFrame(stdout, *picture, &error);
         } else if (!m_options.output.empty()) {
-            const std::string path =
-                OutputPathFor(m_options.output, frame.index, source.Stem(frame.index), m_several);
-            written = MakeParentDirectories(path, &error) &&
-                      WriteBmp24(path, picture->format.biWidth, picture->format.biHeight,
-                                 picture->pixels.data(), picture->pixels.size(), &error);
+            const std::string path = OutputPathFor(m_options.output, frame.index, source.Stem(frame.index),
+                                                   m_several, ImageExtension(m_options.imageFormat));
+            written = MakeParentDirectories(path, &error) && WriteImage(path, *picture, &error);
         }
         if (!written) {
             *messages += source.Label(frame.index) + ": " + error + "\n";
@@ -116,12 +113,39 @@ public:
     }
 
 private:
-    // Raw frames carry no size: a player takes every frame at the first one's.
-    void WarnOfSizeChange(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format,
+    // The picture in the file format chosen, in the layout negotiated for it
+    // (RunDecodePipeline's `layout`, from OutputLayout).
+    bool WriteImage(const std::string& path, const DecodedFrame& picture, std::string* error) const {
+        const BITMAPINFOHEADER& format = picture.format;
+        if (m_options.imageFormat == ImageFormat::Bmp) {
+            return WriteBmp24(path, format.biWidth, format.biHeight, picture.pixels.data(), picture.pixels.size(),
+                              error);
+        }
+        const ptrdiff_t step = static_cast<ptrdiff_t>(RowStep(format.biWidth, format.biBitCount));
+        const int32_t height = std::abs(format.biHeight);
+        if (format.biBitCount != 24 || picture.pixels.size() < size_t(step) * size_t(height)) {
+            *error = "the picture is not a 24-bit bitmap of its size";
+            return false;
+        }
+        const bool topDown = format.biHeight < 0;
+        const uint8_t* topRow = picture.pixels.data() + (topDown ? 0 : (height - 1) * step);
+        return WritePng(path, format.biWidth, height, topRow, topDown ? step : -step, error);
+    }
+
+    // Raw frames carry no size: the first frame's size and the stream's rate
+    // are printed in the options that tell ffmpeg, and a player takes every
+    // frame at that size.
+    void DescribeRawVideo(const FrameSource& source, size_t index, const BITMAPINFOHEADER& format,
                           std::string* messages) {
         if (m_rawWidth == 0) {
             m_rawWidth = format.biWidth;
             m_rawHeight = format.biHeight;
+            uint32_t rate = 0, scale = 0;
+            source.FrameRate(&rate, &scale);
+            *messages += "wemb-decode: read the raw video with: ffmpeg " +
+                         RawVideoArguments(format.biWidth, std::abs(format.biHeight), format.biBitCount, rate,
+                                           scale) +
+                         (format.biHeight > 0 ? " (rows bottom-up: add -vf vflip)" : "") + "\n";
         } else if ((format.biWidth != m_rawWidth || format.biHeight != m_rawHeight) && !m_warned) {
             *messages += source.Label(index) + ": warning: " + SizeText(format.biWidth, format.biHeight) +
                          ", but the raw stream began at " + SizeText(m_rawWidth, m_rawHeight) +
@@ -143,11 +167,21 @@ private:
     bool m_warned = false;
 };
 
-int ThreadCount(const HostOptions& options) {
-    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    const int requested = options.threads > 0 ? options.threads : cores;
-    return std::min(requested, cores * kMaxThreadsPerCore);
+// What the codec writes for the output chosen: BMP files hold the bitmap a
+// player receives (24-bit, bottom-up); PNG files and raw video are read top
+// row first.
+PictureLayout OutputLayout(const HostOptions& options) {
+    PictureLayout layout;
+    if (options.raw) {
+        layout.bitCount = options.rawBitCount;
+        layout.topDown = !options.rawBottomUp;
+    } else if (!options.output.empty()) {
+        layout.topDown = options.imageFormat == ImageFormat::Png;
+    }
+    return layout;
 }
+
+int Processors() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 
 std::vector<size_t> SelectFrames(size_t count, const FrameRange& range) {
     std::vector<size_t> frames;
@@ -162,16 +196,21 @@ std::string RangeText(const FrameRange& range) {
     return std::to_string(range.first) + "-" + (range.last < 0 ? "" : std::to_string(range.last));
 }
 
-// Decodes one job's frames. False when the output failed.
-bool DecodeJob(const Job& job, const HostOptions& options, uint64_t memoryBudget, FrameWriter* writer,
-               RunTotals* totals) {
+// Decodes one job's frames, with the threads planned for it. The codec
+// instances read WEMB_THREADS when they are opened, on the workers this
+// function starts: it is set here, while no other thread of the program
+// runs, and the run's own instances see it. False when the output failed.
+bool DecodeJob(const Job& job, const HostOptions& options, int codecThreads, uint64_t memoryBudget,
+               FrameWriter* writer, RunTotals* totals) {
+    const ThreadPlan plan = PlanThreads(Processors(), job.frames.size(), options.threads, codecThreads);
+    setenv(kThreadsVariable, std::to_string(plan.codecThreads).c_str(), 1);
     Progress progress(stderr, !options.quiet && isatty(STDERR_FILENO), job.frames.size());
     size_t done = 0, failed = 0;
     bool outputOk = true;
     writer->KeepLastPicture(std::any_of(job.frames.begin(), job.frames.end(),
                                         [&](size_t index) { return job.source->Dropped(index); }));
     const PipelineStats stats = RunDecodePipeline(
-        *job.source, job.frames, ThreadCount(options), memoryBudget, [&](DecodedFrame& frame) {
+        *job.source, job.frames, plan.frameWorkers, memoryBudget, [&](DecodedFrame& frame) {
             ++done;
             if (!frame.ok && !frame.dropped) ++failed;
             std::string messages;
@@ -182,7 +221,8 @@ bool DecodeJob(const Job& job, const HostOptions& options, uint64_t memoryBudget
             }
             progress.Update(done, failed);
             return outputOk;
-        });
+        },
+        OutputLayout(options));
     progress.Finish();
     totals->decoded += stats.decoded;
     totals->failed += stats.failed;
@@ -390,8 +430,8 @@ bool OutputNamesDistinct(const HostOptions& options, const std::vector<Job>& job
     std::unordered_map<std::string, std::string> owners;  // path -> the frame written there
     for (const Job& job : jobs) {
         for (size_t index : job.frames) {
-            const std::string path =
-                OutputPathFor(options.output, index, job.source->Stem(index), several);
+            const std::string path = OutputPathFor(options.output, index, job.source->Stem(index), several,
+                                                   ImageExtension(options.imageFormat));
             const std::string label = job.source->Label(index);
             const auto [owner, added] = owners.emplace(path, label);
             if (added) continue;
@@ -427,7 +467,10 @@ int main(int argc, char** argv) {
     // EPIPE instead, and the run stops with a message.
     signal(SIGPIPE, SIG_IGN);
     const uint64_t memoryBudget = options.maxMemory != 0 ? options.maxMemory : DefaultMemoryBudget();
-    KeepFreedMemory(memoryBudget, ThreadCount(options));
+    // Threads per frame asked for by the option, else by the environment the
+    // codec reads; the host then plans around them.
+    const int codecThreads =
+        options.codecThreads != 0 ? options.codecThreads : CodecThreadsSetting(std::getenv(kThreadsVariable));
 
     CodecLibrary library;
     if (!library.Loaded()) {
@@ -451,7 +494,7 @@ int main(int argc, char** argv) {
     FrameWriter writer(options, several);
     bool outputOk = true;
     for (const Job& job : jobs) {
-        outputOk = DecodeJob(job, options, memoryBudget, &writer, &totals);
+        outputOk = DecodeJob(job, options, codecThreads, memoryBudget, &writer, &totals);
         if (!outputOk) break;
     }
     const double seconds =

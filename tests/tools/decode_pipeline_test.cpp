@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -169,6 +173,43 @@ TEST(RunDecodePipeline, HoldsNoMoreThanTheBudgetAndFailsFramesLargerThanIt) {
     EXPECT_EQ(none.peakMemory, 0u);
 }
 
+// Frames of which the budget holds only one at a time are decoded by one
+// thread, not by every worker in turn: each thread would keep the freed
+// working memory of its last frame in the C library's heap. With room for
+// frames side by side, the workers share them.
+TEST(RunDecodePipeline, LargeFramesStayOnAsFewThreadsAsTheBudgetHolds) {
+    class ThreadRecordingSource : public MemorySource {
+    public:
+        bool Load(size_t index, std::vector<uint8_t>* bytes, BITMAPINFOHEADER* format,
+                  std::string* error) const override {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                threads.insert(std::this_thread::get_id());
+            }
+            // Long enough for every worker to be waiting for a frame.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            return MemorySource::Load(index, bytes, format, error);
+        }
+        mutable std::set<std::thread::id> threads;
+
+    private:
+        mutable std::mutex m_mutex;
+    };
+    ThreadRecordingSource source;
+    source.frames.assign(12, avi_test::BrokenProgressiveFrame(1000, 1000));
+    const uint64_t cost = CostOf(source.frames[0]);
+    const std::vector<size_t> indices = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    for (const auto& [limit, most] : {std::make_pair(cost + cost / 2, size_t(1)), std::make_pair(2 * cost, size_t(2))}) {
+        source.threads.clear();
+        const PipelineStats stats = RunDecodePipeline(source, indices, 8, limit, [](DecodedFrame&) { return true; });
+        EXPECT_EQ(stats.decoded, 12u);
+        EXPECT_EQ(source.threads.size(), most) << "with room for " << most;
+    }
+    source.threads.clear();
+    RunDecodePipeline(source, indices, 8, 100 * cost, [](DecodedFrame&) { return true; });
+    EXPECT_GT(source.threads.size(), 2u);
+}
+
 TEST(CodecSession, RefusesPicturesWhoseBufferSizeWouldWrap) {
     // 40000 x 40000 needs 4.8 GB; the codec's 32-bit biSizeImage says 505 MB.
     // A host that trusted it would hand the codec a buffer far too small.
@@ -187,11 +228,102 @@ TEST(CodecSession, RefusesPicturesWhoseBufferSizeWouldWrap) {
     BITMAPINFOHEADER output = {};
     output.biWidth = 3;
     output.biHeight = 2;
+    output.biBitCount = 24;
     output.biSizeImage = 24;  // rows of 9 bytes padded to 12
     std::string error;
     EXPECT_TRUE(OutputBufferFits(output, &error)) << error;
+    output.biHeight = -2;  // top-down
+    EXPECT_TRUE(OutputBufferFits(output, &error)) << error;
     output.biSizeImage = 18;
     EXPECT_FALSE(OutputBufferFits(output, &error));
+    output.biBitCount = 32;
+    output.biSizeImage = 24;  // rows of 12 bytes
+    EXPECT_TRUE(OutputBufferFits(output, &error)) << error;
+    output.biBitCount = 16;
+    EXPECT_FALSE(OutputBufferFits(output, &error));
+    EXPECT_NE(error.find("16 bits a pixel"), std::string::npos) << error;
+}
+
+// The picture of `bytes` top row first, 3 bytes a pixel, from the codec's
+// own bottom-up 24-bit picture.
+std::vector<uint8_t> TopDownBgr(const wemb_test::CodecResult& picture) {
+    const size_t step = (size_t(picture.width) * 3 + 3) & ~size_t(3);
+    std::vector<uint8_t> rows;
+    for (int32_t row = picture.height - 1; row >= 0; --row) {
+        const auto start = picture.pixels.begin() + row * step;
+        rows.insert(rows.end(), start, start + picture.width * 3);
+    }
+    return rows;
+}
+
+// Every layout the host negotiates holds the codec's picture; picture
+// buffers pass from frame to frame, a damaged frame's too, and the row
+// padding the codec never writes is never anything but what the buffer was
+// made with. The sink marks the padding of each buffer it is given, so that
+// a buffer handed on shows it.
+TEST(RunDecodePipeline, EveryLayoutHoldsTheCodecsPictureAndBuffersPassFromFrameToFrame) {
+    MemorySource source;
+    for (int round = 0; round < 4; ++round) {
+        for (const char* name : {"ycc420_33x17_q85.jpg", "ycc422_33x17_q85.jpg", "rgb_33x17_q90.jpg",
+                                 "ycc420_prog_33x17_q85.jpg", "grey_opt_33x17_q90.jpg"}) {
+            std::ifstream in(std::string(WEMB_TESTDATA_DIR) + "/" + name, std::ios::binary);
+            source.frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+    }
+    for (size_t damaged : {2, 8, 14}) source.frames[damaged].resize(source.frames[damaged].size() / 2);
+    std::vector<std::vector<uint8_t>> expected;
+    for (const auto& bytes : source.frames) expected.push_back(TopDownBgr(wemb_test::HostPicture(bytes)));
+    std::vector<size_t> indices;
+    for (size_t i = 0; i < source.frames.size(); ++i) indices.push_back(i);
+    constexpr uint8_t kMark = 0xEE;
+
+    for (const PictureLayout layout : {PictureLayout{24, false}, PictureLayout{24, true}, PictureLayout{32, false},
+                                       PictureLayout{32, true}}) {
+        for (int threads : {1, 3}) {
+            SCOPED_TRACE(std::to_string(layout.bitCount) + (layout.topDown ? " top-down, " : " bottom-up, ") +
+                         std::to_string(threads) + " threads");
+            const size_t bytesPerPixel = layout.bitCount / 8, rowBytes = 33 * bytesPerPixel;
+            const size_t step = (rowBytes + 3) & ~size_t(3);
+            size_t handedOn = 0;
+            const PipelineStats stats = RunDecodePipeline(source, indices, threads, uint64_t(1) << 30,
+                [&](DecodedFrame& frame) {
+                    EXPECT_EQ(frame.format.biBitCount, layout.bitCount);
+                    EXPECT_EQ(frame.format.biHeight, layout.topDown ? -17 : 17);
+                    EXPECT_EQ(frame.pixels.size(), step * 17);
+                    if (frame.pixels.size() != step * 17) return true;
+                    bool marked = false, clean = true;
+                    for (size_t row = 0; row < 17; ++row) {
+                        for (size_t at = row * step + rowBytes; at < (row + 1) * step; ++at) {
+                            marked = marked || frame.pixels[at] == kMark;
+                            clean = clean && (frame.pixels[at] == 0 || frame.pixels[at] == kMark);
+                            frame.pixels[at] = kMark;
+                        }
+                    }
+                    EXPECT_TRUE(clean) << "frame " << frame.index;
+                    handedOn += marked;
+                    if (!frame.ok) return true;
+                    std::vector<uint8_t> picture;
+                    for (size_t row = 0; row < 17; ++row) {
+                        const size_t stored = layout.topDown ? row : 16 - row;
+                        for (size_t x = 0; x < 33; ++x) {
+                            const uint8_t* pixel = frame.pixels.data() + stored * step + x * bytesPerPixel;
+                            picture.insert(picture.end(), pixel, pixel + 3);
+                            if (bytesPerPixel == 4) {
+                                EXPECT_EQ(pixel[3], 255) << "frame " << frame.index;
+                            }
+                        }
+                    }
+                    EXPECT_EQ(picture, expected[frame.index]) << "frame " << frame.index;
+                    return true;
+                },
+                layout);
+            EXPECT_EQ(stats.decoded, 17u);
+            EXPECT_EQ(stats.failed, 3u);
+            if (step != rowBytes) {
+                EXPECT_GE(handedOn, 10u);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "support/temp_dir.h"
 #include "tools/bmp_writer.h"
+#include "tools/png_writer.h"
 
 namespace {
 
@@ -60,6 +61,42 @@ TEST(OutputPathFor, NamesFramesAfterPatternsDirectoriesAndFileNames) {
     for (const Case& c : cases) {
         EXPECT_EQ(OutputPathFor(c.target, c.frame, c.stem, c.several), c.expected) << c.target;
     }
+    // Another format's extension goes only where the program makes up the
+    // name; a name or pattern keeps its own.
+    EXPECT_EQ(OutputPathFor("out/", 17, "", true, ".png"), "out/frame-000017.png");
+    EXPECT_EQ(OutputPathFor("out/", 0, "photo", false, ".png"), "out/photo.png");
+    EXPECT_EQ(OutputPathFor("out", 17, "", true, ".png"), "out-000017.png");
+    EXPECT_EQ(OutputPathFor("out.PNG", 17, "", true, ".png"), "out-000017.PNG");
+    EXPECT_EQ(OutputPathFor("f%03d.png", 17, "", true, ".png"), "f017.png");
+    for (const auto& [path, extension] : {std::make_pair("a/b.PNG", ".png"), std::make_pair("b.bmp", ".bmp"),
+                                          std::make_pair("dir.v2/out", ""), std::make_pair("out/", ""),
+                                          std::make_pair("f%05d.png", ".png"), std::make_pair("plain", "")}) {
+        EXPECT_EQ(FileExtension(path), extension) << path;
+    }
+}
+
+// ffmpeg's rawvideo input for what --raw writes: the pixel format for 24 or
+// 32 bits, the size, and the AVI rate as a reduced fraction.
+TEST(RawVideoArguments, NameThePixelFormatSizeAndReducedRate) {
+    struct Case {
+        int32_t width, height;
+        uint16_t bitCount;
+        uint32_t rate, scale;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1280, 720, 24, 25, 1, "-f rawvideo -pixel_format bgr24 -video_size 1280x720 -framerate 25 -i -"},
+        {33, 17, 32, 30000, 1001, "-f rawvideo -pixel_format bgra -video_size 33x17 -framerate 30000/1001 -i -"},
+        {512, 288, 24, 10000000, 400000, "-f rawvideo -pixel_format bgr24 -video_size 512x288 -framerate 25 -i -"},
+        {8, 8, 24, 24000, 2002, "-f rawvideo -pixel_format bgr24 -video_size 8x8 -framerate 12000/1001 -i -"},
+        {8, 8, 24, 15, 2, "-f rawvideo -pixel_format bgr24 -video_size 8x8 -framerate 15/2 -i -"},
+        // No usable rate: ffmpeg's own default, stated.
+        {8, 8, 24, 0, 1, "-f rawvideo -pixel_format bgr24 -video_size 8x8 -framerate 25 -i -"},
+        {8, 8, 24, 25, 0, "-f rawvideo -pixel_format bgr24 -video_size 8x8 -framerate 25 -i -"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RawVideoArguments(c.width, c.height, c.bitCount, c.rate, c.scale), c.expected);
+    }
 }
 
 TEST(MakeParentDirectories, CreatesWhatIsMissingAndReportsWhatIsInTheWay) {
@@ -102,9 +139,25 @@ TEST(FrameWriters, RefuseBadSizesShortPixelsAndUnwritablePaths) {
     DecodedFrame frame;
     frame.format.biWidth = 3;
     frame.format.biHeight = 2;
+    frame.format.biBitCount = 24;
     frame.pixels.assign(23, 0);
     EXPECT_FALSE(WriteRawFrame(stdout, frame, &error));
     EXPECT_EQ(error, "frame buffer smaller than its format");
+    frame.format.biBitCount = 32;  // rows of 12 bytes
+    frame.pixels.assign(23, 0);
+    EXPECT_FALSE(WriteRawFrame(stdout, frame, &error));
+    EXPECT_EQ(error, "frame buffer smaller than its format");
+    frame.format.biBitCount = 16;
+    frame.pixels.assign(24, 0);
+    EXPECT_FALSE(WriteRawFrame(stdout, frame, &error));
+    EXPECT_EQ(error, "a frame of 16 bits a pixel is not raw bgr24 or bgra");
+
+    for (const Case& c : {Case{0, 2, 24, "0 x 2"}, Case{3, 0, 24, "3 x 0"}, Case{2000000, 2, 24, "2000000 x 2"}}) {
+        EXPECT_FALSE(WritePng(path, c.width, c.height, pixels.data(), 12, &error)) << c.message;
+        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    }
+    EXPECT_FALSE(WritePng("/nonexistent/dir/x.png", 3, 2, pixels.data(), 12, &error));
+    EXPECT_NE(error.find("cannot create /nonexistent/dir/x.png"), std::string::npos) << error;
 }
 
 }  // namespace

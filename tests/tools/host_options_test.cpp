@@ -11,13 +11,16 @@ namespace {
 std::string Describe(const HostOptions& o) {
     std::string text;
     for (const std::string& input : o.inputs) text += " in=" + input;
-    if (!o.output.empty()) text += " o=" + o.output;
+    if (!o.output.empty()) text += " o=" + o.output + (o.imageFormat == ImageFormat::Png ? " png" : " bmp");
     for (const auto& [set, name] : {std::make_pair(o.raw, " raw"), std::make_pair(o.info, " info"),
                                     std::make_pair(o.forceWemb, " force"), std::make_pair(o.quiet, " quiet"),
                                     std::make_pair(o.help, " help")}) {
         if (set) text += name;
     }
+    if (o.rawBitCount != 24) text += " bits=" + std::to_string(o.rawBitCount);
+    if (o.rawBottomUp) text += " bottom-up";
     if (o.threads) text += " j=" + std::to_string(o.threads);
+    if (o.codecThreads) text += " codec=" + std::to_string(o.codecThreads);
     if (o.maxMemory) text += " mem=" + std::to_string(o.maxMemory);
     if (o.range.first != 0 || o.range.last != -1) {
         text += " f=" + std::to_string(o.range.first) + ".." + std::to_string(o.range.last);
@@ -33,9 +36,30 @@ TEST(ParseHostOptions, TableOfCommandLines) {
         const char* expected;  // Describe() of the options, or a part of the error
     };
     const Case cases[] = {
-        {{"-o", "out.bmp", "a.jpg", "b.jpg"}, true, "in=a.jpg in=b.jpg o=out.bmp"},
-        {{"a.jpg", "--output=dir/"}, true, "in=a.jpg o=dir/"},
+        {{"-o", "out.bmp", "a.jpg", "b.jpg"}, true, "in=a.jpg in=b.jpg o=out.bmp bmp"},
+        {{"a.jpg", "--output=dir/"}, true, "in=a.jpg o=dir/ bmp"},
         {{"-", "--raw"}, true, "in=- raw"},
+        // The file format: --format, else the name's extension, else BMP.
+        {{"a.jpg", "-o", "out.png"}, true, "in=a.jpg o=out.png png"},
+        {{"a.jpg", "-o", "F%05d.PNG"}, true, "in=a.jpg o=F%05d.PNG png"},
+        {{"a.jpg", "-o", "dir.png/out"}, true, "in=a.jpg o=dir.png/out bmp"},
+        {{"a.jpg", "-o", "frames/", "--format", "png"}, true, "in=a.jpg o=frames/ png"},
+        {{"a.jpg", "-o", "x.png", "--format=png"}, true, "in=a.jpg o=x.png png"},
+        {{"a.jpg", "-o", "x.jpeg", "--format", "png"}, true, "in=a.jpg o=x.jpeg png"},
+        {{"a.jpg", "-o", "x.png", "--format", "bmp"}, false, "names a png file, but --format says bmp"},
+        {{"a.jpg", "--format", "png"}, false, "give -o too"},
+        {{"a.jpg", "-o", "x/", "--format", "gif"}, false, "bmp or png"},
+        // Raw video: its pixels and row order.
+        {{"-", "--raw", "--pix-fmt", "bgra"}, true, "in=- raw bits=32"},
+        {{"-", "--raw", "--pix-fmt=bgr24", "--bottom-up"}, true, "in=- raw bottom-up"},
+        {{"-", "--pix-fmt", "bgra"}, false, "give --raw too"},
+        {{"-", "--bottom-up", "-o", "x/"}, false, "give --raw too"},
+        {{"-", "--raw", "--pix-fmt", "rgb24"}, false, "bgr24 or bgra"},
+        // Threads per frame.
+        {{"c.avi", "--codec-threads", "4"}, true, "in=c.avi codec=4"},
+        {{"c.avi", "--codec-threads=32", "-j", "2"}, true, "in=c.avi j=2 codec=32"},
+        {{"c.avi", "--codec-threads", "0"}, false, "1 to 32"},
+        {{"c.avi", "--codec-threads", "33"}, false, "1 to 32"},
         {{"clip.avi", "--info", "--force-wemb", "-q"}, true, "in=clip.avi info force quiet"},
         {{"-j", "3", "c.avi"}, true, "in=c.avi j=3"},
         {{"-j8", "c.avi"}, true, "in=c.avi j=8"},
@@ -99,8 +123,9 @@ TEST(FrameRange, ContainsFollowsItsInclusiveBounds) {
 
 TEST(HostUsage, DocumentsEveryOptionAndTheExitStatusInEightyColumns) {
     const std::string usage = HostUsage();
-    for (const char* word : {"-o, --output", "--raw", "-f, --frames", "-j, --threads", "--force-wemb", "--info",
-                             "-q, --quiet", "-h, --help", "rawvideo", "vflip", "Exit status", "3 the output"}) {
+    for (const char* word : {"-o, --output", "--format bmp|png", "--raw", "--pix-fmt bgr24|bgra", "--bottom-up",
+                             "-f, --frames", "-j, --threads", "--codec-threads", "--max-memory", "--force-wemb",
+                             "--info", "-q, --quiet", "-h, --help", "rawvideo", "Exit status", "3 the output"}) {
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     }
     size_t start = 0;
