@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "driver/driver.h"
+#include "tools/riff_file.h"
 
 namespace {
 
@@ -179,13 +180,4 @@ BITMAPINFOHEADER WembFormat(int32_t width, int32_t height) {
     format.biBitCount = 24;
     format.biCompression = kWembFourcc;
     return format;
-}
-
-std::string FourccText(uint32_t fourcc) {
-    std::string text;
-    for (int i = 0; i < 4; ++i) {
-        const char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
-        text += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    return text;
 }

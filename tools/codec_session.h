@@ -102,6 +102,3 @@ bool PictureBytes(int32_t width, int32_t height, uint64_t* bytes, std::string* e
 
 // A `wemb` input format for a frame of the given size.
 BITMAPINFOHEADER WembFormat(int32_t width, int32_t height);
-
-// Converts a FOURCC to its four characters ('wemb'); unprintable bytes as '?'.
-std::string FourccText(uint32_t fourcc);

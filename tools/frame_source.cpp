@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "driver/driver.h"
 #include "tools/codec_session.h"
 #include "tools/jpeg_probe.h"
 
@@ -53,7 +54,7 @@ bool AviVideoSource::Open(const std::string& path, bool forceWemb, std::string* 
     if (!m_reader.Open(path, error)) return false;
     m_path = path;
     m_format = m_reader.VideoFormat();
-    if (forceWemb) m_format.biCompression = mmioFOURCC('w', 'e', 'm', 'b');
+    if (forceWemb) m_format.biCompression = kWembFourcc;
     return true;
 }
 

@@ -10,14 +10,16 @@
 
 static_assert(sizeof(off_t) == 8, "64-bit file offsets are required for files over 4 GB");
 
-std::string QuoteFourcc(uint32_t fourcc) {
-    std::string text = "'";
+std::string FourccText(uint32_t fourcc) {
+    std::string text;
     for (int i = 0; i < 4; ++i) {
         const char c = static_cast<char>((fourcc >> (8 * i)) & 0xFF);
         text += (c >= 0x20 && c <= 0x7E) ? c : '?';
     }
-    return text + "'";
+    return text;
 }
+
+std::string QuoteFourcc(uint32_t fourcc) { return "'" + FourccText(fourcc) + "'"; }
 
 bool IsPlausibleFourcc(uint32_t fourcc) {
     for (int i = 0; i < 4; ++i) {

@@ -24,8 +24,11 @@ inline uint64_t ReadLE64(const uint8_t* p) {
     return static_cast<uint64_t>(ReadLE32(p)) | (static_cast<uint64_t>(ReadLE32(p + 4)) << 32);
 }
 
-// A four-character code quoted for messages: 'movi'. Bytes that are not
-// printable ASCII show as '?'.
+// A four-character code's characters: wemb. Bytes that are not printable
+// ASCII show as '?'.
+std::string FourccText(uint32_t fourcc);
+
+// The same quoted for messages: 'movi'.
 std::string QuoteFourcc(uint32_t fourcc);
 
 // True when all four bytes are printable ASCII, as every chunk id and list

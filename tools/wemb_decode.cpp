@@ -34,6 +34,7 @@
 #include "tools/memory_budget.h"
 #include "tools/png_writer.h"
 #include "tools/progress.h"
+#include "tools/riff_file.h"
 #include "tools/thread_plan.h"
 
 namespace {
@@ -42,8 +43,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitUnusable = 2;
 constexpr int kExitOutputFailed = 3;
-
-constexpr uint32_t kWemb = mmioFOURCC('w', 'e', 'm', 'b');
 
 // One input ready to decode: an AVI file's video stream or the list of JPEG
 // files, and the frames the range selects from it.
@@ -243,7 +242,7 @@ bool CodecAccepts(const std::string& path, const AviVideoSource& source, bool qu
     if (session.Begin(source.Format(), &error)) return true;
     if (quietly) return false;
     const uint32_t compression = source.Format().biCompression;
-    if (compression != kWemb) {
+    if (compression != kWembFourcc) {
         std::fprintf(stderr,
                      "%s: the video stream's compression is '%s', not 'wemb', and the codec "
                      "refuses it.\nIf its frames are JPEG images (MJPG and the like), "
@@ -376,7 +375,7 @@ std::vector<Job> OpenInputs(const HostOptions& options, bool* unusable) {
                 std::printf("  codec:    accepts the stream\n");
             } else {
                 std::printf("  codec:    refuses the stream%s\n",
-                            source->Format().biCompression == kWemb
+                            source->Format().biCompression == kWembFourcc
                                 ? ""
                                 : " (--force-wemb hands JPEG frames to it anyway)");
                 *unusable = true;
