@@ -6,6 +6,7 @@
 
 #include "jpeg/decoder.h"
 #include "primitives/idct.h"
+#include "primitives/zigzag.h"
 
 namespace {
 

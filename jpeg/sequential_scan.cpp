@@ -12,6 +12,7 @@
 #include "jpeg/decoder.h"
 #include "primitives/huffman.h"
 #include "primitives/kernels.h"
+#include "primitives/zigzag.h"
 
 namespace {
 

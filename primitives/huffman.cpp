@@ -6,40 +6,9 @@
 
 #include "primitives/bit_reader.h"
 #include "primitives/memory.h"
+#include "primitives/zigzag.h"
 
 namespace hi = huffman_internal;
-
-// Zig-zag index -> natural position (T.81 Figure A.6). Known at compile time
-// here, so that ZigZagRowsReached is derived from it.
-constexpr int32_t ZigZagToNatural[72] = {
-    0,  1,  8,  16, 9,  2,  3,  10,  //
-    17, 24, 32, 25, 18, 11, 4,  5,   //
-    12, 19, 26, 33, 40, 48, 41, 34,  //
-    27, 20, 13, 6,  7,  14, 21, 28,  //
-    35, 42, 49, 56, 57, 50, 43, 36,  //
-    29, 22, 15, 23, 30, 37, 44, 51,  //
-    58, 59, 52, 45, 38, 31, 39, 46,  //
-    53, 60, 61, 54, 47, 55, 62, 63,  //
-    // A run carried past the last coefficient lands on it.
-    63, 63, 63, 63, 63, 63, 63, 63,
-};
-
-constexpr ZigZagRowTable MakeZigZagRows() {
-    ZigZagRowTable rows = {};
-    int32_t lowest = 0;
-    for (int32_t k = 0; k < 64; ++k) {
-        const int32_t row = ZigZagToNatural[k] / 8;
-        if (row > lowest) lowest = row;
-        rows.rowsReached[k] = static_cast<uint8_t>(lowest + 1);
-    }
-    return rows;
-}
-
-constexpr ZigZagRowTable ZigZagRows = MakeZigZagRows();
-static_assert(ZigZagRows.rowsReached[1] == 1 && ZigZagRows.rowsReached[2] == 2 &&
-                  ZigZagRows.rowsReached[20] == 6 && ZigZagRows.rowsReached[21] == 7 &&
-                  ZigZagRows.rowsReached[34] == 7 && ZigZagRows.rowsReached[35] == 8,
-              "zig-zag 2, 21 and 35 are the first indexes in rows 1, 6 and 7");
 
 namespace {
 

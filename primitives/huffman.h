@@ -37,18 +37,6 @@ struct HuffmanState {
     int32_t eobRun;      // progressive AC scans: blocks an EOB run still covers
 };
 
-// Zig-zag index -> natural (row-major) position. Entries 64..71 are 63 so
-// that a run carried up to 8 places past the block lands on position 63.
-extern const int32_t ZigZagToNatural[72];
-
-// Zig-zag index k -> how many rows of the block, from the top, hold the
-// natural positions of zig-zag indexes 0..k: the rows a block whose highest
-// zig-zag index written is k can have touched.
-struct ZigZagRowTable {
-    uint8_t rowsReached[64];
-};
-extern const ZigZagRowTable ZigZagRows;
-
 // Builds the decode table for the 16 code counts `bits` and the symbol
 // values `values`. The table is allocated with AlignedAlloc and stored in
 // *out also when the counts are rejected (PrimErrBadHuffmanTable).

@@ -7,18 +7,7 @@
 #include "primitives/idct_shortcuts.h"
 #include "primitives/kernels.h"
 #include "primitives/scalar_kernels.h"
-
-// Zig-zag order of ITU-T T.81 Figure A.6, seen from the natural position.
-const int32_t NaturalToZigZag[64] = {
-    0,  1,  5,  6,  14, 15, 27, 28,  //
-    2,  4,  7,  13, 16, 26, 29, 42,  //
-    3,  8,  12, 17, 25, 30, 41, 43,  //
-    9,  11, 18, 24, 31, 40, 44, 53,  //
-    10, 19, 23, 32, 39, 45, 52, 54,  //
-    20, 22, 33, 38, 46, 51, 55, 60,  //
-    21, 34, 37, 47, 50, 56, 59, 61,  //
-    35, 36, 48, 49, 57, 58, 62, 63,
-};
+#include "primitives/zigzag.h"
 
 PrimitiveStatus PrepareQuantTable(const uint8_t* raw, uint16_t* prepared) {
     if (prepared == nullptr || raw == nullptr) {

@@ -8,9 +8,6 @@
 
 #include "primitives/status.h"
 
-// Natural position -> zig-zag index (the inverse of ZigZagToNatural).
-extern const int32_t NaturalToZigZag[64];
-
 // Widens the 64 raw quantizers of a DQT table (zig-zag order) to 16 bits in
 // natural order.
 PrimitiveStatus PrepareQuantTable(const uint8_t* raw, uint16_t* prepared);

@@ -3,6 +3,7 @@
 #include "primitives/bit_reader.h"
 #include "primitives/kernels.h"
 #include "primitives/scalar_kernels.h"
+#include "primitives/zigzag.h"
 
 namespace hi = huffman_internal;
 using huffman_internal::Wrap16;
@@ -174,33 +175,6 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(EntropyStream& stream, int16_t* 
     return PrimOk;
 }
 
-// The zig-zag index of each natural position, found by walking the
-// anti-diagonals of the block as T.81 Figure A.6 does: even ones upwards
-// (row falling), odd ones downwards.
-struct ZigZagIndexes {
-    int8_t ofNatural[64];
-};
-
-constexpr ZigZagIndexes MakeZigZagIndexes() {
-    ZigZagIndexes indexes = {};
-    int32_t next = 0;
-    for (int32_t diagonal = 0; diagonal < 15; ++diagonal) {
-        const int32_t first = diagonal < 8 ? 0 : diagonal - 7;
-        const int32_t last = diagonal < 8 ? diagonal : 7;
-        for (int32_t i = first; i <= last; ++i) {
-            const int32_t row = diagonal % 2 == 0 ? diagonal - i : i;
-            indexes.ofNatural[8 * row + (diagonal - row)] = static_cast<int8_t>(next++);
-        }
-    }
-    return indexes;
-}
-
-constexpr ZigZagIndexes kZigZagIndexes = MakeZigZagIndexes();
-static_assert(kZigZagIndexes.ofNatural[1] == 1 && kZigZagIndexes.ofNatural[8] == 2 &&
-                  kZigZagIndexes.ofNatural[16] == 3 && kZigZagIndexes.ofNatural[2] == 5 &&
-                  kZigZagIndexes.ofNatural[57] == 36 && kZigZagIndexes.ofNatural[62] == 62 && kZigZagIndexes.ofNatural[63] == 63,
-              "the zig-zag walk of T.81 Figure A.6");
-
 // For each row r of the block and each byte b of flags for its eight natural
 // positions, the same flags moved to those positions' zig-zag bits: a
 // natural-order mask becomes a zig-zag one with eight look-ups.
@@ -215,7 +189,7 @@ constexpr ZigZagBits MakeZigZagBits() {
             uint64_t mask = 0;
             for (int32_t column = 0; column < 8; ++column) {
                 if ((flags >> column) & 1) {
-                    mask |= uint64_t{1} << kZigZagIndexes.ofNatural[8 * row + column];
+                    mask |= uint64_t{1} << NaturalToZigZag[8 * row + column];
                 }
             }
             bits.ofRowByte[row][flags] = mask;

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "primitives/zigzag.h"
 #include "support/huffman_encoder.h"
 
 namespace {

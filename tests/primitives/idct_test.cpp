@@ -12,6 +12,7 @@
 
 #include "primitives/kernels.h"
 #include "primitives/simd.h"
+#include "primitives/zigzag.h"
 #include "support/jpeg_stream.h"
 #include "support/simd_levels.h"
 
