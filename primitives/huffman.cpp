@@ -150,6 +150,19 @@ PrimitiveStatus BuildHuffmanDecodeTable(const uint8_t* bits, const uint8_t* valu
     return status;
 }
 
+PrimitiveStatus CreateHuffmanState(HuffmanState** out) {
+    if (out == nullptr) {
+        return PrimErrNullPointer;
+    }
+    void* block = AlignedAlloc(static_cast<int32_t>(sizeof(HuffmanState)));
+    if (block == nullptr) {
+        return PrimErrNullPointer;
+    }
+    std::memset(block, 0, sizeof(HuffmanState));
+    *out = static_cast<HuffmanState*>(block);
+    return PrimOk;
+}
+
 PrimitiveStatus ResetHuffmanState(HuffmanState* state) {
     if (state == nullptr) {
         return PrimErrNullPointer;

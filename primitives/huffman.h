@@ -43,6 +43,9 @@ struct HuffmanState {
 PrimitiveStatus BuildHuffmanDecodeTable(const uint8_t* bits, const uint8_t* values,
                                         HuffmanDecodeTable** out);
 
+// Allocates a zeroed HuffmanState and stores its address in *out.
+PrimitiveStatus CreateHuffmanState(HuffmanState** out);
+
 // Drops all buffered bits and any EOB run.
 PrimitiveStatus ResetHuffmanState(HuffmanState* state);
 

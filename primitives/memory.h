@@ -1,5 +1,5 @@
-// Aligned heap blocks, zero fill, the entropy decoder's state record and the
-// in-place mirror of a 24-bit picture.
+// Aligned heap blocks, zero fill and copy, and the in-place mirror of a
+// 24-bit picture.
 #pragma once
 
 #include <cstddef>
@@ -7,8 +7,6 @@
 #include <new>
 
 #include "primitives/status.h"
-
-struct HuffmanState;
 
 // The process heap, through one door so that tests can make it fail.
 // Every allocation of the codec (aligned blocks and objects alike) comes from
@@ -85,8 +83,8 @@ bool ReserveAligned(T*& slot, int32_t& capacity, int64_t size) {
 // Sets `length` bytes at dst to zero.
 PrimitiveStatus ZeroBytes(void* dst, int32_t length);
 
-// Allocates a zeroed HuffmanState and stores its address in *out.
-PrimitiveStatus CreateHuffmanState(HuffmanState** out);
+// Copies `length` bytes between ranges that do not overlap.
+PrimitiveStatus CopyBytes(const uint8_t* src, uint8_t* dst, int32_t length);
 
 enum MirrorAxis : int32_t {
     AxisHorizontal = 0,  // rows reversed: top to bottom

@@ -97,16 +97,3 @@ PrimitiveStatus UpsampleH2V2(const uint8_t* src, int32_t srcStep, int32_t srcWid
     }
     return PrimOk;
 }
-
-PrimitiveStatus CopyBytes(const uint8_t* src, uint8_t* dst, int32_t length) {
-    if (src == nullptr || dst == nullptr) {
-        return PrimErrNullPointer;
-    }
-    if (length <= 0) {
-        return PrimErrBadSize;
-    }
-    // The ranges never overlap, so the library copy moves the same bytes as
-    // the ascending word copy would, and as fast as the machine allows.
-    std::memcpy(dst, src, static_cast<size_t>(length));
-    return PrimOk;
-}

@@ -1,4 +1,4 @@
-// Triangle-filter up-sampling of half-resolution chroma, and a byte copy.
+// Triangle-filter up-sampling of half-resolution chroma.
 //
 // Both filters read one sample beyond each side of the source area they
 // cover; the caller provides that border.
@@ -17,6 +17,3 @@ PrimitiveStatus UpsampleH2V1(const uint8_t* src, int32_t srcStep, int32_t srcWid
 PrimitiveStatus UpsampleH2V2(const uint8_t* src, int32_t srcStep, int32_t srcWidth,
                              int32_t srcHeight, uint8_t* dst, int32_t dstStep, int32_t dstWidth,
                              int32_t dstHeight);
-
-// Copies `length` bytes between ranges that do not overlap.
-PrimitiveStatus CopyBytes(const uint8_t* src, uint8_t* dst, int32_t length);
