@@ -71,7 +71,6 @@ void CJPEGDecoder::ResetFields() {
     m_padRight = 0;
     m_padBottom = 0;
     m_restartsLeft = 0;
-    m_restartIndex = 0;
     m_scanLength = 0;
     m_scanComponent = 0;
     m_ss = 0;

@@ -288,7 +288,6 @@ private:
     int32_t m_padRight;
     int32_t m_padBottom;
     int32_t m_restartsLeft;
-    int32_t m_restartIndex;
     int32_t m_scanLength;
     int32_t m_scanComponent;
     int32_t m_ss;

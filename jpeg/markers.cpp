@@ -309,7 +309,6 @@ DecoderStatus CJPEGDecoder::ReadScanHeader() {
 
     DecideColorModel();
     m_restartsLeft = m_restartInterval;
-    m_restartIndex = 0;
     m_stream.ClearMarker();
     return DecOk;
 }
@@ -374,10 +373,5 @@ DecoderStatus CJPEGDecoder::ReadAdobeSegment() {
 DecoderStatus CJPEGDecoder::ConsumeRestartMarker() {
     // Whatever marker comes first ends the interval; its number is not
     // checked, so a damaged RSTn costs one interval at most.
-    if (m_stream.m_pendingMarker == 0 && FindMarker() != DecOk) {
-        return DecErrFailed;
-    }
-    m_restartIndex = (m_restartIndex + 1) % 8;
-    m_stream.ClearMarker();
-    return DecOk;
+    return m_stream.TakeIntervalEndMarker() ? DecOk : DecErrFailed;
 }

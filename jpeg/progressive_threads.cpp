@@ -112,9 +112,7 @@ bool CJPEGDecoder::DeferScan(const ScanParameters& scan) {
     int32_t end, marker;
     if (m_deferredScanCount == kMaxDeferredScans || !FindScanEnd(scan, &end, &marker)) return false;
     m_deferredScans[m_deferredScanCount++] = {scan, m_stream.m_position, DecOk, {}, 0};
-    m_stream.m_position = end;
-    m_stream.m_pendingMarker = marker;
-    m_stream.ResetBits();
+    m_stream.JumpTo(end, marker);
     return true;
 }
 
@@ -184,9 +182,7 @@ void CJPEGDecoder::DecodeScansInTurn(ScanSchedule* schedule) {
         if (next >= m_deferredScanCount) return;
         DeferredScan& deferred = m_deferredScans[next];
         EntropyStream stream = m_stream;
-        stream.m_position = deferred.dataStart;
-        stream.m_pendingMarker = 0;
-        stream.m_plainEnd = -1;
+        stream.JumpTo(deferred.dataStart);
         int32_t restartsLeft = deferred.scan.restartInterval;
         deferred.boundaries = 0;
         EntropyCursor cursor = {&stream, {}, &restartsLeft, deferred.scan.restartInterval, &deferred.boundaries};

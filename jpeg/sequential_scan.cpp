@@ -168,10 +168,7 @@ DecoderStatus CJPEGDecoder::HandleRestartBoundary(const EntropyCursor& cursor) {
     for (int32_t i = 0; i < m_componentCount; ++i) {
         *cursor.predictors[i] = 0;
     }
-    if (stream.m_pendingMarker == 0 && !stream.FindMarker()) {
-        return DecErrFailed;
-    }
-    stream.ClearMarker();
+    if (!stream.TakeIntervalEndMarker()) return DecErrFailed;
     *cursor.restartsLeft = cursor.restartInterval;
     if (cursor.boundaries != nullptr) ++*cursor.boundaries;
     return DecOk;

@@ -280,10 +280,7 @@ void CJPEGDecoder::DecodeRunsInSlot(RowSchedule& schedule, int32_t slotIndex) {
         if (run == 0) {
             for (int32_t i = 0; i < m_componentCount; ++i) predictors[i] = m_components[i]->m_dcPredictor;
         } else if (m_runStarts[run] >= 0) {
-            stream.m_position = m_runStarts[run];
-            stream.m_pendingMarker = 0;
-            stream.m_plainEnd = -1;
-            stream.ResetBits();
+            stream.JumpTo(m_runStarts[run]);
             restartsLeft = m_restartInterval;
         }
         for (int32_t row = first; row < end; ++row) {

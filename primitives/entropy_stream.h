@@ -66,12 +66,29 @@ struct EntropyStream {
     bool FindMarker();
     void ClearMarker() { m_pendingMarker = 0; }
 
+    // Takes the marker that ends a restart interval: the one pending, or else
+    // the next in the data, whatever its code. False when the data ends first.
+    bool TakeIntervalEndMarker() {
+        if (m_pendingMarker == 0 && !FindMarker()) return false;
+        ClearMarker();
+        return true;
+    }
+
     // Drops every buffered bit and the EOB run: the start of a scan or of a
     // restart interval.
     void ResetBits() {
         m_bitBuffer = 0;
         m_bitCount = 0;
         m_eobRun = 0;
+    }
+
+    // Goes on at `position`, a byte of entropy-coded data found earlier, with
+    // `marker` pending (0 for none) and no bits buffered.
+    void JumpTo(int32_t position, int32_t marker = 0) {
+        m_position = position;
+        m_pendingMarker = marker;
+        m_plainEnd = -1;
+        ResetBits();
     }
 
     // The rule after a 0xFF byte, m_position just past it: passes over fill
