@@ -64,7 +64,7 @@ void FillBorderColumns(uint8_t* firstRow, int32_t step, int32_t rows, int32_t ha
 // so the last row is repeated.
 void CJPEGDecoder::PrepareMcuRowBorders(int32_t mcuRow) {
     const int32_t halfWidth = m_paddedWidth / 2;
-    const int32_t step = halfWidth + 2;
+    const int32_t step = BandChromaStep();
     const int32_t rows = m_mcuSizeY;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent& component = *m_components[i];
@@ -88,7 +88,7 @@ void CJPEGDecoder::PrepareMcuRowBorders(int32_t mcuRow) {
 DecoderStatus CJPEGDecoder::UpsampleMcuRow(int32_t mcuRow) {
     PrepareMcuRowBorders(mcuRow);
     const int32_t halfWidth = m_paddedWidth / 2;
-    const int32_t step = halfWidth + 2;
+    const int32_t step = BandChromaStep();
     const int32_t rows = m_mcuSizeY;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent& component = *m_components[i];
@@ -136,17 +136,16 @@ DecoderStatus CJPEGDecoder::OutputMcuRow(int32_t mcuRow) {
 // half-resolution chroma with its borders in place.
 void CJPEGDecoder::ConvertBand(int32_t mcuRow, const BandSlot& slot) {
     PlaneView views[4] = {};
-    const int32_t chromaStep = m_paddedWidth / 2 + 2;
+    const int32_t chromaStep = BandChromaStep();
     for (int32_t i = 0; i < m_componentCount; ++i) {
         views[i] = IsHalfChroma(i) ? PlaneView{slot.bordered[i], chromaStep} : PlaneView{slot.samples[i], m_paddedWidth};
     }
     ConvertRowsToBgr(views, 0, BandRowsInOutput(mcuRow), mcuRow * m_mcuSizeY);
 }
 
-// Components 1 and 2 of a frame with sub-sampled chroma: reconstructed at
-// half resolution into bordered buffers.
+// Half-resolution chroma is reconstructed into bordered buffers.
 bool CJPEGDecoder::IsHalfChroma(int32_t component) const {
-    return m_samplingMode != SamplingFull && (component == 1 || component == 2);
+    return IsHalfResolutionChroma(m_samplingMode, component);
 }
 
 // The rows of the last band that lie inside the frame.

@@ -227,13 +227,25 @@ DecoderStatus CJPEGDecoder::CheckOutput() const {
     return DecOk;
 }
 
+// An MCU is 8x8 samples of full-resolution planes, twice as wide with
+// half-width chroma and twice as high with half-height chroma.
+CJPEGDecoder::McuGrid CJPEGDecoder::McuGridOf(SamplingMode samplingMode, int32_t width, int32_t height) {
+    McuGrid grid;
+    grid.sizeX = samplingMode != SamplingFull ? 16 : 8;
+    grid.sizeY = samplingMode == SamplingHalfHV ? 16 : 8;
+    grid.perRow = (width + grid.sizeX - 1) / grid.sizeX;
+    grid.rows = (height + grid.sizeY - 1) / grid.sizeY;
+    return grid;
+}
+
 void CJPEGDecoder::ComputeMcuGeometry() {
-    m_mcuSizeX = m_samplingMode != SamplingFull ? 16 : 8;
-    m_mcuSizeY = m_samplingMode == SamplingHalfHV ? 16 : 8;
-    m_mcusPerRow = (m_width + m_mcuSizeX - 1) / m_mcuSizeX;
+    const McuGrid grid = McuGridOf(m_samplingMode, m_width, m_height);
+    m_mcuSizeX = grid.sizeX;
+    m_mcuSizeY = grid.sizeY;
+    m_mcusPerRow = grid.perRow;
     m_paddedWidth = m_mcusPerRow * m_mcuSizeX;
     m_padRight = m_paddedWidth - m_width;
-    m_mcuRows = (m_height + m_mcuSizeY - 1) / m_mcuSizeY;
+    m_mcuRows = grid.rows;
     m_padBottom = m_mcuRows * m_mcuSizeY - m_height;
     m_bufferRows = m_progressive ? m_mcuRows * m_mcuSizeY : m_mcuSizeY;
 }

@@ -74,6 +74,13 @@ private:
     // Object lifetime (decoder.cpp).
     void ResetFields();
     DecoderStatus ReleaseAll();
+    // The MCU grid of a frame: an MCU's size in samples and how many cover
+    // the frame across and down.
+    struct McuGrid {
+        int32_t sizeX, sizeY;
+        int32_t perRow, rows;
+    };
+    static McuGrid McuGridOf(SamplingMode samplingMode, int32_t width, int32_t height);
     void ComputeMcuGeometry();
     DecoderStatus CheckOutput() const;
 
@@ -172,6 +179,9 @@ private:
     int32_t LastBandRows() const;
     void ConvertBand(int32_t mcuRow, const BandSlot& slot);
     bool IsHalfChroma(int32_t component) const;
+    // Bytes from one row of a band's half-resolution chroma to the next: the
+    // half-width data with a border column on each side.
+    int32_t BandChromaStep() const { return m_paddedWidth / 2 + 2; }
     RowConversion ChooseRowConversion() const;
     RowConversion BgrConversion() const;
     bool ConvertsFromFullPlanes(RowConversion conversion) const;
@@ -267,8 +277,8 @@ private:
     int32_t m_width;
     int32_t m_height;
     int32_t m_componentCount;
-    int32_t m_samplingMode;
-    int32_t m_colorModel;
+    SamplingMode m_samplingMode;
+    ColorModel m_colorModel;
     int32_t m_restartInterval;
     int32_t m_progressive;
     int32_t m_hasAdobe;

@@ -38,3 +38,10 @@ enum SamplingMode : int32_t {
     SamplingHalfHV = 2,       // 2x2, 1x1, 1x1 (and 2x2): 4:2:0
     SamplingUnsupported = 3,  // anything else; refused at the first scan
 };
+
+// Whether frame component `component` is chroma held at half resolution:
+// components 1 and 2 of any frame not sampled SamplingFull (4:2:2 chroma is
+// half width, 4:2:0 chroma half width and half height).
+constexpr bool IsHalfResolutionChroma(SamplingMode samplingMode, int32_t component) {
+    return samplingMode != SamplingFull && (component == 1 || component == 2);
+}

@@ -266,9 +266,9 @@ DecoderStatus CJPEGDecoder::DecideSamplingMode() {
         }
     }
     for (int32_t i = 0; i < count; ++i) {
-        const bool chroma = i == 1 || i == 2;
-        m_components[i]->m_hUpsample = chroma && m_samplingMode != SamplingFull ? 2 : 1;
-        m_components[i]->m_vUpsample = chroma && m_samplingMode == SamplingHalfHV ? 2 : 1;
+        const bool halfChroma = IsHalfResolutionChroma(m_samplingMode, i);
+        m_components[i]->m_hUpsample = halfChroma ? 2 : 1;
+        m_components[i]->m_vUpsample = halfChroma && m_samplingMode == SamplingHalfHV ? 2 : 1;
     }
     return DecOk;
 }

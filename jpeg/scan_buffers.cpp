@@ -39,7 +39,7 @@ namespace {
 
 // The sizes for a frame of the given geometry, whose MCU holds
 // `blocksPerMcu` blocks (the sum of H x V over its components).
-ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, int32_t blocksPerMcu,
+ScanBufferSizes ComputeSizes(SamplingMode mode, int32_t componentCount, int32_t blocksPerMcu,
                              bool progressive, int32_t mcusPerRow, int32_t mcuRows,
                              int32_t mcuSizeX, int32_t mcuSizeY) {
     const int64_t m = mcusPerRow, r = mcuRows, w = mcuSizeX, h = mcuSizeY;
@@ -49,7 +49,7 @@ ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, int32_t block
             sizes.samples[i] = m * w * r * h;
             sizes.bordered[i] = (r * h + 2) * (m * w + 2);
         } else {
-            const bool halfChroma = mode != SamplingFull && (i == 1 || i == 2);
+            const bool halfChroma = IsHalfResolutionChroma(mode, i);
             sizes.samples[i] = w * h * m;
             if (halfChroma) {
                 sizes.bordered[i] = mode == SamplingHalfH ? (w / 2 + 2) * h * m
@@ -71,12 +71,9 @@ ScanBufferSizes ComputeSizes(int32_t mode, int32_t componentCount, int32_t block
 // Whether the frame read so far can have its buffers: the geometry that
 // ParseHeaders will derive, in 64-bit arithmetic.
 bool CJPEGDecoder::FrameFitsBuffers() const {
-    const int32_t sizeX = m_samplingMode != SamplingFull ? 16 : 8;
-    const int32_t sizeY = m_samplingMode == SamplingHalfHV ? 16 : 8;
-    const int32_t mcusPerRow = (m_width + sizeX - 1) / sizeX;
-    const int32_t mcuRows = (m_height + sizeY - 1) / sizeY;
+    const McuGrid grid = McuGridOf(m_samplingMode, m_width, m_height);
     return ComputeSizes(m_samplingMode, m_componentCount, ComponentBlockOffset(m_componentCount),
-                        m_progressive != 0, mcusPerRow, mcuRows, sizeX, sizeY)
+                        m_progressive, grid.perRow, grid.rows, grid.sizeX, grid.sizeY)
         .FitIn32Bits(m_componentCount);
 }
 
@@ -86,7 +83,7 @@ DecoderStatus CJPEGDecoder::PrepareScanBuffers() {
     }
     const ScanBufferSizes sizes = ComputeSizes(m_samplingMode, m_componentCount,
                                                ComponentBlockOffset(m_componentCount),
-                                               m_progressive != 0, m_mcusPerRow, m_mcuRows,
+                                               m_progressive, m_mcusPerRow, m_mcuRows,
                                                m_mcuSizeX, m_mcuSizeY);
     if (!sizes.FitIn32Bits(m_componentCount)) {
         return DecErrFailed;

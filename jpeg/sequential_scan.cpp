@@ -143,7 +143,7 @@ void CJPEGDecoder::InverseTransformRow(const BandSlot& slot) {
             const uint16_t* quantTable = quantTables[i];
             const bool halfChroma = IsHalfChroma(i);
             uint8_t* plane = halfChroma ? slot.bordered[i] : slot.samples[i];
-            const ptrdiff_t step = halfChroma ? paddedWidth / 2 + 2 : paddedWidth;
+            const ptrdiff_t step = halfChroma ? BandChromaStep() : paddedWidth;
             for (int32_t v = 0; v < component.m_vBlocks; ++v) {
                 uint8_t* base = plane + 8 * component.m_hBlocks * mcu + 8 * v * step;
                 if (component.m_vUpsample == 2) base += step;

@@ -389,7 +389,7 @@ void CJPEGDecoder::FinishBandBorders(const BandSlot& slot) {
 // above, in slot `above` (which may be `slot` itself, its data not yet
 // overwritten), or for the first band its own first data row.
 void CJPEGDecoder::CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand) {
-    const int32_t step = m_paddedWidth / 2 + 2;
+    const int32_t step = BandChromaStep();
     const int32_t dataRows = m_mcuSizeY / 2;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         if (!IsHalfChroma(i)) continue;
