@@ -26,7 +26,5 @@ void CJPEGColorComponent::ResetFields() {
     m_quantTableId = 0;
     m_dcTableId = 0;
     m_acTableId = 0;
-    m_acDone = 0;
-    m_dcDone = 0;
     m_dcPredictor = 0;
 }

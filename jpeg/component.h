@@ -11,7 +11,7 @@ public:
     WEMB_HEAP_ALLOCATED
 
     CJPEGColorComponent();
-    virtual ~CJPEGColorComponent();
+    ~CJPEGColorComponent();
     CJPEGColorComponent(const CJPEGColorComponent&) = delete;
     CJPEGColorComponent& operator=(const CJPEGColorComponent&) = delete;
 
@@ -28,8 +28,6 @@ public:
     int32_t m_quantTableId;   // Tq, the whole byte
     int32_t m_dcTableId;      // Td of the current scan
     int32_t m_acTableId;      // Ta of the current scan
-    int32_t m_acDone;         // progressive: an AC scan at full precision arrived
-    int32_t m_dcDone;         // progressive: a DC scan at full precision arrived
     int16_t m_dcPredictor;    // DC prediction of the entropy decoder
     uint8_t* m_samples;          // full-resolution samples
     uint8_t* m_borderedSamples;  // samples with a one-sample border

@@ -51,8 +51,8 @@ void CJPEGDecoder::ResetFields() {
     m_samplingMode = SamplingFull;
     m_colorModel = ColorUnknown;
     m_restartInterval = 0;
-    m_progressive = 0;
-    m_hasAdobe = 0;
+    m_progressive = false;
+    m_hasAdobe = false;
     m_adobeTransform = 0;
     // The destination is meaningful only after AttachOutput; it starts empty
     // so that DecodeImage can tell that none was attached.
@@ -77,16 +77,14 @@ void CJPEGDecoder::ResetFields() {
     m_se = 0;
     m_al = 0;
     m_ah = 0;
-    m_dcDone = 0;
-    m_acDoneCount = 0;
     m_blocksPerMcu = 1;
     for (int i = 0; i < 4; ++i) {
         m_scanComponents[i] = 0;
     }
-    m_frameFrozen = 0;
+    m_frameFrozen = false;
     m_scanComponentCount = 0;
     m_scanCount = 0;
-    m_pictureOwed = 0;
+    m_pictureOwed = false;
     m_pictureWritten = false;
     m_buffersPrepared = false;
     m_workers = nullptr;
@@ -160,7 +158,7 @@ DecoderStatus CJPEGDecoder::ParseHeaders(int32_t* width, int32_t* height,
         return status;
     }
     ComputeMcuGeometry();
-    m_frameFrozen = 1;
+    m_frameFrozen = true;
     if (width) *width = m_width;
     if (height) *height = m_height;
     if (componentCount) *componentCount = m_componentCount;
@@ -176,7 +174,7 @@ DecoderStatus CJPEGDecoder::AttachOutput(uint8_t* pixels, int32_t width, int32_t
     m_outStep = step;
     m_outHeight = height;
     m_outChannels = channels;
-    m_outColorModel = colorModel;
+    m_outColorModel = static_cast<ColorModel>(colorModel);
     return DecOk;
 }
 

@@ -28,7 +28,7 @@ public:
     WEMB_HEAP_ALLOCATED
 
     CJPEGDecoder();
-    virtual ~CJPEGDecoder();
+    ~CJPEGDecoder();
     CJPEGDecoder(const CJPEGDecoder&) = delete;
     CJPEGDecoder& operator=(const CJPEGDecoder&) = delete;
 
@@ -245,7 +245,6 @@ private:
     ScanParameters CurrentScan() const;
     DecoderStatus DecodeProgressiveScan(const ScanParameters& scan, const EntropyCursor& cursor,
                                         ScanWaits* waits);
-    void NoteScanDecoded(const ScanParameters& scan);
     DecoderStatus DecodeProgressiveDcScan(const ScanParameters& scan, const EntropyCursor& cursor,
                                           ScanWaits* waits);
     int32_t ListedComponents(const ScanParameters& scan, bool* inScan) const;
@@ -280,15 +279,15 @@ private:
     SamplingMode m_samplingMode;
     ColorModel m_colorModel;
     int32_t m_restartInterval;
-    int32_t m_progressive;
-    int32_t m_hasAdobe;
+    bool m_progressive;
+    bool m_hasAdobe;
     int32_t m_adobeTransform;
     uint8_t* m_outPixels;
     int32_t m_outWidth;
     int32_t m_outHeight;
     int32_t m_outStep;
     int32_t m_outChannels;
-    int32_t m_outColorModel;
+    ColorModel m_outColorModel;  // as the host asked: any value, checked where used
     int32_t m_mcusPerRow;
     int32_t m_mcuRows;
     int32_t m_mcuSizeX;
@@ -304,8 +303,6 @@ private:
     int32_t m_se;
     int32_t m_al;
     int32_t m_ah;
-    int32_t m_dcDone;
-    int32_t m_acDoneCount;
     int16_t* m_coefficients;
     int16_t* m_rowBlocks;
     // One byte per block of m_rowBlocks: the highest zig-zag index its
@@ -323,11 +320,11 @@ private:
     CJPEGColorComponent* m_components[4];
 
     // Bookkeeping beyond the fields above.
-    int32_t m_frameFrozen;        // geometry computed: later frame headers may not change it
+    bool m_frameFrozen;           // geometry computed: later frame headers may not change it
     int32_t m_scanComponents[4];  // frame indexes of the current scan's components
     int32_t m_scanComponentCount;
     int32_t m_scanCount;          // progressive scans met in the data pass
-    int32_t m_pictureOwed;        // a progressive picture is to be built at EOI
+    bool m_pictureOwed;           // a progressive picture is to be built at EOI
     bool m_pictureWritten;        // a conversion wrote into the destination
     bool m_buffersPrepared;       // the frame's first scan has sized the buffers
     CWorkerPool* m_workers;       // threads lent for the frame, or null

@@ -1,7 +1,6 @@
 // DHT segments and the Huffman tables they define.
 #include "jpeg/huffman_table.h"
 
-#include <cstring>
 #include <new>
 
 #include "jpeg/decoder.h"
@@ -17,11 +16,7 @@ constexpr int32_t kTableSlots = 4;
 }  // namespace
 
 CJPEGDecoderHuffmanTable::CJPEGDecoderHuffmanTable()
-    : m_tableId(0),
-      m_tableClass(0),
-      m_codeTable(nullptr),
-      m_codeCounts{},
-      m_symbols{},
+    : m_codeTable(nullptr),
       m_cache(nullptr),
       m_cacheEntry(-1) {}
 
@@ -36,16 +31,11 @@ void CJPEGDecoderHuffmanTable::ReleaseCodeTable() {
     m_cacheEntry = -1;
 }
 
-DecoderStatus CJPEGDecoderHuffmanTable::Define(int32_t tableId, int32_t tableClass,
-                                               const uint8_t* counts, const uint8_t* values,
+DecoderStatus CJPEGDecoderHuffmanTable::Define(const uint8_t* counts, const uint8_t* values,
                                                CHuffmanTableCache* cache) {
-    m_tableId = tableId & 0x0F;
-    m_tableClass = tableClass & 0x0F;
-    std::memcpy(m_codeCounts, counts, kCodeLengths);
-    std::memcpy(m_symbols, values, kMaxSymbols);
     ReleaseCodeTable();
     m_cache = cache;
-    const PrimitiveStatus status = cache->Acquire(m_codeCounts, m_symbols, &m_codeTable, &m_cacheEntry);
+    const PrimitiveStatus status = cache->Acquire(counts, values, &m_codeTable, &m_cacheEntry);
     return status == PrimOk ? DecOk : DecErrFailed;
 }
 
@@ -79,7 +69,7 @@ DecoderStatus CJPEGDecoder::ReadHuffmanTables(CJPEGDecoderHuffmanTable** dcTable
         DiscardHuffmanTable(set[id]);
         set[id] = new (std::nothrow) CJPEGDecoderHuffmanTable;
         if (set[id] == nullptr) return DecErrFailed;
-        const DecoderStatus status = set[id]->Define(id, tableClass, work, work + kCodeLengths, &m_huffmanCache);
+        const DecoderStatus status = set[id]->Define(work, work + kCodeLengths, &m_huffmanCache);
         if (status != DecOk) return status;
     }
     if (remaining != 0) return DecErrBadLength;

@@ -138,14 +138,11 @@ DecoderStatus CJPEGDecoder::HandleScan() {
                 DecodeDeferredScans();
                 m_scanDeferral = ScanDeferral::Never;
             }
-            if (DecodeProgressiveScan(scan, FrameCursor(), nullptr) == DecOk) NoteScanDecoded(scan);
+            // A scan that fails leaves what it decoded; the frame goes on.
+            DecodeProgressiveScan(scan, FrameCursor(), nullptr);
         }
     }
-    m_acDoneCount = 0;
-    for (int32_t i = 0; i < m_componentCount; ++i) {
-        if (m_components[i]->m_acDone) ++m_acDoneCount;
-    }
-    m_pictureOwed = 1;
+    m_pictureOwed = true;
     return DecOk;
 }
 
@@ -156,7 +153,7 @@ DecoderStatus CJPEGDecoder::HandleScan() {
 DecoderStatus CJPEGDecoder::ProduceOwedPicture() {
     DecodeDeferredScans();
     if (!m_pictureOwed) return DecOk;
-    m_pictureOwed = 0;
+    m_pictureOwed = false;
     const DecoderStatus status = ReconstructFrame();
     if (status != DecOk) return status;
     return OutputFrame();
@@ -197,7 +194,7 @@ DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
     // geometry: a later frame header may repeat it but not change it.
     if (m_frameFrozen) {
         bool same = width == m_width && height == m_height && count == m_componentCount &&
-                    (progressive ? 1 : 0) == m_progressive;
+                    progressive == m_progressive;
         for (int32_t i = 0; same && i < count; ++i) {
             same = fields[i].h == m_components[i]->m_hBlocks &&
                    fields[i].v == m_components[i]->m_vBlocks;
@@ -226,7 +223,7 @@ DecoderStatus CJPEGDecoder::ReadAnyFrameHeader(bool progressive) {
     m_width = width;
     m_height = height;
     m_componentCount = count;
-    if (progressive) m_progressive = 1;
+    if (progressive) m_progressive = true;
 
     const DecoderStatus status = DecideSamplingMode();
     if (status != DecOk) return status;
@@ -359,7 +356,7 @@ DecoderStatus CJPEGDecoder::ReadAdobeSegment() {
     if (remaining >= kAdobeHeaderBytes && HasBytes(kAdobeHeaderBytes)) {
         const uint8_t* id = m_stream.m_source + m_stream.m_position;
         if (id[0] == 'A' && id[1] == 'd' && id[2] == 'o' && id[3] == 'b' && id[4] == 'e') {
-            m_hasAdobe = 1;
+            m_hasAdobe = true;
             m_stream.m_position += 5 + 6;  // identifier, version, flags0, flags1
             m_adobeTransform = TakeByte();
             remaining -= kAdobeHeaderBytes;

@@ -68,23 +68,6 @@ DecoderStatus CJPEGDecoder::DecodeProgressiveScan(const ScanParameters& scan, co
     return DecodeProgressiveDcScan(scan, cursor, waits);
 }
 
-// The completion flags of a scan decoded without failure.
-void CJPEGDecoder::NoteScanDecoded(const ScanParameters& scan) {
-    if (scan.al != 0) return;
-    if (scan.IsAcScan()) {
-        m_components[scan.scanComponent]->m_acDone = 1;
-        return;
-    }
-    bool allDone = true;
-    for (int32_t i = 0; i < m_componentCount; ++i) {
-        for (int32_t j = 0; j < scan.listedCount; ++j) {
-            if (scan.listed[j] == i) m_components[i]->m_dcDone = 1;
-        }
-        allDone = allDone && m_components[i]->m_dcDone;
-    }
-    if (allDone) m_dcDone = 1;
-}
-
 DecoderStatus CJPEGDecoder::RestartIfDue(const EntropyCursor& cursor) {
     if (cursor.restartInterval != 0 && *cursor.restartsLeft == 0) {
         return HandleRestartBoundary(cursor);

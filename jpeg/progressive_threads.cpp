@@ -154,13 +154,6 @@ void CJPEGDecoder::DecodeDeferredScans() {
     int16_t predictions[4] = {};
     PredictionsAfter(count, predictions);
     for (int32_t i = 0; i < m_componentCount; ++i) m_components[i]->m_dcPredictor = predictions[i];
-    for (int32_t i = 0; i < count; ++i) {
-        if (m_deferredScans[i].status == DecOk) NoteScanDecoded(m_deferredScans[i].scan);
-    }
-    m_acDoneCount = 0;
-    for (int32_t i = 0; i < m_componentCount; ++i) {
-        if (m_components[i]->m_acDone) ++m_acDoneCount;
-    }
     m_deferredScanCount = 0;
     ReleaseRetiredTables();
 }

@@ -21,26 +21,21 @@ constexpr int32_t kQuantValues = 64;
 
 }  // namespace
 
-CJPEGDecoderQuantTable::CJPEGDecoderQuantTable() : m_tableId(0) {
-    m_rawValues = AlignUp(m_rawStorage, kAlignment);
+CJPEGDecoderQuantTable::CJPEGDecoderQuantTable() {
     m_preparedValues = reinterpret_cast<uint16_t*>(AlignUp(m_preparedStorage, kAlignment));
-    std::memset(m_rawValues, 0, 4);
     std::memset(m_preparedValues, 0, 4);
 }
 
 CJPEGDecoderQuantTable::~CJPEGDecoderQuantTable() = default;
 
-DecoderStatus CJPEGDecoderQuantTable::Define(int32_t precisionAndId, const uint8_t* rawValues) {
-    m_tableId = precisionAndId & 0x0F;
-    std::memcpy(m_rawValues, rawValues, kQuantValues);
-    return PrepareQuantTable(m_rawValues, m_preparedValues) == PrimOk ? DecOk : DecErrFailed;
+DecoderStatus CJPEGDecoderQuantTable::Define(const uint8_t* rawValues) {
+    return PrepareQuantTable(rawValues, m_preparedValues) == PrimOk ? DecOk : DecErrFailed;
 }
 
-DecoderStatus CJPEGDecoderQuantTable::DefineWide(int32_t precisionAndId,
-                                                const uint16_t* wideValues) {
+DecoderStatus CJPEGDecoderQuantTable::DefineWide(const uint16_t* wideValues) {
     uint8_t lowBytes[kQuantValues];
     for (int32_t i = 0; i < kQuantValues; ++i) lowBytes[i] = static_cast<uint8_t>(wideValues[i]);
-    const DecoderStatus status = Define(precisionAndId, lowBytes);
+    const DecoderStatus status = Define(lowBytes);
     if (status != DecOk) return status;
     constexpr uint16_t kLargestQuantizer = 32767;
     for (int32_t p = 0; p < kQuantValues; ++p) {
@@ -75,7 +70,7 @@ DecoderStatus CJPEGDecoder::ReadQuantTables() {
         delete m_quantTables[id];
         m_quantTables[id] = new (std::nothrow) CJPEGDecoderQuantTable;
         if (m_quantTables[id] == nullptr) return DecErrFailed;
-        const DecoderStatus status = m_quantTables[id]->DefineWide(precisionAndId, values);
+        const DecoderStatus status = m_quantTables[id]->DefineWide(values);
         if (status != DecOk) return status;
         // The length accounting charges 64 x Pq extra bytes, whatever was read.
         remaining -= 1 + kQuantValues + kQuantValues * precision;
