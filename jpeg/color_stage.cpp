@@ -57,6 +57,27 @@ void FillBorderColumns(uint8_t* firstRow, int32_t step, int32_t rows, int32_t ha
     }
 }
 
+// Borders a component's half-resolution plane of `rows` lines (a band's or
+// the whole frame's, border rows included) as the up-sampling filters read
+// it: the edge columns repeated and, for half-height chroma, a row above
+// (`above`, or the first data row again when null) and a row below (the last
+// data row again). Returns the last data row of half-height chroma, else
+// null.
+uint8_t* BorderHalfPlane(const CJPEGColorComponent& component, int32_t step, int32_t rows, int32_t halfWidth,
+                         const uint8_t* above) {
+    uint8_t* bordered = component.m_borderedSamples;
+    if (component.m_vUpsample == 1) {
+        FillBorderColumns(bordered, step, rows, halfWidth);
+        return nullptr;
+    }
+    const int32_t dataRows = rows / 2;
+    uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
+    FillBorderColumns(bordered + step, step, dataRows, halfWidth);
+    CopyBytes(above != nullptr ? above : bordered + step, bordered, step);
+    CopyBytes(lastRow, lastRow + step, step);
+    return lastRow;
+}
+
 // Gives the half-resolution chroma of an MCU row its border: the edge
 // columns repeated and, for 4:2:0, a row above and a row below the band's
 // data rows. Above comes the previous band's last chroma row (or, in the
@@ -68,20 +89,12 @@ void CJPEGDecoder::PrepareMcuRowBorders(int32_t mcuRow) {
     const int32_t rows = m_mcuSizeY;
     for (int32_t i = 0; i < m_componentCount; ++i) {
         CJPEGColorComponent& component = *m_components[i];
-        uint8_t* bordered = component.m_borderedSamples;
         if (component.m_hUpsample == 1 && component.m_vUpsample == 1) {
             continue;  // reconstructed straight into m_samples
         }
-        if (component.m_vUpsample == 1) {
-            FillBorderColumns(bordered, step, rows, halfWidth);
-            continue;
-        }
-        const int32_t dataRows = rows / 2;
-        uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
-        FillBorderColumns(bordered + step, step, dataRows, halfWidth);
-        CopyBytes(mcuRow == 0 ? bordered + step : component.m_savedRow, bordered, step);
-        CopyBytes(lastRow, component.m_savedRow, step);
-        CopyBytes(lastRow, lastRow + step, step);
+        const uint8_t* lastRow =
+            BorderHalfPlane(component, step, rows, halfWidth, mcuRow == 0 ? nullptr : component.m_savedRow);
+        if (lastRow != nullptr) CopyBytes(lastRow, component.m_savedRow, step);
     }
 }
 
@@ -262,20 +275,11 @@ void CJPEGDecoder::PrepareFrameBorders() {
     const int32_t halfWidth = m_paddedWidth / 2;
     const int32_t paddedRows = m_bufferRows;
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        CJPEGColorComponent& component = *m_components[i];
-        uint8_t* bordered = component.m_borderedSamples;
+        const CJPEGColorComponent& component = *m_components[i];
         if (component.m_hUpsample == 1 && component.m_vUpsample == 1) {
             continue;
         }
-        if (component.m_vUpsample == 1) {
-            FillBorderColumns(bordered, step, paddedRows, halfWidth);
-            continue;
-        }
-        const int32_t dataRows = paddedRows / 2;
-        uint8_t* lastRow = bordered + static_cast<ptrdiff_t>(dataRows) * step;
-        FillBorderColumns(bordered + step, step, dataRows, halfWidth);
-        CopyBytes(bordered + step, bordered, step);
-        CopyBytes(lastRow, lastRow + step, step);
+        BorderHalfPlane(component, step, paddedRows, halfWidth, nullptr);
     }
 }
 

@@ -103,24 +103,26 @@ void CJPEGDecoder::ResetFields() {
 // describing the last frame are forgotten, so that nothing of it can change
 // the next picture.
 void CJPEGDecoder::BeginFrame() {
-    ReleaseRetiredTables();
-    for (auto& table : m_quantTables) DeleteSlot(table);
-    for (int id = 0; id < 4; ++id) {
-        DeleteSlot(m_dcTables[id]);
-        DeleteSlot(m_acTables[id]);
-    }
+    DeleteTables();
     for (CJPEGColorComponent* component : m_components) {
         if (component != nullptr) component->ResetFields();
     }
     ResetFields();
 }
 
-DecoderStatus CJPEGDecoder::ReleaseAll() {
+// Every quantization and Huffman table the decoder holds, the retired ones
+// too.
+void CJPEGDecoder::DeleteTables() {
+    ReleaseRetiredTables();
     for (auto& table : m_quantTables) DeleteSlot(table);
     for (int id = 0; id < 4; ++id) {
         DeleteSlot(m_dcTables[id]);
         DeleteSlot(m_acTables[id]);
     }
+}
+
+DecoderStatus CJPEGDecoder::ReleaseAll() {
+    DeleteTables();
     for (auto& component : m_components) DeleteSlot(component);
     AlignedFree(m_coefficients);
     m_coefficients = nullptr;
@@ -137,7 +139,6 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     AlignedFree(m_runStarts);
     m_runStarts = nullptr;
     m_runStartsCapacity = 0;
-    ReleaseRetiredTables();
     AlignedFree(m_deferredScans);
     m_deferredScans = nullptr;
     m_deferredScansCapacity = 0;

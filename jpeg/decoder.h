@@ -74,6 +74,7 @@ private:
     // Object lifetime (decoder.cpp).
     void ResetFields();
     DecoderStatus ReleaseAll();
+    void DeleteTables();
     // The MCU grid of a frame: an MCU's size in samples and how many cover
     // the frame across and down.
     struct McuGrid {
