@@ -216,7 +216,6 @@ private:
     struct DeferredScan {
         ScanParameters scan;
         int32_t dataStart;     // where its entropy-coded data starts
-        DecoderStatus status;  // what decoding it gave
         // The DC predictions it left: of the components a DC first scan
         // lists, or all zero once it has taken a restart boundary.
         int16_t endPredictors[4];

@@ -111,7 +111,7 @@ bool CJPEGDecoder::FindScanEnd(const ScanParameters& scan, int32_t* position, in
 bool CJPEGDecoder::DeferScan(const ScanParameters& scan) {
     int32_t end, marker;
     if (m_deferredScanCount == kMaxDeferredScans || !FindScanEnd(scan, &end, &marker)) return false;
-    m_deferredScans[m_deferredScanCount++] = {scan, m_stream.m_position, DecOk, {}, 0};
+    m_deferredScans[m_deferredScanCount++] = {scan, m_stream.m_position, {}, 0};
     m_stream.JumpTo(end, marker);
     return true;
 }
@@ -180,13 +180,14 @@ void CJPEGDecoder::DecodeScansInTurn(ScanSchedule* schedule) {
         deferred.boundaries = 0;
         EntropyCursor cursor = {&stream, {}, &restartsLeft, deferred.scan.restartInterval, &deferred.boundaries};
         for (int32_t i = 0; i < 4; ++i) cursor.predictors[i] = &deferred.endPredictors[i];
+        // A scan that fails keeps what it decoded, and the frame goes on.
         if (schedule == nullptr) {
             PredictionsAfter(next, deferred.endPredictors);
-            deferred.status = DecodeProgressiveScan(deferred.scan, cursor, nullptr);
+            DecodeProgressiveScan(deferred.scan, cursor, nullptr);
             continue;
         }
         ScanWaits waits = FollowedScans(*schedule, next);
-        deferred.status = DecodeProgressiveScan(deferred.scan, cursor, &waits);
+        DecodeProgressiveScan(deferred.scan, cursor, &waits);
         CMutexLock lock(schedule->mutex);
         schedule->progress[next] = kScanFinished;
         if (schedule->waiting > 0) schedule->changed.WakeAll();
