@@ -37,7 +37,7 @@ add_dependencies(wemb wemb_abi_check)
 # The Wine test's host program: drives wemb.dll through the compression
 # manager (msvfw32) the way a player does. Only the 64-bit build has it, as
 # the machine's Wine runs 64-bit programs only.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+if(WEMB_BUILD_TESTS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_executable(vfw_host tests/wine/vfw_host.cpp)
   target_include_directories(vfw_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/tests)
   target_link_libraries(vfw_host PRIVATE msvfw32 avifil32 winmm)
