@@ -37,6 +37,17 @@ void EmitMessage(j_common_ptr cinfo, int level) {
     if (level < 0 && err->warningsAreErrors) ErrorExit(cinfo);
 }
 
+// Sets `err` up to report through ErrorExit and EmitMessage; the caller then
+// takes the jump target with setjmp(err->jump).
+jpeg_error_mgr* UseErrorManager(ErrorManager* err, bool warningsAreErrors) {
+    jpeg_error_mgr* base = jpeg_std_error(&err->base);
+    err->base.error_exit = ErrorExit;
+    err->base.emit_message = EmitMessage;
+    err->warningsAreErrors = warningsAreErrors;
+    err->message[0] = '\0';
+    return base;
+}
+
 }  // namespace
 
 bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, ReferenceImage* image,
@@ -44,11 +55,7 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     *image = ReferenceImage();
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    cinfo.err = jpeg_std_error(&err.base);
-    err.base.error_exit = ErrorExit;
-    err.base.emit_message = EmitMessage;
-    err.warningsAreErrors = warningsAreErrors;
-    err.message[0] = '\0';
+    cinfo.err = UseErrorManager(&err, warningsAreErrors);
 
     if (setjmp(err.jump) != 0) {
         jpeg_destroy_decompress(&cinfo);
@@ -156,10 +163,7 @@ bool SurveyCoefficients(const std::vector<uint8_t>& data, CoefficientSurvey* sur
     *survey = CoefficientSurvey();
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    cinfo.err = jpeg_std_error(&err.base);
-    err.base.error_exit = ErrorExit;
-    err.base.emit_message = EmitMessage;
-    err.warningsAreErrors = true;
+    cinfo.err = UseErrorManager(&err, true);
     if (setjmp(err.jump) != 0) {
         jpeg_destroy_decompress(&cinfo);
         *survey = CoefficientSurvey();
