@@ -33,13 +33,3 @@ set_source_files_properties(resources/wemb.rc PROPERTIES
 add_library(wemb_abi_check OBJECT platform/abi_check.cpp)
 target_include_directories(wemb_abi_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_dependencies(wemb wemb_abi_check)
-
-# The Wine test's host program: drives wemb.dll through the compression
-# manager (msvfw32) the way a player does. Only the 64-bit build has it, as
-# the machine's Wine runs 64-bit programs only.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  add_executable(vfw_host tests/wine/vfw_host.cpp)
-  target_include_directories(vfw_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  target_link_libraries(vfw_host PRIVATE msvfw32 avifil32 winmm)
-  target_link_options(vfw_host PRIVATE ${WEMB_STATIC_RUNTIME})
-endif()

@@ -40,8 +40,8 @@
 #include "driver/driver.h"
 #include "jpeg/decoder.h"
 #include "platform/vfw.h"
-#include "primitives/memory.h"
 #include "primitives/simd.h"
+#include "support/failing_heap.h"
 #include "tools/jpeg_probe.h"
 #ifdef WEMB_FUZZ_CHECK_PICTURES
 #include "fuzz/picture_check.h"
@@ -162,7 +162,7 @@ void DecodeDirectly(const uint8_t* stream, int32_t size, const FrameHeader& head
     std::vector<uint8_t> pixels(static_cast<size_t>(step) * (height - 1) + rowBytes, kCanary);
 
     if (failAllocation) {
-        FailAllocationAfter(1 + ((selector >> 3) & 15));
+        wemb_test::FailAllocationAfter(1 + ((selector >> 3) & 15));
     }
     {
         CJPEGDecoder decoder;
@@ -173,7 +173,7 @@ void DecodeDirectly(const uint8_t* stream, int32_t size, const FrameHeader& head
             decoder.DecodeImage();
         }
     }
-    FailAllocationAfter(0);
+    wemb_test::FailAllocationAfter(0);
 
     for (int32_t row = 0; row + 1 < height; ++row) {
         const uint8_t* pad = pixels.data() + static_cast<size_t>(row) * step + rowBytes;

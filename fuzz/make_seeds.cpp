@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
     }
 
     // AVI seeds: two frames of the smallest test stream and a dropped one.
-    using avi_test::AviOptions;
-    using avi_test::IndexKind;
+    using wemb_test::AviOptions;
+    using wemb_test::IndexKind;
     struct Layout {
         const char* name;
         IndexKind index;
@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
         options.framesPerRiff = layout.framesPerRiff;
         options.width = 1;
         options.height = 1;
-        if (!WriteFile(aviDir + "/" + layout.name + ".avi", avi_test::BuildAvi(options).Bytes())) {
+        if (!WriteFile(aviDir + "/" + layout.name + ".avi", wemb_test::BuildAvi(options).Bytes())) {
             return 1;
         }
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "jpeg/decoder_types.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The picture check of decode_check_fuzzer: a frame that libjpeg-turbo
 // decodes without a warning must come out of DriverProc as libjpeg's
 // picture, within the tolerance of the reference tests
-// (tests/support/reference_decoder.h); four-component frames through the
+// (tests/support/libjpeg_reference.h); four-component frames through the
 // viewers' formula, within the bound it gives (picture_check.cpp).
 #pragma once
 

@@ -14,8 +14,10 @@ PrimitiveStatus PrepareQuantTable(const uint8_t* raw, uint16_t* prepared);
 
 // Dequantizes `block` with `quantTable`, applies the inverse DCT, adds 128,
 // clamps to 0..255 and writes 8 rows of 8 samples, `dstStep` bytes apart.
-PrimitiveStatus ReconstructBlock(const int16_t* block, uint8_t* dst, int32_t dstStep,
-                                 const uint16_t* quantTable);
+// C linkage gives the symbol a plain name, by which the tests count the
+// decoder's calls (tests/support/primitive_counters.h).
+extern "C" PrimitiveStatus ReconstructBlock(const int16_t* block, uint8_t* dst, int32_t dstStep,
+                                            const uint16_t* quantTable);
 
 // out[i] = a[i] * b[i], saturated to the signed 16-bit range.
 void MultiplySaturated(const int16_t* a, const int16_t* b, int16_t* out, int32_t count);

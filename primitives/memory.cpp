@@ -7,19 +7,15 @@
 
 namespace {
 
-// Allocations left before the injected failure; 0 = no failure planned.
-// Thread-local so that decoders on other threads are never affected.
-thread_local int32_t t_allocationsBeforeFailure = 0;
-
 // Each heap block starts with its requested size, so that a release can count
 // it off; the prefix is as wide as the heap's own alignment, which the memory
 // after it therefore keeps.
 constexpr size_t kSizePrefixBytes = alignof(std::max_align_t);
 static_assert(kSizePrefixBytes >= sizeof(size_t), "the prefix holds a size_t");
 
-// Bytes in use and their peak, per thread like the failure hook: a decoder
-// runs on one thread from start to end, and decoders on other threads share
-// nothing with it, not even a counter.
+// Bytes in use and their peak, per thread: a decoder runs on one thread from
+// start to end, and decoders on other threads share nothing with it, not even
+// a counter.
 thread_local size_t t_bytesInUse = 0;
 thread_local size_t t_peakBytes = 0;
 
@@ -31,14 +27,11 @@ void CountAllocation(size_t size) {
 // The heap block behind both allocation doors: `zeroed` asks the heap for
 // memory that reads as zero, which it can often give without writing it.
 void* AllocateCounted(size_t size, bool zeroed) {
-    if (t_allocationsBeforeFailure > 0 && --t_allocationsBeforeFailure == 0) {
-        return nullptr;
-    }
     if (size > SIZE_MAX - kSizePrefixBytes) {
         return nullptr;
     }
     const size_t total = size + kSizePrefixBytes;
-    uint8_t* raw = static_cast<uint8_t*>(zeroed ? std::calloc(1, total) : std::malloc(total));
+    uint8_t* raw = static_cast<uint8_t*>(WembHeapBlock(total, zeroed));
     if (raw == nullptr) {
         return nullptr;
     }
@@ -67,10 +60,6 @@ HeapStatistics ReadHeapStatistics() {
 }
 
 void ResetHeapPeak() { t_peakBytes = t_bytesInUse; }
-
-void FailAllocationAfter(int32_t countdown) {
-    t_allocationsBeforeFailure = countdown > 0 ? countdown : 0;
-}
 
 namespace {
 

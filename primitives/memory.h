@@ -8,15 +8,18 @@
 
 #include "primitives/status.h"
 
-// The process heap, through one door so that tests can make it fail.
-// Every allocation of the codec (aligned blocks and objects alike) comes from
-// HeapAllocate and goes back through HeapRelease.
+// The process heap, through one door. Every allocation of the codec (aligned
+// blocks and objects alike) comes from HeapAllocate and goes back through
+// HeapRelease.
 void* HeapAllocate(size_t size);
 void HeapRelease(void* memory);
 
-// Test hook: the `countdown`-th allocation from now on this thread fails
-// (1 = the next one); 0 or a negative value turns failures off.
-void FailAllocationAfter(int32_t countdown);
+// The heap block under HeapAllocate: `bytes` from the C library's malloc, or
+// from calloc when `zeroed`; HeapRelease hands it back to free. It is alone
+// in heap_block.cpp and has C linkage, so that a test program can link a
+// definition of its own instead, one that fails on demand
+// (tests/support/failing_heap.h); the library's is then never linked in.
+extern "C" void* WembHeapBlock(size_t bytes, bool zeroed);
 
 // What HeapAllocate has handed out and HeapRelease not yet taken back, in
 // requested bytes, counted for the calling thread (a decoder runs on one

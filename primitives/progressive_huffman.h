@@ -69,9 +69,10 @@ PrimitiveStatus DecodeProgressiveDcBlocks(EntropyStream* stream, const Component
                                           int32_t al, const HuffmanDecodeTable* dcTable);
 PrimitiveStatus RefineProgressiveDcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
                                           int32_t first, int32_t count, int32_t al);
-PrimitiveStatus DecodeProgressiveAcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
-                                          int32_t first, int32_t count, int32_t ss, int32_t se,
-                                          int32_t al, const HuffmanDecodeTable* acTable);
+// (C linkage, like ReconstructBlock's: the tests count the blocks it is given.)
+extern "C" PrimitiveStatus DecodeProgressiveAcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
+                                                     int32_t first, int32_t count, int32_t ss, int32_t se,
+                                                     int32_t al, const HuffmanDecodeTable* acTable);
 PrimitiveStatus RefineProgressiveAcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
                                           int32_t first, int32_t count, int32_t ss, int32_t se,
                                           int32_t al, const HuffmanDecodeTable* acTable);

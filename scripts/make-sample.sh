@@ -11,7 +11,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 IMAGES=${WEMB_IMAGES:-/work/shared/images}
 OUT=$ROOT/samples/forest-pan.avi
-TOOL=(/usr/bin/python3 "$ROOT/scripts/jpegtool.py")
+TOOL=(/usr/bin/python3 "$ROOT/scripts/testdata/jpegtool.py")
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 

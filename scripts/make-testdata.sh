@@ -3,7 +3,8 @@
 # /work/shared/images (or the folder given as $WEMB_IMAGES).
 #
 # Needs: cjpeg (libjpeg-turbo-progs), ffmpeg, /usr/bin/python3 with PIL
-# (python3-pil), a C compiler and libjpeg62-turbo-dev (for scripts/encode4.c).
+# (python3-pil), and what the default preset builds with (for
+# scripts/testdata/encode4.c, built by CMake into build/default).
 # The output is deterministic: running it twice gives the same bytes.
 # testdata/README.md describes every file; keep the two in step.
 set -euo pipefail
@@ -11,18 +12,19 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 OUT=$ROOT/testdata
 PY=/usr/bin/python3
-TOOL=("$PY" "$ROOT/scripts/jpegtool.py")
+TOOL=("$PY" "$ROOT/scripts/testdata/jpegtool.py")
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
 export WEMB_IMAGES=${WEMB_IMAGES:-/work/shared/images}
 
-for tool in cjpeg ffmpeg cc; do
+for tool in cjpeg ffmpeg cmake; do
     command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
 "$PY" -c 'import PIL' || { echo "/usr/bin/python3 lacks PIL (apt-get install python3-pil)" >&2; exit 1; }
 
-cc -O2 -Wall -o "$WORK/encode4" "$ROOT/scripts/encode4.c" -ljpeg
+(cd "$ROOT" && cmake --preset default >/dev/null && cmake --build --preset default --target encode4 >/dev/null)
+ENCODE4=$ROOT/build/default/scripts/testdata/encode4
 
 mkdir -p "$OUT"
 rm -f "$OUT"/*.jpg
@@ -141,12 +143,12 @@ cj rgb_33x17_q90.jpg           f33x17.ppm   -rgb -quality 90
 # ---------------------------------------------------------------- four components
 "${TOOL[@]}" pil --cmyk 64x48 --quality 90 "$WORK/c64x48.cmyk" "$OUT/cmyk_pil_64x48_q90.jpg"
 "${TOOL[@]}" pil --cmyk 64x48 --quality 90 --progressive "$WORK/c64x48.cmyk" "$OUT/cmyk_pil_prog_64x48_q90.jpg"
-"$WORK/encode4" 64 48 "$WORK/k64x48.cmyk" "$OUT/cmyk420_64x48_q90.jpg"   cmyk 90 2x2,1x1,1x1,2x2
-"$WORK/encode4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck444_64x48_q90.jpg"   ycck 90 1x1,1x1,1x1,1x1
-"$WORK/encode4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck420_64x48_q90.jpg"   ycck 90 2x2,1x1,1x1,2x2
-"$WORK/encode4" 33 17 "$WORK/k33x17.cmyk" "$OUT/ycck422_33x17_q90.jpg"   ycck 90 2x1,1x1,1x1,2x1
-"$WORK/encode4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck420_prog_64x48_q90.jpg" ycck 90 2x2,1x1,1x1,2x2 progressive
-"$WORK/encode4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck420_k1x1_64x48_q90.jpg" ycck 90 2x2,1x1,1x1,1x1
+"$ENCODE4" 64 48 "$WORK/k64x48.cmyk" "$OUT/cmyk420_64x48_q90.jpg"   cmyk 90 2x2,1x1,1x1,2x2
+"$ENCODE4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck444_64x48_q90.jpg"   ycck 90 1x1,1x1,1x1,1x1
+"$ENCODE4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck420_64x48_q90.jpg"   ycck 90 2x2,1x1,1x1,2x2
+"$ENCODE4" 33 17 "$WORK/k33x17.cmyk" "$OUT/ycck422_33x17_q90.jpg"   ycck 90 2x1,1x1,1x1,2x1
+"$ENCODE4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck420_prog_64x48_q90.jpg" ycck 90 2x2,1x1,1x1,2x2 progressive
+"$ENCODE4" 64 48 "$WORK/k64x48.cmyk" "$OUT/ycck420_k1x1_64x48_q90.jpg" ycck 90 2x2,1x1,1x1,1x1
 
 # ---------------------------------------------------------------- other encoders
 "${TOOL[@]}" pil --quality 80 --subsampling 1 "$WORK/f64x48.ppm" "$OUT/ycc422_pil_64x48_q80.jpg"

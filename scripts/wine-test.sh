@@ -11,7 +11,8 @@
 # the codec decodes with worker threads.
 #
 # Environment:
-#   WEMB_WIN64_DIR     the win64 build directory (default: build/win64 of this tree)
+#   WEMB_WIN64_DIR     the win64 build directory (unset: build/win64 of this tree;
+#                      empty, as from a CMake build not told of one: missing)
 #   WEMB_DECODE        the Linux host (default: build/default/tools/wemb-decode)
 #   WEMB_WINE_PICTURES 1 (default): run the picture checks; 0: leave them out
 #   WEMB_WINE_INSTALL  how the codec is installed: "copy" (default: copy into
@@ -30,7 +31,7 @@
 set -u
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${WEMB_WIN64_DIR:-$here/build/win64}
+build=${WEMB_WIN64_DIR-$here/build/win64}
 decode=${WEMB_DECODE:-$here/build/default/tools/wemb-decode}
 pictures=${WEMB_WINE_PICTURES:-1}
 install=${WEMB_WINE_INSTALL:-copy}

@@ -23,9 +23,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto side = static_cast<uint16_t>(size);
-    const std::vector<uint8_t> frame = kind == "refused" ? avi_test::RefusedHeaderFrame(side, side)
-                                                         : avi_test::BrokenProgressiveFrame(side, side);
-    if (!avi_test::WriteImage(argv[1], avi_test::HostileAvi(frame, frames, size, size))) {
+    const std::vector<uint8_t> frame = kind == "refused" ? wemb_test::RefusedHeaderFrame(side, side)
+                                                         : wemb_test::BrokenProgressiveFrame(side, side);
+    if (!wemb_test::WriteImage(argv[1], wemb_test::HostileAvi(frame, frames, size, size))) {
         std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[1]);
         return 1;
     }

@@ -8,7 +8,7 @@
 #include "driver/driver.h"
 #include "support/bitmap_header.h"
 #include "support/libjpeg_reference.h"
-#include "support/reference_decoder.h"
+#include "support/testdata_files.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ TEST(DecompressFormats, InputsThatCannotBeDecodedAreRefused) {
 TEST(DecompressFrame, RefusesMissingPointersAndBytesThatHoldNoJpegStream) {
     std::vector<uint8_t> grey(16);
     for (int i = 0; i < 16; ++i) grey[i] = static_cast<uint8_t>(40 * (i % 4) + i / 4);
-    std::vector<uint8_t> frame = testing_support::LibjpegCompress(grey, 4, 4, 1, 90, false);
+    std::vector<uint8_t> frame = wemb_test::LibjpegCompress(grey, 4, 4, 1, 90, false);
     std::vector<uint8_t> pixels(4 * 3 * 4, 0x33);
     BITMAPINFOHEADER input = BitmapHeader(4, 4, kWemb);
     input.biSizeImage = static_cast<DWORD>(frame.size());

@@ -133,12 +133,13 @@ protected:
         const DllBuild& build = GetParam();
         std::string missing;  // the tools are found by CMake, "...-NOTFOUND" if not
         for (const char* file : {build.path, build.objdump, build.windres}) {
-            if (!std::ifstream(file).good()) missing += std::string(" ") + file;
+            if (!std::ifstream(file).good()) missing += std::string(" '") + file + "'";
         }
         if (!missing.empty()) {
             missing = "missing" + missing + " (build: cmake --preset " + build.preset +
                       " && cmake --build build/" + build.preset +
-                      "; scripts/install-deps.sh installs the mingw-w64 binutils)";
+                      "; the test presets name its folder in WEMB_WIN32_BUILD_DIR and WEMB_WIN64_BUILD_DIR;"
+                      " scripts/install-deps.sh installs the mingw-w64 binutils)";
         }
         // A run that means to check the Windows builds must not pass by skipping.
         const char* required = std::getenv("WEMB_REQUIRE_WINDOWS");

@@ -9,8 +9,11 @@
 #include "driver/driver.h"
 #include "platform/stand_ins.h"
 #include "primitives/memory.h"
+#include "support/failing_heap.h"
 
 namespace {
+
+using wemb_test::FailAllocationAfter;
 
 LRESULT Send(UINT message, LPARAM lParam1 = 0, LPARAM lParam2 = 0, DWORD_PTR driverId = 0) {
     return DriverProc(driverId, nullptr, message, lParam1, lParam2);

@@ -16,8 +16,8 @@
 #include "platform/worker_pool.h"
 #include "support/codec_decode.h"
 #include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 #include "support/process_counts.h"
-#include "support/reference_decoder.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ LRESULT Close(DWORD_PTR instance) { return DriverProc(instance, nullptr, DRV_CLO
 std::vector<uint8_t> LargeFrame() {
     std::vector<uint8_t> pixels(640 * 480 * 3);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>((i * 7 + i / 1920 * 3) & 0xFF);
-    return testing_support::LibjpegCompress(pixels, 640, 480, 3, 85, true);
+    return wemb_test::LibjpegCompress(pixels, 640, 480, 3, 85, true);
 }
 
 class DriverThreads : public ::testing::Test {

@@ -22,7 +22,8 @@
 #include <vector>
 
 #include "support/codec_decode.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 #include "platform/worker_pool.h"
 #include "support/process_counts.h"
 #include "support/simd_levels.h"

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "support/codec_decode.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 #include "support/simd_levels.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "primitives/memory.h"
 #include "support/codec_decode.h"
 #include "support/libjpeg_reference.h"
-#include "support/reference_decoder.h"
+#include "support/testdata_files.h"
 
 namespace {
 
@@ -26,13 +26,13 @@ std::vector<uint8_t> Sequential420(int32_t width, int32_t height) {
         const int32_t pixel = static_cast<int32_t>(i / 3);
         pixels[i] = static_cast<uint8_t>(Texture(pixel % width, pixel / width) + 40 * (i % 3));
     }
-    return testing_support::LibjpegCompress(pixels, width, height, 3, 75, false);
+    return wemb_test::LibjpegCompress(pixels, width, height, 3, 75, false);
 }
 
 std::vector<uint8_t> ProgressiveRgb(int32_t width, int32_t height) {
     std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 31 % 251);
-    return testing_support::LibjpegCompress(pixels, width, height, 3, 90, true);
+    return wemb_test::LibjpegCompress(pixels, width, height, 3, 90, true);
 }
 
 // Heap bytes above what was in use before, at the peak of one decompression;

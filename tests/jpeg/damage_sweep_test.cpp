@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "support/codec_decode.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 
 namespace {
 

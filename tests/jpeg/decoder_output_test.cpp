@@ -8,12 +8,12 @@
 
 #include "support/codec_decode.h"
 #include "support/libjpeg_reference.h"
-#include "support/reference_decoder.h"
+#include "support/testdata_files.h"
 
 namespace {
 
 using namespace wemb_test;
-using testing_support::LibjpegCompress;
+using wemb_test::LibjpegCompress;
 
 // Interleaved samples of `components` per pixel, sample(x, y, c) each.
 template <typename Sample>

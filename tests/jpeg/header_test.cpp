@@ -6,6 +6,7 @@
 
 #include "jpeg/decoder.h"
 #include "support/decoder_inspector.h"
+#include "support/failing_heap.h"
 #include "support/jpeg_stream.h"
 
 namespace {

@@ -15,11 +15,12 @@
 #include "support/decoder_inspector.h"
 #include "support/huffman_encoder.h"
 #include "support/jpeg_stream.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace wemb_test;
 
 struct Definition {
     uint8_t counts[16] = {};

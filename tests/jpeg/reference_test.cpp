@@ -1,7 +1,7 @@
 // Whole frames through DriverProc compared with libjpeg-turbo decoding the
 // same streams.
 //
-// Tolerance: kReferenceSampleTolerance (support/reference_decoder.h, where
+// Tolerance: kReferenceSampleTolerance (support/libjpeg_reference.h, where
 // the reasons are), with the band-edge rows of sequential 4:2:0 frames
 // covered by a PSNR floor instead.
 #include <gtest/gtest.h>
@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "support/codec_decode.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 #include "support/simd_levels.h"
 
 namespace {

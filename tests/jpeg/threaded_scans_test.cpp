@@ -17,7 +17,7 @@
 
 namespace {
 
-using testing_support::ProgressionScan;
+using wemb_test::ProgressionScan;
 using wemb_test::CodecResult;
 using wemb_test::DecodeWithCodec;
 
@@ -89,7 +89,7 @@ TEST(ThreadedDecoding, ProgressiveScansDecodedTogetherGiveTheSingleThreadPicture
     ASSERT_NE(instance, 0u);
     const int width = 97, height = 83;
     for (const Script& script : Scripts()) {
-        const std::vector<uint8_t> stream = testing_support::LibjpegCompress(
+        const std::vector<uint8_t> stream = wemb_test::LibjpegCompress(
             Picture(width, height), width, height, 3, 80, true, script.restartInterval, false, &script.scans);
         int version = 0;
         for (const std::vector<uint8_t>& bytes : Versions(stream)) {

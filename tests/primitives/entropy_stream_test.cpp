@@ -27,7 +27,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace wemb_test;
 
 // ---------------------------------------------------------------------------
 // The model.

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace wemb_test;
 
 // The refill rules of DECODE and RECEIVE replayed over the public byte-wise
 // FillBits for the reads a BitWriter noted: where position, marker and the

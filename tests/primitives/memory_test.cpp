@@ -10,8 +10,11 @@
 
 #include "primitives/huffman.h"
 #include "primitives/upsample.h"
+#include "support/failing_heap.h"
 
 namespace {
+
+using wemb_test::FailAllocationAfter;
 
 bool Aligned(const void* block) { return reinterpret_cast<uintptr_t>(block) % 32 == 0; }
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace testing_support;
+using namespace wemb_test;
 
 // A scan's spectral band and successive approximation, and the block
 // primitive it calls for.

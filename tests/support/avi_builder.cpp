@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <initializer_list>
 
-namespace avi_test {
+namespace wemb_test {
 namespace {
 
 uint32_t Fcc(const std::string& text) {
@@ -218,4 +218,4 @@ bool WriteImage(const std::string& path, const AviImage& image) {
     return ::close(fd) == 0 && ok;
 }
 
-}  // namespace avi_test
+}  // namespace wemb_test

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace avi_test {
+namespace wemb_test {
 
 enum class IndexKind { None, Idx1Relative, Idx1Absolute, OpenDml };
 
@@ -44,4 +44,4 @@ AviImage BuildAvi(const AviOptions& options);
 // False when the file system refuses the size or a write fails.
 bool WriteImage(const std::string& path, const AviImage& image);
 
-}  // namespace avi_test
+}  // namespace wemb_test

@@ -9,7 +9,7 @@
 #include "support/avi_builder.h"
 #include "support/jpeg_stream.h"
 
-namespace avi_test {
+namespace wemb_test {
 
 // A progressive grey frame whose one DC scan breaks off after eight blocks.
 // The codec accepts its headers, allocates the coefficients and sample
@@ -17,7 +17,6 @@ namespace avi_test {
 // it has: every byte of its working memory and of the picture is touched.
 // About 100 bytes whatever the size.
 inline std::vector<uint8_t> BrokenProgressiveFrame(uint16_t width, uint16_t height) {
-    using namespace wemb_test;
     const HuffmanCodeLengths oneCode = {{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {0x00}};
     JpegStream s;
     s.Soi().Dqt(0, UniformQuant(1)).Dht(kDcClass, 0, oneCode).Sof2(width, height, {{1, 1, 1, 0}});
@@ -27,7 +26,6 @@ inline std::vector<uint8_t> BrokenProgressiveFrame(uint16_t width, uint16_t heig
 
 // A frame the codec refuses in its header pass: 12-bit samples.
 inline std::vector<uint8_t> RefusedHeaderFrame(uint16_t width, uint16_t height) {
-    using namespace wemb_test;
     JpegStream s;
     s.Soi().Dqt(0, UniformQuant(1)).Sof(kSof0 + 1, width, height, {{1, 1, 1, 0}}, 12);
     s.Sos({{1, 0, 0}}).Raw({0x00}).Eoi();
@@ -43,4 +41,4 @@ inline AviImage HostileAvi(const std::vector<uint8_t>& frame, int count, int32_t
     return BuildAvi(options);
 }
 
-}  // namespace avi_test
+}  // namespace wemb_test

@@ -16,7 +16,7 @@
 #include "primitives/memory.h"
 #include "support/jpeg_stream.h"
 
-namespace testing_support {
+namespace wemb_test {
 
 using wemb_test::HuffmanCodeLengths;
 using wemb_test::kZigzagToNatural;
@@ -150,4 +150,4 @@ inline DecodeTablePtr BuildTable(const HuffmanCodeLengths& definition) {
     return DecodeTablePtr(table);
 }
 
-}  // namespace testing_support
+}  // namespace wemb_test

@@ -1,11 +1,11 @@
 // Counts of the codec's calls to two primitives, for tests that bound the
 // work a stream can cost without measuring time.
 //
-// The test program is linked with --wrap for ReconstructBlock and
-// DecodeProgressiveAcBlocks (tests/CMakeLists.txt): every call from the
-// codec's objects goes through a wrapper in primitive_counters.cpp that
-// counts it (DecodeProgressiveAcBlocks: the blocks it is given) and then
-// calls the real primitive.
+// Every program that links wemb_test_support is linked with --wrap for
+// ReconstructBlock and DecodeProgressiveAcBlocks (tests/support/CMakeLists.txt):
+// every call from the codec's objects goes through a wrapper in
+// primitive_counters.cpp that counts it (DecodeProgressiveAcBlocks: the
+// blocks it is given) and then calls the real primitive.
 #pragma once
 
 #include <cstdint>

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "support/jpeg_stream.h"
-#include "support/reference_decoder.h"
+#include "support/libjpeg_reference.h"
+#include "support/testdata_files.h"
 
 namespace wemb_test {
 namespace {

@@ -1,13 +1,11 @@
-// The committed test streams, read for the tests (declared in
-// reference_decoder.h).
+#include "support/testdata_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include "support/reference_decoder.h"
 
 namespace wemb_test {
 

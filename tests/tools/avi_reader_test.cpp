@@ -13,10 +13,10 @@
 
 namespace {
 
-using avi_test::AviImage;
-using avi_test::AviOptions;
-using avi_test::BuildAvi;
-using avi_test::IndexKind;
+using wemb_test::AviImage;
+using wemb_test::AviOptions;
+using wemb_test::BuildAvi;
+using wemb_test::IndexKind;
 using Frames = std::vector<std::vector<uint8_t>>;
 
 constexpr uint32_t kWemb = 0x626D6577, kJunk = 0x4B4E554A;  // little-endian FOURCCs
@@ -41,7 +41,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(dir.ok()); }
 
     bool Open(const AviImage& image) {
-        if (avi_test::WriteImage(path, image)) return reader.Open(path, &error);
+        if (wemb_test::WriteImage(path, image)) return reader.Open(path, &error);
         error = "cannot write " + path;
         return false;
     }
@@ -341,7 +341,7 @@ TEST_F(AviReaderTest, FramesBeyondFourGigabytesAreFoundAndRead) {
         options.framesPerRiff = 3, options.moviHoleBytes = 0x80000000u;
         const AviImage image = BuildAvi(options);
         ASSERT_GT(image.frameChunks[3], uint64_t{1} << 32);
-        if (!avi_test::WriteImage(path, image)) GTEST_SKIP() << "no sparse file of " << image.size << " B";
+        if (!wemb_test::WriteImage(path, image)) GTEST_SKIP() << "no sparse file of " << image.size << " B";
         ASSERT_TRUE(reader.Open(path, &error)) << error;
         EXPECT_EQ(reader.FrameSource(), source);
         ASSERT_NO_FATAL_FAILURE(ExpectFrames(options.frames, 5));

@@ -134,8 +134,8 @@ uint64_t CostOf(const std::vector<uint8_t>& frame) {
 TEST(RunDecodePipeline, HoldsNoMoreThanTheBudgetAndFailsFramesLargerThanIt) {
     MemorySource source = MixedSource();
     const size_t large = source.frames.size(), refused = large + 1;
-    source.frames.push_back(avi_test::BrokenProgressiveFrame(1500, 900));
-    source.frames.push_back(avi_test::RefusedHeaderFrame(16000, 16000));
+    source.frames.push_back(wemb_test::BrokenProgressiveFrame(1500, 900));
+    source.frames.push_back(wemb_test::RefusedHeaderFrame(16000, 16000));
     uint64_t largestSound = 0;
     for (size_t i = 0; i < large; ++i) {
         if (i != 7 && i != 10 && i != 13) largestSound = std::max(largestSound, CostOf(source.frames[i]));
@@ -196,7 +196,7 @@ TEST(RunDecodePipeline, LargeFramesStayOnAsFewThreadsAsTheBudgetHolds) {
         mutable std::mutex m_mutex;
     };
     ThreadRecordingSource source;
-    source.frames.assign(12, avi_test::BrokenProgressiveFrame(1000, 1000));
+    source.frames.assign(12, wemb_test::BrokenProgressiveFrame(1000, 1000));
     const uint64_t cost = CostOf(source.frames[0]);
     const std::vector<size_t> indices = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
     for (const auto& [limit, most] : {std::make_pair(cost + cost / 2, size_t(1)), std::make_pair(2 * cost, size_t(2))}) {

@@ -16,7 +16,7 @@
 #include "support/codec_decode.h"
 #include "support/hostile_avi.h"
 #include "support/libjpeg_reference.h"
-#include "support/reference_decoder.h"
+#include "support/testdata_files.h"
 #include "tools/frame_memory.h"
 
 namespace {
@@ -50,12 +50,12 @@ TEST(FrameMemory, WorkingBytesCoverTheCodecsHeapForEveryKindOfFrame) {
                 frames.emplace_back(
                     std::to_string(components) + (fullChroma ? " full" : " 4:2:0") +
                         (progressive ? " progressive" : " sequential"),
-                    testing_support::LibjpegCompress(Texture(width, height, components), width, height,
+                    wemb_test::LibjpegCompress(Texture(width, height, components), width, height,
                                                      components, 90, progressive, 0, fullChroma));
             }
         }
     }
-    frames.emplace_back("broken progressive", avi_test::BrokenProgressiveFrame(1500, 900));
+    frames.emplace_back("broken progressive", wemb_test::BrokenProgressiveFrame(1500, 900));
     int measured = 0;
     for (const auto& [name, bytes] : frames) {
         SCOPED_TRACE(name);
@@ -77,7 +77,7 @@ TEST(FrameMemory, FramesTheCodecRefusesAreRefusedBeforeAnythingIsSetAside) {
     };
     const Bytes sound = Testdata("ycc420_64x48_q85.jpg");
     const Case cases[] = {
-        {"12-bit samples", avi_test::RefusedHeaderFrame(16000, 16000), "refused the frame's headers"},
+        {"12-bit samples", wemb_test::RefusedHeaderFrame(16000, 16000), "refused the frame's headers"},
         {"no frame header", Bytes(sound.begin(), sound.begin() + 20), "refused the frame's headers"},
         {"4:1:1", Testdata("ycc411_64x48_q85.jpg"), "sampling structure"},
         {"4:4:0", Testdata("ycc440_64x48_q85.jpg"), "sampling structure"},

@@ -22,10 +22,12 @@
 #include "support/host_picture.h"
 #include "support/hostile_avi.h"
 #include "support/temp_dir.h"
+#include "support/testdata_files.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using wemb_test::Testdata;
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -44,8 +46,6 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-Bytes Testdata(const std::string& name) { return ReadFile(std::string(WEMB_TESTDATA_DIR) + "/" + name); }
 
 // The BMP file the host should write for a frame: the codec's own picture.
 Bytes ExpectedBmp(const Bytes& jpeg) {
@@ -192,9 +192,9 @@ HostRun RunHostMeasured(const wemb_test::TempDir& dir, const std::vector<std::st
 
 std::string WriteAvi(const wemb_test::TempDir& dir, const std::string& name, const std::vector<Bytes>& frames,
                      uint32_t compression = 0x626D6577) {
-    avi_test::AviOptions options;
+    wemb_test::AviOptions options;
     options.frames = frames, options.compression = compression, options.width = 33, options.height = 17;
-    WriteFile(dir / name, avi_test::BuildAvi(options).Bytes());
+    WriteFile(dir / name, wemb_test::BuildAvi(options).Bytes());
     return dir / name;
 }
 
@@ -250,9 +250,9 @@ TEST_F(WembDecode, WritesEveryFrameAsTheCodecDecodesItAndReportsTheDamagedOne) {
 // bgr24 with a fourth byte of 255, and bottom-up on request; and standard
 // error says how ffmpeg reads it. The clip's rate is 30000/1001 here.
 TEST_F(WembDecode, WritesPngAndRawVideoInEveryLayout) {
-    avi_test::AviOptions options;
+    wemb_test::AviOptions options;
     options.frames = frames, options.width = 33, options.height = 17;
-    avi_test::AviImage image = avi_test::BuildAvi(options);
+    wemb_test::AviImage image = wemb_test::BuildAvi(options);
     image.Patch32(image.videoStrh + 8 + 20, 1001);   // dwScale
     image.Patch32(image.videoStrh + 8 + 24, 30000);  // dwRate
     WriteFile(dir / "ntsc.avi", image.Bytes());
@@ -427,8 +427,8 @@ TEST(WembDecodeMemory, HostileFramesStayWithinTheBudgetOnAnyThreadCount) {
     // side by side, or with every thread's codec instance keeping the
     // buffers of its last frame, they would take several hundred megabytes.
     const std::string clip = dir / "hostile.avi";
-    ASSERT_TRUE(avi_test::WriteImage(
-        clip, avi_test::HostileAvi(avi_test::BrokenProgressiveFrame(4096, 4096), 16, 4096, 4096)));
+    ASSERT_TRUE(wemb_test::WriteImage(
+        clip, wemb_test::HostileAvi(wemb_test::BrokenProgressiveFrame(4096, 4096), 16, 4096, 4096)));
     for (const char* threads : {"1", "8"}) {
         const HostRun run = RunHostMeasured(dir, {"--max-memory", "200M", "-j", threads, clip});
         EXPECT_EQ(run.status, 0) << run.err;
@@ -445,8 +445,8 @@ TEST(WembDecodeMemory, HostileFramesStayWithinTheBudgetOnAnyThreadCount) {
     // Frames the codec refuses in their headers: no picture buffer is ever
     // allocated for them (768 MiB each).
     const std::string refused = dir / "refused.avi";
-    ASSERT_TRUE(avi_test::WriteImage(
-        refused, avi_test::HostileAvi(avi_test::RefusedHeaderFrame(16000, 16000), 4, 16000, 16000)));
+    ASSERT_TRUE(wemb_test::WriteImage(
+        refused, wemb_test::HostileAvi(wemb_test::RefusedHeaderFrame(16000, 16000), 4, 16000, 16000)));
     const HostRun run = RunHostMeasured(dir, {"-j", "4", refused});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Has(run.err, "refused.avi: frame 3: the codec refused the frame's headers")) << run.err;
