@@ -6,11 +6,14 @@
 // data, to the next segment. The noted scans are decoded together before
 // the picture is built (at the end of the frame, or at a later frame
 // header), each from its own copy of the stream:
-// - Scans that share a component keep their order, MCU row by MCU row: a
-//   scan waits until the scans before it that touch its components are done
-//   with the MCU row it is about to decode (an AC scan reads whole blocks,
-//   the DC coefficient included). A DC first scan waits for the whole of an
-//   earlier DC first scan on a shared component, whose DC predictions it
+// - Scans of the same kind (DC or AC) that share a component keep their
+//   order, MCU row by MCU row: a scan waits until those before it are done
+//   with the MCU row it is about to decode. A DC scan and an AC scan touch
+//   different coefficients of a block (an AC scan never reads the DC
+//   coefficient), so they do not wait for each other: a frame's last
+//   refinement of the luma's AC coefficients can run beside the refinement
+//   of its DC coefficients. A DC first scan waits for the whole of every
+//   earlier scan, whose restart boundaries decide the DC predictions it
 //   carries on.
 // - The data pass goes on exactly where it would after decoding the scan:
 //   a scan's reads stop at markers and its restart boundaries take the
@@ -225,9 +228,8 @@ void CJPEGDecoder::TouchedComponents(const ScanParameters& scan, bool* touched) 
     }
 }
 
-// The earlier scans that scan `index` must follow: every one that touches a
-// component it touches, MCU row by MCU row (an AC scan reads whole blocks,
-// the DC coefficient included). A DC first scan carries on the DC
+// The earlier scans that scan `index` must follow: every one of its kind (DC
+// or AC) that touches a component it touches, MCU row by MCU row. A DC first scan carries on the DC
 // predictions that the scans before it leave (any restart boundary of any
 // scan sets them to zero), so it waits here for the whole of every earlier
 // scan and starts from those predictions.
@@ -245,6 +247,7 @@ CJPEGDecoder::ScanWaits CJPEGDecoder::FollowedScans(ScanSchedule& schedule, int3
         TouchedComponents(other, otherTouched);
         bool shared = false;
         for (int32_t i = 0; i < 4; ++i) shared = shared || (touched[i] && otherTouched[i]);
+        shared = shared && other.IsAcScan() == scan.IsAcScan();
         if (shared) waits.followed[waits.followedCount++] = earlier;
         if (predicts) {
             CMutexLock lock(schedule.mutex);

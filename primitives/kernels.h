@@ -83,8 +83,10 @@ struct Kernels {
     void (*upsampleH2V2Row)(const uint8_t* nearRow, const uint8_t* farRow, uint8_t* dst,
                             size_t width);
 
-    // Bit p set for each natural position p of the block whose coefficient
-    // is non-zero.
+    // Bit p set for each natural position p of 1..63 whose coefficient is
+    // non-zero; bit 0 is clear. The DC coefficient is not read: AC scans
+    // decoded on one thread call this while a DC scan on another may be
+    // writing it.
     uint64_t (*nonZeroMask)(const int16_t* block);
 
     // B, G, R rows of 3 bytes a pixel ([0]) and of 4, the fourth 255 ([1]).

@@ -11,7 +11,7 @@ using huffman_internal::Wrap16;
 // The kernel behind the band refinement's mask of non-zero history.
 uint64_t NonZeroMaskScalar(const int16_t* block) {
     uint64_t mask = 0;
-    for (int32_t p = 0; p < 64; ++p) {
+    for (int32_t p = 1; p < 64; ++p) {
         mask |= static_cast<uint64_t>(block[p] != 0) << p;
     }
     return mask;
