@@ -124,24 +124,12 @@ void CJPEGDecoder::DeleteTables() {
 DecoderStatus CJPEGDecoder::ReleaseAll() {
     DeleteTables();
     for (auto& component : m_components) DeleteSlot(component);
-    AlignedFree(m_coefficients);
-    m_coefficients = nullptr;
-    m_coefficientsCapacity = 0;
-    AlignedFree(m_rowBlocks);
-    m_rowBlocks = nullptr;
-    m_rowBlocksCapacity = 0;
-    AlignedFree(m_blockExtents);
-    m_blockExtents = nullptr;
-    m_blockExtentsCapacity = 0;
-    AlignedFree(m_rowStates);
-    m_rowStates = nullptr;
-    m_rowStatesCapacity = 0;
-    AlignedFree(m_runStarts);
-    m_runStarts = nullptr;
-    m_runStartsCapacity = 0;
-    AlignedFree(m_deferredScans);
-    m_deferredScans = nullptr;
-    m_deferredScansCapacity = 0;
+    ReleaseAligned(m_coefficients, m_coefficientsCapacity);
+    ReleaseAligned(m_rowBlocks, m_rowBlocksCapacity);
+    ReleaseAligned(m_blockExtents, m_blockExtentsCapacity);
+    ReleaseAligned(m_rowStates, m_rowStatesCapacity);
+    ReleaseAligned(m_runStarts, m_runStartsCapacity);
+    ReleaseAligned(m_deferredScans, m_deferredScansCapacity);
     return DecOk;
 }
 

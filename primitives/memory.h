@@ -66,6 +66,10 @@ void* AlignedAllocZeroed(int32_t size);
 template <typename T>
 bool ReserveAligned(T*& slot, int32_t& capacity, int64_t size);
 
+// Frees the block of a slot that ReserveAligned filled and empties the slot.
+template <typename T>
+void ReleaseAligned(T*& slot, int32_t& capacity);
+
 // Releases a block from AlignedAlloc; null does nothing.
 void AlignedFree(void* block);
 
@@ -81,6 +85,13 @@ bool ReserveAligned(T*& slot, int32_t& capacity, int64_t size) {
     slot = size > 0 && size <= INT32_MAX ? static_cast<T*>(AlignedAlloc(static_cast<int32_t>(size))) : nullptr;
     capacity = slot != nullptr ? static_cast<int32_t>(size) : 0;
     return slot != nullptr;
+}
+
+template <typename T>
+void ReleaseAligned(T*& slot, int32_t& capacity) {
+    AlignedFree(slot);
+    slot = nullptr;
+    capacity = 0;
 }
 
 // Sets `length` bytes at dst to zero.
