@@ -67,14 +67,17 @@ void CheckPictureAgainstLibjpeg(const uint8_t* stream, size_t size, const CodecF
                                     &reference)) {
         return;  // libjpeg refuses the stream or warns of damage
     }
-    // Streams the two read differently by design: a colour model decided
-    // by other rules (JFIF against Adobe, component ids, four components
+    // Streams the two read differently by design: Huffman tables never
+    // defined, a colour model decided by other rules (JFIF against Adobe, component ids, four components
     // without an Adobe segment), more scans than the codec takes,
     // coefficients no encoder of 8-bit samples makes, and coefficients that
     // may have run past the end of their block, which libjpeg keeps at
     // position 63 and the codec refuses (the check gives up the rare frame
     // that uses position 63 for them).
     if (!SameColorModel(frame.colorModel, reference.colorSpace)) return;
+    // A scan without its Huffman tables: libjpeg takes the standard ones,
+    // the codec refuses the frame.
+    if (reference.defaultHuffmanTables) return;
     if (reference.progressive && reference.scans > kMaxProgressiveScans) return;
     wemb_test::CoefficientSurvey survey;
     if (!wemb_test::SurveyCoefficients(bytes, &survey) || survey.largestExactSample > kLargestExactSample ||

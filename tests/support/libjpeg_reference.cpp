@@ -48,6 +48,27 @@ jpeg_error_mgr* UseErrorManager(ErrorManager* err, bool warningsAreErrors) {
     return base;
 }
 
+// Whether a component of the scan jpeg_read_header stopped at uses a
+// Huffman table that no DHT segment has defined: a DC table for a
+// sequential scan or a DC first scan, an AC table for a sequential or an
+// AC scan.
+// A table number out of range is left to libjpeg, which refuses it later.
+bool FirstScanLacksHuffmanTable(const jpeg_decompress_struct& cinfo) {
+    const auto missing = [](JHUFF_TBL* const* tables, int number) {
+        return number >= 0 && number < NUM_HUFF_TBLS && tables[number] == nullptr;
+    };
+    const bool usesDc = !cinfo.progressive_mode || (cinfo.Ss == 0 && cinfo.Ah == 0);
+    const bool usesAc = !cinfo.progressive_mode || cinfo.Ss > 0;
+    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+        const jpeg_component_info* component = cinfo.cur_comp_info[i];
+        if ((usesDc && missing(cinfo.dc_huff_tbl_ptrs, component->dc_tbl_no)) ||
+            (usesAc && missing(cinfo.ac_huff_tbl_ptrs, component->ac_tbl_no))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, ReferenceImage* image,
@@ -67,6 +88,7 @@ bool DecodeReference(const std::vector<uint8_t>& data, ReferenceLayout layout, R
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
+    image->defaultHuffmanTables = FirstScanLacksHuffmanTable(cinfo);
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = TRUE;
     // Block smoothing makes up low AC coefficients for the blocks of a

@@ -38,6 +38,10 @@ struct ReferenceImage {
     // of scans.
     int32_t colorSpace = 0;
     int32_t scans = 0;
+    // The first scan names a Huffman table no DHT segment defined before it:
+    // libjpeg then decodes with the standard tables (as for Motion-JPEG
+    // frames), where the codec refuses the scan.
+    bool defaultHuffmanTables = false;
 
     const uint8_t* Row(int32_t bufferRow) const { return pixels.data() + static_cast<size_t>(bufferRow) * rowStep; }
 };
