@@ -25,6 +25,7 @@ void EntropyStream::Attach(const uint8_t* source, int32_t size) {
     m_pendingMarker = 0;
     m_plainEnd = -1;
     m_readAhead = ReadAheadFor(m_source, m_sourceSize);
+    m_skippedBytes = 0;
     ResetBits();
 }
 
@@ -56,6 +57,23 @@ bool EntropyStream::FindMarker() {
     }
 }
 
+bool EntropyStream::SkipDataTo(int32_t target) {
+    if (m_pendingMarker != 0 || target > m_sourceSize) return false;
+    JumpTo(m_position);
+    while (m_position < target) {
+        const void* found = std::memchr(m_source + m_position, 0xFF, static_cast<size_t>(target - m_position));
+        if (found == nullptr) {
+            m_position = target;
+            break;
+        }
+        m_position = static_cast<int32_t>(static_cast<const uint8_t*>(found) - m_source) + 1;
+        const int32_t afterFF = m_position;
+        if (TakeAfterFF() != 0) return false;  // a marker, or the end of the data
+        m_skippedBytes += m_position - afterFF;
+    }
+    return m_position < m_sourceSize;
+}
+
 namespace huffman_internal {
 
 EntropyStream LoadEntropyStream(const uint8_t* src, int32_t srcLength, const int32_t* position,
@@ -71,6 +89,7 @@ EntropyStream LoadEntropyStream(const uint8_t* src, int32_t srcLength, const int
     stream.m_eobRun = state->eobRun;
     stream.m_plainEnd = -1;
     stream.m_readAhead = ReadAheadByteWise;
+    stream.m_skippedBytes = 0;
     return stream;
 }
 
@@ -101,11 +120,14 @@ PrimitiveStatus FillBytes(EntropyStream* stream, int32_t fillTarget, int32_t nee
         if (byte == 0xFF) {
             // 0xFF 0x00 is a stuffed data byte; further 0xFF bytes are fill;
             // anything else is a marker, which ends the entropy-coded data.
+            const int32_t afterFF = s.m_position;
             const int32_t next = s.TakeAfterFF();
+            s.m_skippedBytes += s.m_position - afterFF;
             if (next < 0) {
                 return PrimErrSourceExhausted;  // a lone 0xFF ends the source
             }
             if (next != 0) {
+                ++s.m_skippedBytes;  // the marker's 0xFF is no data either
                 s.m_pendingMarker = next;
                 return PrimOk;
             }

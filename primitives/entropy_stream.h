@@ -41,6 +41,17 @@ struct EntropyStream {
     // Moving m_position forward keeps it true.
     int32_t m_plainEnd;
     ReadAhead m_readAhead;
+    // Bytes read so far that carry no bits of entropy-coded data: the 0x00
+    // of a stuffed 0xFF, fill bytes and markers. With it, DataBitPosition
+    // names a place in the data whatever the reads ahead have buffered.
+    int32_t m_skippedBytes;
+
+    // The bits of entropy-coded data taken so far (skipped bytes left out),
+    // counted from the start of the source: two streams reading the same
+    // data that stand at the same position read the same bits next.
+    int64_t DataBitPosition() const {
+        return int64_t{m_position - m_skippedBytes} * 8 - m_bitCount;
+    }
 
     // Reads `size` bytes from `source` (null reads as empty) from the first
     // byte on, with no marker pending and the bit buffer empty.
@@ -90,6 +101,13 @@ struct EntropyStream {
         m_plainEnd = -1;
         ResetBits();
     }
+
+    // From a place in entropy-coded data where no bits are buffered (the
+    // start of a scan), moves on to the first byte at or after `target`
+    // that starts a data byte, with no bits buffered and the stuffing passed
+    // over counted in m_skippedBytes. False when a marker or the end of the
+    // data comes first.
+    bool SkipDataTo(int32_t target);
 
     // The rule after a 0xFF byte, m_position just past it: passes over fill
     // bytes (further 0xFF) and takes the byte after them. Returns 0 for a
