@@ -32,6 +32,13 @@ CJPEGDecoder::CJPEGDecoder()
       m_rowStatesCapacity(0),
       m_runStarts(nullptr),
       m_runStartsCapacity(0),
+      m_aheadBlocks(nullptr),
+      m_aheadBlocksCapacity(0),
+      m_aheadExtents(nullptr),
+      m_aheadExtentsCapacity(0),
+      m_aheadRecords(nullptr),
+      m_aheadRecordsCapacity(0),
+      m_aheadMcus(0),
       m_deferredScans(nullptr),
       m_deferredScansCapacity(0),
       m_retiredTables(),
@@ -129,6 +136,10 @@ DecoderStatus CJPEGDecoder::ReleaseAll() {
     ReleaseAligned(m_blockExtents, m_blockExtentsCapacity);
     ReleaseAligned(m_rowStates, m_rowStatesCapacity);
     ReleaseAligned(m_runStarts, m_runStartsCapacity);
+    ReleaseAligned(m_aheadBlocks, m_aheadBlocksCapacity);
+    ReleaseAligned(m_aheadExtents, m_aheadExtentsCapacity);
+    ReleaseAligned(m_aheadRecords, m_aheadRecordsCapacity);
+    m_aheadMcus = 0;
     ReleaseAligned(m_deferredScans, m_deferredScansCapacity);
     return DecOk;
 }

@@ -14,6 +14,7 @@
 #include "jpeg/decoder_types.h"
 #include "jpeg/huffman_table_cache.h"
 #include "primitives/entropy_stream.h"
+#include "primitives/huffman.h"
 #include "primitives/memory.h"
 
 struct BgrRowKernels;
@@ -52,11 +53,26 @@ public:
     // the threads lent (kSharedFramePixels by default), so that small test
     // frames can take the threaded paths too.
     static void ShareFramesFrom(int64_t pixels);
+    // Test hook: sequential frames shared between threads, whatever the size
+    // of their data, have a thread decode ahead from `percent` percent of
+    // the way into the data (1..99); 0 restores the automatic choice.
+    static void DecodeAheadFrom(int32_t percent);
+    // Test hook: how many times, in the process so far, the in-order thread
+    // has met the ahead thread's records (and taken the rest of its frame
+    // from them).
+    static int64_t AheadMeetings();
     DecoderStatus ParseHeaders(int32_t* width, int32_t* height, int32_t* componentCount,
                                int32_t* colorModel, int32_t* samplingMode);
     DecoderStatus AttachOutput(uint8_t* pixels, int32_t width, int32_t step, int32_t height,
                                int32_t channels, int32_t colorModel);
     DecoderStatus DecodeImage();
+
+    // What the thread decoding a sequential frame ahead keeps before each
+    // MCU it decodes.
+    struct AheadRecord {
+        EntropyStream stream;   // before the MCU
+        int16_t predictors[4];  // the ahead thread's DC predictions then
+    };
 
     // Whether DecodeImage wrote the picture into the destination; a frame
     // whose colour model has no conversion into it leaves it untouched.
@@ -155,7 +171,25 @@ private:
     int32_t SequentialParticipants();
     BandSlot SlotAt(int32_t index) const;
     DecoderStatus EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor);
+    bool FillMcuLayout(const EntropyCursor& cursor, SequentialMcuLayout* layout) const;
+
+    // Decoding ahead (sequential_ahead.cpp).
+    bool PrepareAhead(RowSchedule& schedule, int32_t participants);
+    void DecodeAhead(RowSchedule& schedule);
+    bool MayMeetAhead(RowSchedule& schedule, int64_t reach) const;
+    int32_t FindAheadRecord(RowSchedule& schedule, int64_t position) const;
+    bool DecodeRowWatching(RowSchedule& schedule, const BandSlot& slot, const EntropyCursor& cursor, int32_t row,
+                           bool* joined);
+    bool JoinAhead(RowSchedule& schedule, const BandSlot& slot, int32_t row, int32_t mcu, int32_t record);
+    int32_t AheadFrameMcus(const RowSchedule& schedule) const;
+    void PublishAheadRows(RowSchedule& schedule);
+    BandSlot RowSlot(RowSchedule& schedule, int32_t row);
+    void AddDcOffsets(int16_t* blocks, int32_t mcuCount, const int16_t* offsets) const;
+    void ZeroAheadMcus(int32_t first, int32_t end) const;
+    void FinishAhead(RowSchedule& schedule);
     void InverseTransformRow(const BandSlot& slot);
+    int32_t BlockComponent(int32_t blockInMcu) const;
+    static void ZeroBackBlock(int16_t* block, int32_t extent);
     void FinishBandBorders(const BandSlot& slot);
     void CopyTopBorder(const BandSlot& above, const BandSlot& slot, bool firstBand = false);
     DecoderStatus HandleRestartBoundary(const EntropyCursor& cursor);
@@ -338,6 +372,15 @@ private:
     int32_t m_rowStatesCapacity;
     int32_t* m_runStarts;            // and where each run of restart intervals starts
     int32_t m_runStartsCapacity;
+    // The ahead thread's MCUs, their extents and its records, for up to
+    // m_aheadMcus MCUs. The blocks are all zero between frames.
+    int16_t* m_aheadBlocks;
+    int32_t m_aheadBlocksCapacity;
+    uint8_t* m_aheadExtents;
+    int32_t m_aheadExtentsCapacity;
+    AheadRecord* m_aheadRecords;
+    int32_t m_aheadRecordsCapacity;
+    int32_t m_aheadMcus;
     ScanDeferral m_scanDeferral;     // progressive frames shared between threads
     DeferredScan* m_deferredScans;   // the scans noted, in their order
     int32_t m_deferredScansCapacity;

@@ -18,10 +18,12 @@ namespace {
 
 constexpr int32_t kBlockCoefficients = 64;
 
-// Zeroes the rows of a reconstructed block that its entropy decoding can
-// have written (its extent: the highest zig-zag index written), so that the
-// block is all zero again for the next MCU row: the top half, or all of it.
-void ZeroBackBlock(int16_t* block, int32_t extent) {
+}  // namespace
+
+// Zeroes the rows of a block that its entropy decoding can have written (its
+// extent: the highest zig-zag index written), so that the block is all zero
+// again for the next MCU row: the top half, or all of it.
+void CJPEGDecoder::ZeroBackBlock(int16_t* block, int32_t extent) {
     static const int16_t kZeroBlock[64] = {};
     if (ZigZagRows.rowsReached[extent] <= 4) {
         std::memcpy(block, kZeroBlock, sizeof(kZeroBlock) / 2);
@@ -29,8 +31,6 @@ void ZeroBackBlock(int16_t* block, int32_t extent) {
         std::memcpy(block, kZeroBlock, sizeof(kZeroBlock));
     }
 }
-
-}  // namespace
 
 DecoderStatus CJPEGDecoder::DecodeSequentialScan() {
     m_stream.ResetBits();
@@ -88,22 +88,39 @@ CJPEGDecoder::EntropyCursor CJPEGDecoder::FrameCursor() {
     return cursor;
 }
 
-// Blocks lie MCU after MCU; inside an MCU, component after component in
-// frame order, each with its V rows of H blocks. The MCUs between two
-// restart boundaries are decoded in one call.
-DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor) {
-    SequentialMcuLayout layout = {};
+// The tables and DC predictions of each block of an MCU: component after
+// component in frame order, each with its V rows of H blocks. False when
+// the MCU has more blocks than a layout holds.
+bool CJPEGDecoder::FillMcuLayout(const EntropyCursor& cursor, SequentialMcuLayout* layout) const {
+    *layout = {};
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        CJPEGColorComponent& component = *m_components[i];
+        const CJPEGColorComponent& component = *m_components[i];
         const int32_t blockCount = component.m_hBlocks * component.m_vBlocks;
         for (int32_t b = 0; b < blockCount; ++b) {
-            if (layout.blockCount == kMaxBlocksPerMcu) return DecErrFailed;
-            layout.dcTables[layout.blockCount] = DcTableOf(component);
-            layout.acTables[layout.blockCount] = AcTableOf(component);
-            layout.dcPredictors[layout.blockCount] = cursor.predictors[i];
-            ++layout.blockCount;
+            if (layout->blockCount == kMaxBlocksPerMcu) return false;
+            layout->dcTables[layout->blockCount] = DcTableOf(component);
+            layout->acTables[layout->blockCount] = AcTableOf(component);
+            layout->dcPredictors[layout->blockCount] = cursor.predictors[i];
+            ++layout->blockCount;
         }
     }
+    return true;
+}
+
+// The component of the `blockInMcu`-th block of an MCU.
+int32_t CJPEGDecoder::BlockComponent(int32_t blockInMcu) const {
+    for (int32_t i = 0; i < m_componentCount; ++i) {
+        blockInMcu -= m_components[i]->m_hBlocks * m_components[i]->m_vBlocks;
+        if (blockInMcu < 0) return i;
+    }
+    return m_componentCount - 1;
+}
+
+// Blocks lie MCU after MCU, as FillMcuLayout orders them. The MCUs between
+// two restart boundaries are decoded in one call.
+DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor) {
+    SequentialMcuLayout layout;
+    if (!FillMcuLayout(cursor, &layout)) return DecErrFailed;
     int32_t& restartsLeft = *cursor.restartsLeft;
     for (int32_t mcu = 0; mcu < m_mcusPerRow;) {
         if (cursor.restartInterval != 0 && restartsLeft == 0) {

@@ -4,10 +4,12 @@
 // buffers, reconstruct its blocks into the slot's band, and convert the
 // band's lines into the destination. The entropy-coded data is one stream:
 // one thread decodes it row after row into a ring of slots, while the
-// others reconstruct and convert the rows it has decoded. When restart
-// intervals start on MCU rows, the threads take runs of rows between
-// restart markers instead, each into its own slot, and decode them at the
-// same time.
+// others reconstruct and convert the rows it has decoded; without restart
+// markers a second thread decodes the stream ahead meanwhile, and the rows
+// after the point where the two meet come from its buffers
+// (sequential_ahead.cpp). When restart intervals start on MCU rows, the
+// threads take runs of rows between restart markers instead, each into its
+// own slot, and decode them at the same time.
 //
 // The picture is the one a single thread makes, byte for byte:
 // - 4:2:0 chroma of a band is filtered with the last chroma row of the band
@@ -18,9 +20,9 @@
 //   rows are decoded in order), and every row before it is: the destination
 //   holds exactly the bands a single thread would have written.
 //
-// The threads share the schedule below under one mutex; each row's state is
-// a byte of m_rowStates (what has happened to it) and one more byte (the
-// slot holding it).
+// The threads share a schedule (row_schedule.h) under one mutex; each row's
+// state is a byte of m_rowStates (what has happened to it) and one more byte
+// (the slot holding it).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -28,51 +30,10 @@
 #include "jpeg/color_stage.h"
 #include "jpeg/component.h"
 #include "jpeg/decoder.h"
+#include "jpeg/row_schedule.h"
 #include "platform/threads.h"
 #include "platform/worker_pool.h"
 #include "primitives/upsample.h"
-
-namespace {
-
-// Bits of a row's state.
-constexpr uint8_t kRowDecoded = 1;        // its blocks are decoded
-constexpr uint8_t kRowReconstructed = 2;  // its band holds its samples, borders filled
-constexpr uint8_t kRowCarryTaken = 4;     // the band below has its top border
-constexpr uint8_t kRowConverted = 8;      // its lines are in the destination
-
-}  // namespace
-
-// What the threads sharing a frame know of each other.
-struct CJPEGDecoder::RowSchedule {
-    CJPEGDecoder* decoder;
-    CMutex mutex;
-    CConditionVariable changed;
-    // Rows are taken one at a time (rowsPerUnit 0: one stream, decoded in
-    // order), or a run of restart intervals at a time (rowsPerUnit rows, each
-    // run decoded from its own copy of the stream).
-    int32_t rowsPerUnit = 0;
-    int32_t units = 0;
-    int32_t nextRow = 0;      // runs: the first row of the next run to take
-    int32_t nextJob = 0;      // rows in order: the next decoded row to reconstruct
-    int32_t decodedRows = 0;  // every row below it is decoded
-    int32_t failedRow;        // the first row that failed to decode, or the row count
-    bool decodingDone = false;  // rows in order: no row is decoded any more
-    bool carries;             // 4:2:0: bands take their top border from the band above
-    int32_t slots;            // rows in order: the ring of slots rows take turns in
-    // Where the last run of restart intervals ended, for the marker loop.
-    EntropyStream endStream = {};
-    int16_t endPredictors[4] = {};
-    int32_t endRestartsLeft = 0;
-
-    uint8_t& State(int32_t row) { return decoder->m_rowStates[row]; }
-    uint8_t& SlotOf(int32_t row) { return decoder->m_rowStates[decoder->m_mcuRows + row]; }
-
-    // Waits, the mutex held, until `ready` holds.
-    template <typename Ready>
-    void WaitFor(Ready ready) {
-        while (!ready()) changed.Wait(mutex);
-    }
-};
 
 // The threads worth using for the current sequential frame: a conversion
 // that works on the bands as they come (see ConvertsFromFullPlanes) and a
@@ -131,6 +92,7 @@ DecoderStatus CJPEGDecoder::DecodeRowsTogether() {
                                               : m_mcuRows;
     for (int32_t row = 0; row < m_mcuRows; ++row) schedule.State(row) = 0;
     const int32_t threads = m_bandSlots / kSlotsPerThread;
+    if (schedule.rowsPerUnit == 0) PrepareAhead(schedule, threads);
     const int32_t status = m_workers->RunTogether(
         threads, schedule.rowsPerUnit > 0 ? DecodeRunsTask : DecodeRowsInOrderTask, &schedule);
     if (status == PoolErrTooFewThreads) {
@@ -138,6 +100,7 @@ DecoderStatus CJPEGDecoder::DecodeRowsTogether() {
         // thread does it all, in the first slot.
         return DecodeRowsAlone();
     }
+    if (schedule.ahead) FinishAhead(schedule);
     if (schedule.failedRow > 0) m_pictureWritten = true;
     if (schedule.failedRow < m_mcuRows) return DecErrFailed;
     if (schedule.rowsPerUnit > 0) {
@@ -158,22 +121,25 @@ int32_t CJPEGDecoder::DecodeRowsInOrderTask(void* context, int32_t participant) 
     RowSchedule& schedule = *static_cast<RowSchedule*>(context);
     if (participant == 0) {
         schedule.decoder->DecodeRowsInOrder(schedule);
-    } else {
-        schedule.decoder->ConvertRowsInOrder(schedule);
+        return 0;
     }
+    if (participant == 1 && schedule.ahead) schedule.decoder->DecodeAhead(schedule);
+    schedule.decoder->ConvertRowsInOrder(schedule);
     return 0;
 }
 
 bool CJPEGDecoder::SlotFree(RowSchedule& schedule, int32_t row) {
     const int32_t before = row - schedule.slots;  // the row the slot held last
     if (before < 0) return true;
-    if ((schedule.State(before) & kRowConverted) == 0) return false;
-    return !schedule.carries || before + 1 >= m_mcuRows || (schedule.State(before + 1) & kRowCarryTaken) != 0;
+    if ((schedule.State(before) & row_state::kConverted) == 0) return false;
+    return !schedule.carries || before + 1 >= m_mcuRows || (schedule.State(before + 1) & row_state::kCarryTaken) != 0;
 }
 
 void CJPEGDecoder::DecodeRowsInOrder(RowSchedule& schedule) {
     const EntropyCursor cursor = FrameCursor();
-    for (int32_t row = 0; row < m_mcuRows; ++row) {
+    int64_t largestRowBits = 0;
+    bool joined = false;  // the rows after this one come from the ahead thread
+    for (int32_t row = 0; row < m_mcuRows && !joined; ++row) {
         {
             CMutexLock lock(schedule.mutex);
             while (!SlotFree(schedule, row)) {
@@ -187,19 +153,29 @@ void CJPEGDecoder::DecodeRowsInOrder(RowSchedule& schedule) {
                 }
             }
         }
-        const bool decoded = EntropyDecodeRow(SlotAt(row % schedule.slots), cursor) == DecOk;
+        const BandSlot slot = SlotAt(row % schedule.slots);
+        const int64_t rowStart = m_stream.DataBitPosition();
+        // A row that may reach the ahead thread's records is decoded MCU by MCU.
+        const bool decoded = schedule.ahead && MayMeetAhead(schedule, rowStart + 2 * largestRowBits)
+                                 ? DecodeRowWatching(schedule, slot, cursor, row, &joined)
+                                 : EntropyDecodeRow(slot, cursor) == DecOk;
+        largestRowBits = std::max(largestRowBits, m_stream.DataBitPosition() - rowStart);
         CMutexLock lock(schedule.mutex);
         if (!decoded) {
             schedule.failedRow = row;
+            joined = false;
             break;
         }
-        schedule.State(row) |= kRowDecoded;
+        schedule.State(row) |= row_state::kDecoded;
         schedule.decodedRows = row + 1;
+        schedule.joinRowDone = joined;
+        if (joined) PublishAheadRows(schedule);
         schedule.changed.WakeAll();
     }
-    {
+    if (!joined) {
         CMutexLock lock(schedule.mutex);
         schedule.decodingDone = true;
+        schedule.aheadStop.store(true, std::memory_order_release);
         schedule.changed.WakeAll();
     }
     ConvertRowsInOrder(schedule);
@@ -222,30 +198,30 @@ void CJPEGDecoder::ConvertRowsInOrder(RowSchedule& schedule) {
 
 // Reconstructs and converts decoded row `row` in its slot of the ring.
 void CJPEGDecoder::ConvertRow(RowSchedule& schedule, int32_t row) {
-    const BandSlot slot = SlotAt(row % schedule.slots);
+    const BandSlot slot = RowSlot(schedule, row);
     InverseTransformRow(slot);
     FinishBandBorders(slot);
     BandSlot above = {};
     {
         CMutexLock lock(schedule.mutex);
-        schedule.State(row) |= kRowReconstructed;
+        schedule.State(row) |= row_state::kReconstructed;
         schedule.changed.WakeAll();
         if (schedule.carries && row > 0) {
             // The row above was taken before this one and is decoded: it
             // will be reconstructed.
-            schedule.WaitFor([&] { return (schedule.State(row - 1) & kRowReconstructed) != 0; });
+            schedule.WaitFor([&] { return (schedule.State(row - 1) & row_state::kReconstructed) != 0; });
             above = SlotAt((row - 1) % schedule.slots);
         }
     }
     if (schedule.carries) {
         CopyTopBorder(row > 0 ? above : slot, slot, row == 0);
         CMutexLock lock(schedule.mutex);
-        schedule.State(row) |= kRowCarryTaken;
+        schedule.State(row) |= row_state::kCarryTaken;
         schedule.changed.WakeAll();
     }
     ConvertBand(row, slot);
     CMutexLock lock(schedule.mutex);
-    schedule.State(row) |= kRowConverted;
+    schedule.State(row) |= row_state::kConverted;
     schedule.changed.WakeAll();
 }
 
@@ -313,8 +289,8 @@ bool CJPEGDecoder::DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, con
             schedule.changed.WakeAll();
             return false;
         }
-        schedule.State(row) |= kRowDecoded;
-        while (schedule.decodedRows < m_mcuRows && (schedule.State(schedule.decodedRows) & kRowDecoded) != 0) {
+        schedule.State(row) |= row_state::kDecoded;
+        while (schedule.decodedRows < m_mcuRows && (schedule.State(schedule.decodedRows) & row_state::kDecoded) != 0) {
             ++schedule.decodedRows;
         }
         schedule.changed.WakeAll();
@@ -324,7 +300,8 @@ bool CJPEGDecoder::DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, con
         // (A row that fails never takes it; no row after it is converted.)
         if (schedule.carries && previous >= 0 && previous + 1 < row) {
             schedule.WaitFor([&] {
-                return (schedule.State(previous + 1) & kRowCarryTaken) != 0 || schedule.failedRow <= previous + 1;
+                return (schedule.State(previous + 1) & row_state::kCarryTaken) != 0 ||
+                       schedule.failedRow <= previous + 1;
             });
             if (schedule.failedRow < row) return false;
         }
@@ -337,12 +314,12 @@ bool CJPEGDecoder::DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, con
     {
         CMutexLock lock(schedule.mutex);
         schedule.SlotOf(row) = static_cast<uint8_t>(slotIndex);
-        schedule.State(row) |= kRowReconstructed;
-        if (carryFromOwnSlot) schedule.State(row) |= kRowCarryTaken;
+        schedule.State(row) |= row_state::kReconstructed;
+        if (carryFromOwnSlot) schedule.State(row) |= row_state::kCarryTaken;
         schedule.changed.WakeAll();
         if (schedule.carries && row > 0 && !carryFromOwnSlot) {
             schedule.WaitFor([&] {
-                return (schedule.State(row - 1) & kRowReconstructed) != 0 || schedule.failedRow < row;
+                return (schedule.State(row - 1) & row_state::kReconstructed) != 0 || schedule.failedRow < row;
             });
             if (schedule.failedRow < row) return false;
             above = SlotAt(schedule.SlotOf(row - 1));
@@ -351,7 +328,7 @@ bool CJPEGDecoder::DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, con
     if (schedule.carries && !carryFromOwnSlot) {
         CopyTopBorder(row > 0 ? above : slot, slot, row == 0);
         CMutexLock lock(schedule.mutex);
-        schedule.State(row) |= kRowCarryTaken;
+        schedule.State(row) |= row_state::kCarryTaken;
         schedule.changed.WakeAll();
     }
     {

@@ -162,24 +162,35 @@ TEST(OutputDigests, EveryStreamIntactAndDamagedGivesTheRecordedBuffer) {
 }
 
 // The same through driver instances whose frames are shared between 2, 3
-// and 8 threads, whatever their size: a damaged frame fails with the same
-// status and leaves the same rows on every thread count.
+// and 8 threads, whatever their size, with and without a thread decoding
+// sequential frames ahead: a damaged frame fails with the same status and
+// leaves the same rows on every thread count.
 TEST(OutputDigests, EveryThreadCountGivesTheRecordedBuffers) {
     const std::map<std::string, std::string> recorded = ReadRecorded();
     ASSERT_FALSE(recorded.empty()) << "no digests in " << DigestPath();
     struct ShareEveryFrame {
         ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(0); }
-        ~ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels); }
-    } shareEveryFrame;
-    for (int threads : {2, 3, 8}) {
-        SCOPED_TRACE(testing::Message() << threads << " threads");
-        const ScopedEnvironment setting(kThreadsVariable, std::to_string(threads).c_str());
-        const DWORD_PTR instance = static_cast<DWORD_PTR>(DriverProc(0, nullptr, DRV_OPEN, 0, 0));
-        ASSERT_NE(instance, 0u);
-        for (const std::string& name : ListTestdata()) {
-            EXPECT_EQ(FormatLine(name, DigestStream(name, instance)), recorded.at(name));
+        ~ShareEveryFrame() {
+            CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels);
+            CJPEGDecoder::DecodeAheadFrom(0);
         }
-        DriverProc(instance, nullptr, DRV_CLOSE, 0, 0);
+    } shareEveryFrame;
+    const struct {
+        int threads;
+        std::vector<int> aheadPercents;  // 0: as the frame's size decides
+    } settings[] = {{2, {0, 30, 70}}, {3, {0, 50}}, {8, {0}}};
+    for (const auto& [threads, aheadPercents] : settings) {
+        for (int aheadPercent : aheadPercents) {
+            SCOPED_TRACE(testing::Message() << threads << " threads, ahead from " << aheadPercent << "%");
+            CJPEGDecoder::DecodeAheadFrom(aheadPercent);
+            const ScopedEnvironment setting(kThreadsVariable, std::to_string(threads).c_str());
+            const DWORD_PTR instance = static_cast<DWORD_PTR>(DriverProc(0, nullptr, DRV_OPEN, 0, 0));
+            ASSERT_NE(instance, 0u);
+            for (const std::string& name : ListTestdata()) {
+                EXPECT_EQ(FormatLine(name, DigestStream(name, instance)), recorded.at(name));
+            }
+            DriverProc(instance, nullptr, DRV_CLOSE, 0, 0);
+        }
     }
 }
 
