@@ -1,6 +1,9 @@
 #include "tools/frame_memory.h"
 
+#include <algorithm>
+
 #include "jpeg/decoder.h"
+#include "platform/worker_pool.h"
 #include "tools/jpeg_probe.h"
 
 namespace {
@@ -9,6 +12,7 @@ constexpr uint64_t kFixedWorkingBytes = uint64_t(1) << 20;
 constexpr uint64_t kCoefficientBytesPerSample = 2;
 constexpr uint64_t kPlaneBytesPerSample = 4;
 constexpr uint64_t kBandRows = 16;  // the tallest MCU: 4:2:0
+constexpr uint64_t kRecordBytesPerSample = 1;  // 64 bytes for each MCU of 64 samples or more
 
 uint64_t RoundUpTo16(int32_t value) { return (uint64_t(uint32_t(value)) + 15) & ~uint64_t(15); }
 
@@ -51,9 +55,17 @@ bool ReadFrameShape(const uint8_t* frame, size_t size, FrameShape* shape, std::s
 }
 
 uint64_t CodecWorkingBytes(const FrameShape& shape) {
-    const uint64_t rows = shape.progressive ? RoundUpTo16(shape.height) : kBandRows;
-    const uint64_t samples = RoundUpTo16(shape.width) * rows * uint64_t(uint32_t(shape.components));
-    return kFixedWorkingBytes + samples * (kCoefficientBytesPerSample + kPlaneBytesPerSample);
+    const uint64_t lineSamples = RoundUpTo16(shape.width) * uint64_t(uint32_t(shape.components));
+    const uint64_t frameSamples = lineSamples * RoundUpTo16(shape.height);
+    if (shape.progressive) {
+        return kFixedWorkingBytes + frameSamples * (kCoefficientBytesPerSample + kPlaneBytesPerSample);
+    }
+    // Two bands for each thread sharing the frame, and no more threads than
+    // MCU rows (of 8 lines at least); and the thread decoding ahead keeps
+    // coefficients for the whole frame, with a record of each MCU.
+    const uint64_t bands = std::min<uint64_t>(2 * kMaxPoolThreads, 2 * ((RoundUpTo16(shape.height) + 7) / 8));
+    return kFixedWorkingBytes + lineSamples * kBandRows * bands * (kCoefficientBytesPerSample + kPlaneBytesPerSample) +
+           frameSamples * (kCoefficientBytesPerSample + kRecordBytesPerSample);
 }
 
 uint64_t FrameMemoryCost(const FrameShape& shape, size_t compressedBytes, uint64_t pictureBytes) {

@@ -31,16 +31,19 @@ bool ReadFrameShape(const uint8_t* frame, size_t size, FrameShape* shape, std::s
 // over and above the picture it writes into, as an upper bound:
 //
 //   a fixed 1 MiB for tables, Huffman state and the decoder object, plus
-//   6 bytes per sample of each component, over the frame padded to whole
-//   16 x 16 blocks: 2 for the coefficients (64 coefficients of 2 bytes per
-//   64 samples) and 4 for the sample planes the up-sampling and colour
+//   6 bytes per sample of each component for each band of the frame the
+//   codec holds at once: 2 for the coefficients (64 coefficients of 2 bytes
+//   per 64 samples) and 4 for the sample planes the up-sampling and colour
 //   conversion read and write (about 2 in the codec as it stands; the rest
-//   is room for the planes to grow),
+//   is room for the planes to grow).
 //
-// over the whole frame for a progressive frame, which keeps every
-// coefficient until its last scan, and over one 16-row band for a
-// sequential frame, decoded band by band. Components are counted at full
-// resolution, which over-counts sub-sampled chroma.
+// A progressive frame keeps every coefficient until its last scan: its
+// band is the whole frame. A sequential frame is decoded in 16-row bands,
+// two for each thread that shares it (at most kMaxPoolThreads, and no more
+// than it has MCU rows); shared, one of its threads may decode the data
+// ahead into coefficients for the whole frame, with a record of 64 bytes
+// for each MCU, which adds 3 bytes per sample of the frame. Components are
+// counted at full resolution, which over-counts sub-sampled chroma.
 //
 // A driver instance keeps its decoder's buffers from frame to frame, grown
 // to the largest frame it has decoded, until ICM_DECOMPRESS_END: what it

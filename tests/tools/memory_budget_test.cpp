@@ -14,8 +14,10 @@
 
 #include "primitives/memory.h"
 #include "support/codec_decode.h"
+#include "platform/worker_pool.h"
 #include "support/hostile_avi.h"
 #include "support/libjpeg_reference.h"
+#include "support/process_counts.h"
 #include "support/testdata_files.h"
 #include "tools/frame_memory.h"
 
@@ -24,12 +26,29 @@ namespace {
 using namespace wemb_test;
 using Bytes = std::vector<uint8_t>;
 
-// The most the codec's heap held while it decoded `frame` through DriverProc.
-int64_t CodecHeapPeak(const Bytes& frame) {
+// The most the codec's heap held while it decoded `frame` through DriverProc,
+// on a driver instance of its own with `threads` threads sharing every frame
+// (a sequential one with a thread decoding ahead from half-way), or on the
+// calling thread alone.
+int64_t CodecHeapPeak(const Bytes& frame, int threads = 1) {
+    if (threads == 1) {
+        const int64_t before = ReadHeapStatistics().bytesInUse;
+        ResetHeapPeak();
+        DecodeWithCodec(frame);
+        return ReadHeapStatistics().peakBytes - before;
+    }
+    CJPEGDecoder::ShareFramesFrom(0);
+    CJPEGDecoder::DecodeAheadFrom(50);
+    const ScopedEnvironment setting(kThreadsVariable, std::to_string(threads).c_str());
     const int64_t before = ReadHeapStatistics().bytesInUse;
     ResetHeapPeak();
-    DecodeWithCodec(frame);
-    return ReadHeapStatistics().peakBytes - before;
+    const DWORD_PTR instance = static_cast<DWORD_PTR>(DriverProc(0, nullptr, DRV_OPEN, 0, 0));
+    DecodeWithCodec(frame, 0, 0, 0, instance);
+    const int64_t peak = ReadHeapStatistics().peakBytes - before;
+    DriverProc(instance, nullptr, DRV_CLOSE, 0, 0);
+    CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels);
+    CJPEGDecoder::DecodeAheadFrom(0);
+    return peak;
 }
 
 Bytes Texture(int32_t width, int32_t height, int32_t components) {
@@ -64,6 +83,7 @@ TEST(FrameMemory, WorkingBytesCoverTheCodecsHeapForEveryKindOfFrame) {
         if (!ReadFrameShape(bytes.data(), bytes.size(), &shape, &error)) continue;
         EXPECT_EQ(shape.progressive, name.find("prog") != std::string::npos);
         EXPECT_GE(CodecWorkingBytes(shape), static_cast<uint64_t>(CodecHeapPeak(bytes)));
+        EXPECT_GE(CodecWorkingBytes(shape), static_cast<uint64_t>(CodecHeapPeak(bytes, 8)));
         ++measured;
     }
     EXPECT_GE(measured, 70);
