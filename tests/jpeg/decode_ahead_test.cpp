@@ -79,27 +79,27 @@ TEST(ThreadedDecoding, DecodingAheadGivesTheSingleThreadPicture) {
         std::vector<CodecResult> alone;
         for (const std::vector<uint8_t>& bytes : versions) alone.push_back(DecodeWithCodec(bytes, width, height));
         ASSERT_EQ(alone[0].status, ICERR_OK);
+        const int64_t meetings = CJPEGDecoder::AheadMeetings();
         for (int threads : {2, 3}) {
             const wemb_test::ScopedEnvironment setting(kThreadsVariable, std::to_string(threads).c_str());
             const DWORD_PTR instance = static_cast<DWORD_PTR>(DriverProc(0, nullptr, DRV_OPEN, 0, 0));
             ASSERT_NE(instance, 0u);
             for (int percent : {10, 45, 80}) {
                 CJPEGDecoder::DecodeAheadFrom(percent);
-                const int64_t meetings = CJPEGDecoder::AheadMeetings();
                 for (size_t v = 0; v < versions.size(); ++v) {
                     SCOPED_TRACE(testing::Message() << sampling.name << ", " << threads << " threads, ahead from "
                                                     << percent << "%, version " << v);
                     const CodecResult together = DecodeWithCodec(versions[v], width, height, 0, instance);
                     ASSERT_EQ(together.status, alone[v].status);
                     ASSERT_EQ(together.pixels, alone[v].pixels);
-                    // The intact frame is taken over from the ahead thread.
-                    if (v == 0) {
-                        EXPECT_GT(CJPEGDecoder::AheadMeetings(), meetings);
-                    }
                 }
             }
             DriverProc(instance, nullptr, DRV_CLOSE, 0, 0);
         }
+        // The threads met: frames were taken over from the ahead thread. (Not
+        // every frame: an ahead thread that starts late, on a loaded machine,
+        // can miss the in-order one.)
+        EXPECT_GT(CJPEGDecoder::AheadMeetings(), meetings) << sampling.name;
     }
 }
 
