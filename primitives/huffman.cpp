@@ -5,6 +5,7 @@
 #include <new>
 
 #include "primitives/bit_reader.h"
+#include "primitives/kernels.h"
 #include "primitives/memory.h"
 #include "primitives/zigzag.h"
 
@@ -411,8 +412,8 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeBlock(EntropyStream& stream, int16_t* b
 }
 
 template <class Reads>
-PrimitiveStatus DecodeMcus(EntropyStream& stream, const SequentialMcuLayout& layout, int32_t mcuCount,
-                           int16_t* blocks, uint8_t* extents) {
+WEMB_ALWAYS_INLINE PrimitiveStatus DecodeMcus(EntropyStream& stream, const SequentialMcuLayout& layout,
+                                              int32_t mcuCount, int16_t* blocks, uint8_t* extents) {
     for (int32_t mcu = 0; mcu < mcuCount; ++mcu) {
         for (int32_t b = 0; b < layout.blockCount; ++b) {
             int32_t extent;
@@ -427,6 +428,43 @@ PrimitiveStatus DecodeMcus(EntropyStream& stream, const SequentialMcuLayout& lay
     }
     return PrimOk;
 }
+
+PrimitiveStatus DecodeMcusPlain(EntropyStream* stream, const SequentialMcuLayout& layout, int32_t mcuCount,
+                                int16_t* blocks, uint8_t* extents) {
+    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
+        return DecodeMcus<decltype(reads)>(s, layout, mcuCount, blocks, extents);
+    });
+}
+
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+// The same loop compiled for BMI2, whose shifts by a register (SHLX, SHRX)
+// take one cycle and leave the flags alone: the bit buffer's shift by each
+// code's length lies on the loop's longest chain of dependent steps. The
+// inline steps of bit_reader.h are inlined into it and compiled for BMI2
+// here (written out rather than through WithReadAhead's lambda, which would
+// be a function of its own, compiled plain); the out-of-line ones (refills
+// near a 0xFF, long codes) stay plain. Streams read byte-wise take the plain
+// loop.
+__attribute__((target("bmi2"))) PrimitiveStatus DecodeMcusBmi2(EntropyStream* stream,
+                                                               const SequentialMcuLayout& layout,
+                                                               int32_t mcuCount, int16_t* blocks,
+                                                               uint8_t* extents) {
+    EntropyStream copy = *stream;
+    const PrimitiveStatus status = DecodeMcus<hi::WideReads>(copy, layout, mcuCount, blocks, extents);
+    *stream = copy;
+    return status;
+}
+
+// The BMI2 loop runs where the AVX2 kernels run (the instruction-set limit
+// of the tests and hosts applies to both) and the processor has BMI2.
+bool UsesBmi2() {
+    static const bool hasBmi2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("bmi2") != 0;
+    }();
+    return hasBmi2 && ActiveKernels().level >= SimdAvx2;
+}
+#endif
 
 }  // namespace
 
@@ -470,7 +508,10 @@ PrimitiveStatus DecodeSequentialMcus(EntropyStream* stream, const SequentialMcuL
             return PrimErrNullPointer;
         }
     }
-    return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
-        return DecodeMcus<decltype(reads)>(s, *layout, mcuCount, blocks, extents);
-    });
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+    if (stream->m_readAhead == ReadAheadWide && UsesBmi2()) {
+        return DecodeMcusBmi2(stream, *layout, mcuCount, blocks, extents);
+    }
+#endif
+    return DecodeMcusPlain(stream, *layout, mcuCount, blocks, extents);
 }
