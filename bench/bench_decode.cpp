@@ -16,7 +16,7 @@
 // each reporting megapixels per second ("MP/s"). After the runs a table puts
 // them side by side: libjpeg-turbo against the codec on one thread, the codec
 // on N threads against one thread, the codec's peak heap while decoding the
-// frame and the largest difference of a sample between the two pictures
+// frame on each thread count and the largest difference of a sample between the two pictures
 // (the two inverse DCTs round differently; a few levels is normal).
 #include <benchmark/benchmark.h>
 
@@ -180,23 +180,37 @@ void DecodeLibjpeg(benchmark::State& state, const Frame* frame) {
 
 struct FrameCheck {
     bool decoded = false;
-    int64_t peakHeapBytes = 0;
+    std::vector<int64_t> peakHeapBytes;  // for each thread count; -1 where the decode failed
     int maxDifference = -1;
 };
 
-FrameCheck CheckFrame(const Frame& frame) {
+// The codec's peak heap while a new session on `threads` threads decodes the
+// frame, or -1.
+int64_t PeakHeap(const Frame& frame, int threads) {
+    setenv("WEMB_THREADS", std::to_string(threads).c_str(), 1);
+    CodecSession session;
+    std::string error;
+    if (!session.Begin(WembFormat(frame.width, frame.height), &error)) return -1;
+    std::vector<uint8_t> picture(session.OutputFormat().biSizeImage);
+    const int64_t before = ReadHeapStatistics().bytesInUse;
+    ResetHeapPeak();
+    const bool decoded = session.Decompress(frame.bytes.data(), static_cast<uint32_t>(frame.bytes.size()),
+                                            picture.data()) == ICERR_OK;
+    return decoded ? ReadHeapStatistics().peakBytes - before : -1;
+}
+
+FrameCheck CheckFrame(const Frame& frame, const std::vector<int>& threadCounts) {
     FrameCheck check;
+    for (int threads : threadCounts) check.peakHeapBytes.push_back(PeakHeap(frame, threads));
+    setenv("WEMB_THREADS", "1", 1);
     CodecSession session;
     std::string error;
     if (!session.Begin(WembFormat(frame.width, frame.height), &error)) return check;
     std::vector<uint8_t> ours(session.OutputFormat().biSizeImage);
-    const int64_t before = ReadHeapStatistics().bytesInUse;
-    ResetHeapPeak();
     if (session.Decompress(frame.bytes.data(), static_cast<uint32_t>(frame.bytes.size()),
                            ours.data()) != ICERR_OK) {
         return check;
     }
-    check.peakHeapBytes = ReadHeapStatistics().peakBytes - before;
     check.decoded = true;
 
     std::vector<uint8_t> theirs(ImageBytes(frame));
@@ -339,7 +353,7 @@ int main(int argc, char** argv) {
     }
     std::vector<FrameCheck> checks;
     for (const Frame& frame : frames) {
-        checks.push_back(CheckFrame(frame));
+        checks.push_back(CheckFrame(frame, threadCounts));
         for (int threads : threadCounts) {
             benchmark::RegisterBenchmark(CodecName(threads, frame.name).c_str(), DecodeCodec, &frame, threads)
                 ->Unit(benchmark::kMillisecond)
@@ -358,7 +372,8 @@ int main(int argc, char** argv) {
     std::printf("\n%-22s %10s %12s %12s %6s", "frame", "size", "codec MP/s", "libjpeg MP/s", "ratio");
     if (best) std::printf(" %12s %12s %6s", "codec best", "libjpeg best", "ratio");
     for (size_t t = 1; t < threadCounts.size(); ++t) std::printf(" %9s %8s", (std::to_string(threadCounts[t]) + "t MP/s").c_str(), "speedup");
-    std::printf(" %16s %9s\n", "codec peak heap", "max diff");
+    for (int threads : threadCounts) std::printf(" %14s", ("heap " + std::to_string(threads) + "t").c_str());
+    std::printf(" %9s\n", "max diff");
     for (size_t i = 0; i < frames.size(); ++i) {
         const Frame& frame = frames[i];
         const std::string size = std::to_string(frame.width) + "x" + std::to_string(frame.height);
@@ -374,14 +389,16 @@ int main(int argc, char** argv) {
             if (threaded > 0 && single > 0) std::snprintf(speedup, sizeof(speedup), "%.2f", threaded / single);
             std::printf(" %9.1f %8s", threaded, speedup);
         }
-        char peak[24] = "failed";
-        if (checks[i].decoded) {
-            std::snprintf(peak, sizeof(peak), "%lld B", static_cast<long long>(checks[i].peakHeapBytes));
+        for (int64_t bytes : checks[i].peakHeapBytes) {
+            char peak[24] = "failed";
+            if (bytes >= 0) std::snprintf(peak, sizeof(peak), "%lld B", static_cast<long long>(bytes));
+            std::printf(" %14s", peak);
         }
-        std::printf(" %16s %9d\n", peak, checks[i].maxDifference);
+        std::printf(" %9d\n", checks[i].maxDifference);
     }
     std::printf("MP/s: median of the repetitions, or the one run; best: the fastest repetition\n"
                 "ratio = codec MP/s / libjpeg MP/s (one thread each); speedup = codec on N threads / on one;\n"
+                "heap Nt = the codec's peak heap decoding the frame on N threads;\n"
                 "max diff = largest |codec - libjpeg| of a sample\n");
     return 0;
 }
