@@ -8,7 +8,12 @@
 
 namespace {
 
-constexpr uint64_t kFixedWorkingBytes = uint64_t(1) << 20;
+// The decoder object and its tables: up to CHuffmanTableCache::kEntries
+// Huffman decode tables at once, each under 40 KB.
+constexpr uint64_t kFixedWorkingBytes = uint64_t(4) << 20;
+static_assert(CHuffmanTableCache::kEntries * sizeof(HuffmanDecodeTable) + sizeof(CJPEGDecoder) <
+                  kFixedWorkingBytes * 3 / 4,
+              "the fixed working memory covers the decoder and a full table cache");
 constexpr uint64_t kCoefficientBytesPerSample = 2;
 constexpr uint64_t kPlaneBytesPerSample = 4;
 constexpr uint64_t kBandRows = 16;  // the tallest MCU: 4:2:0
