@@ -13,12 +13,8 @@
 #include "primitives/entropy_stream.h"
 #include "primitives/status.h"
 
-// Bits looked at by a decode table's code-and-value lookup. 13 bits resolve
-// most coefficients of high-quality frames in one step (a code of up to 8
-// bits with a value of up to 5); a 32 KiB table per Huffman table still stays
-// in the first-level cache beside the others a scan uses, where 14 bits
-// (64 KiB) measured slower than 12.
-constexpr int32_t kCodeValueLookupBits = 13;
+// Bits looked at by a decode table's code-and-value lookup.
+constexpr int32_t kCodeValueLookupBits = 12;
 
 // The decoding form of one Huffman table. Per-length arrays are indexed
 // by code length - 1.
