@@ -9,8 +9,8 @@
 namespace {
 
 // The decoder object and its tables: up to CHuffmanTableCache::kEntries
-// Huffman decode tables at once, each under 40 KB.
-constexpr uint64_t kFixedWorkingBytes = uint64_t(4) << 20;
+// Huffman decode tables at once, each under 20 KB.
+constexpr uint64_t kFixedWorkingBytes = uint64_t(2) << 20;
 static_assert(CHuffmanTableCache::kEntries * sizeof(HuffmanDecodeTable) + sizeof(CJPEGDecoder) <
                   kFixedWorkingBytes * 3 / 4,
               "the fixed working memory covers the decoder and a full table cache");

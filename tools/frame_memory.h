@@ -30,8 +30,8 @@ bool ReadFrameShape(const uint8_t* frame, size_t size, FrameShape* shape, std::s
 // The memory the codec works with while it decodes a frame of this shape,
 // over and above the picture it writes into, as an upper bound:
 //
-//   a fixed 4 MiB for the decoder object and its tables (the Huffman decode
-//   tables of a frame that keeps replacing them: 80 of some 34 KB), plus
+//   a fixed 2 MiB for the decoder object and its tables (the Huffman decode
+//   tables of a frame that keeps replacing them: 80 of some 18 KB), plus
 //   6 bytes per sample of each component for each band of the frame the
 //   codec holds at once: 2 for the coefficients (64 coefficients of 2 bytes
 //   per 64 samples) and 4 for the sample planes the up-sampling and colour
