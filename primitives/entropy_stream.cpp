@@ -63,13 +63,12 @@ bool EntropyStream::FindMarker() {
         if (m_position >= m_sourceSize) {
             return false;
         }
-        const void* found = std::memchr(m_source + m_position, 0xFF,
-                                        static_cast<size_t>(m_sourceSize - m_position));
-        if (found == nullptr) {
-            m_position = m_sourceSize;
+        // Entropy-coded data holds a stuffed 0xFF every few hundred bytes.
+        m_position += FindFF(m_source + m_position, m_sourceSize - m_position);
+        if (m_position >= m_sourceSize) {
             return false;
         }
-        m_position = static_cast<int32_t>(static_cast<const uint8_t*>(found) - m_source) + 1;
+        ++m_position;
         const int32_t next = TakeAfterFF();
         if (next < 0) {
             return false;
