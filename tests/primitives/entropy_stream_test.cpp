@@ -715,3 +715,67 @@ TEST(EntropyStream, LongCodeOutsideTheSymbolsFailsAfterItsBits) {
 }
 
 }  // namespace
+
+// Two streams over the same data stand at the same data-bit position exactly
+// when they will read the same bits next, whatever each has buffered: the
+// position counts the bits taken, stuffing, fill bytes and markers left out,
+// and a stream moved on to a later byte (SkipDataTo) goes on reading the
+// data where a stream from the start reading that far would.
+TEST(EntropyStream, DataBitPositionsNameTheSameBitsWhateverIsBuffered) {
+    std::mt19937 random(23);
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < 3000; ++i) {
+        const uint32_t pick = random() % 64;
+        if (pick == 0) {
+            bytes.insert(bytes.end(), {0xFF, 0x00});
+        } else if (pick == 1) {
+            bytes.insert(bytes.end(), {0xFF, 0xFF, 0x00});  // a fill byte before the stuffed zero
+        } else {
+            bytes.push_back(static_cast<uint8_t>(random() % 255));
+        }
+    }
+    bytes.insert(bytes.end(), {0xFF, 0xD9, 0x12, 0x34});
+    const LogicalData data = LogicalBitsOf(bytes, 0);
+    const auto bitsFrom = [&](EntropyStream stream, size_t count) {
+        std::vector<uint8_t> taken;
+        while (taken.size() < count) {
+            if (stream.m_bitCount == 0 &&
+                huffman_internal::FillBytes(&stream, huffman_internal::WideReads::kFillTarget, 1) != PrimOk) {
+                break;
+            }
+            taken.push_back(static_cast<uint8_t>(huffman_internal::TakeBits(stream, 1)));
+        }
+        return taken;
+    };
+    for (const int32_t fillTarget : {8, 25, 57}) {
+        SCOPED_TRACE(fillTarget);
+        EntropyStream stream;
+        stream.Attach(bytes.data(), static_cast<int32_t>(bytes.size()));
+        int64_t taken = 0;
+        for (int step = 0;; ++step) {
+            ASSERT_EQ(stream.DataBitPosition(), taken);
+            const int32_t want = 1 + step % 13;
+            if (stream.m_bitCount < want) huffman_internal::FillBytes(&stream, std::max(fillTarget, want), 0);
+            if (stream.m_bitCount < want) break;
+            huffman_internal::SkipBits(stream, want);
+            taken += want;
+        }
+        EXPECT_TRUE(data.endsAtMarker);
+        EXPECT_GE(taken + 13, static_cast<int64_t>(data.bits.size()));
+    }
+    for (int32_t target = 1; target < static_cast<int32_t>(bytes.size()); target += 7) {
+        EntropyStream start;
+        start.Attach(bytes.data(), static_cast<int32_t>(bytes.size()));
+        if (!start.SkipDataTo(target)) {
+            EXPECT_GE(target, static_cast<int32_t>(bytes.size()) - 4) << target;  // only the marker stops it
+            continue;
+        }
+        ASSERT_GE(start.m_position, target);
+        const int64_t position = start.DataBitPosition();
+        ASSERT_EQ(position % 8, 0);
+        ASSERT_LE(position, static_cast<int64_t>(data.bits.size()));
+        const std::vector<uint8_t> expected(data.bits.begin() + position,
+                                            data.bits.begin() + std::min<size_t>(position + 64, data.bits.size()));
+        EXPECT_EQ(bitsFrom(start, expected.size()), expected) << target;
+    }
+}
