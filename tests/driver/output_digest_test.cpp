@@ -168,13 +168,7 @@ TEST(OutputDigests, EveryStreamIntactAndDamagedGivesTheRecordedBuffer) {
 TEST(OutputDigests, EveryThreadCountGivesTheRecordedBuffers) {
     const std::map<std::string, std::string> recorded = ReadRecorded();
     ASSERT_FALSE(recorded.empty()) << "no digests in " << DigestPath();
-    struct ShareEveryFrame {
-        ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(0); }
-        ~ShareEveryFrame() {
-            CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels);
-            CJPEGDecoder::DecodeAheadFrom(0);
-        }
-    } shareEveryFrame;
+    const ScopedFrameSharing shareEveryFrame;
     const struct {
         int threads;
         std::vector<int> aheadPercents;  // 0: as the frame's size decides

@@ -62,13 +62,7 @@ struct Sampling {
 };
 
 TEST(ThreadedDecoding, DecodingAheadGivesTheSingleThreadPicture) {
-    struct ShareEveryFrame {
-        ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(0); }
-        ~ShareEveryFrame() {
-            CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels);
-            CJPEGDecoder::DecodeAheadFrom(0);
-        }
-    } shareEveryFrame;
+    const wemb_test::ScopedFrameSharing shareEveryFrame;
     const int width = 640, height = 480;
     const Sampling samplings[] = {{"4:2:0", 3, false}, {"4:4:4", 3, true}, {"grey", 1, false}};
     for (const Sampling& sampling : samplings) {

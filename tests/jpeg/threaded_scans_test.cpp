@@ -80,10 +80,7 @@ std::vector<std::vector<uint8_t>> Versions(const std::vector<uint8_t>& stream) {
 }
 
 TEST(ThreadedDecoding, ProgressiveScansDecodedTogetherGiveTheSingleThreadPicture) {
-    struct ShareEveryFrame {
-        ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(0); }
-        ~ShareEveryFrame() { CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels); }
-    } shareEveryFrame;
+    const wemb_test::ScopedFrameSharing shareEveryFrame;
     const wemb_test::ScopedEnvironment setting(kThreadsVariable, "3");
     const DWORD_PTR instance = static_cast<DWORD_PTR>(DriverProc(0, nullptr, DRV_OPEN, 0, 0));
     ASSERT_NE(instance, 0u);

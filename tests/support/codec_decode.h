@@ -15,6 +15,24 @@
 
 namespace wemb_test {
 
+// While it lives, every frame decoded on a driver instance with threads is
+// shared between them whatever its size, and a sequential frame's ahead
+// thread starts `aheadPercent` percent into the data (0: as the decoder
+// decides); the decoder's defaults come back after.
+class ScopedFrameSharing {
+public:
+    explicit ScopedFrameSharing(int32_t aheadPercent = 0) {
+        CJPEGDecoder::ShareFramesFrom(0);
+        CJPEGDecoder::DecodeAheadFrom(aheadPercent);
+    }
+    ~ScopedFrameSharing() {
+        CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels);
+        CJPEGDecoder::DecodeAheadFrom(0);
+    }
+    ScopedFrameSharing(const ScopedFrameSharing&) = delete;
+    ScopedFrameSharing& operator=(const ScopedFrameSharing&) = delete;
+};
+
 constexpr uint8_t kUntouched = 0x5A;
 
 struct CodecResult {

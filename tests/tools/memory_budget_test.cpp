@@ -37,8 +37,7 @@ int64_t CodecHeapPeak(const Bytes& frame, int threads = 1) {
         DecodeWithCodec(frame);
         return ReadHeapStatistics().peakBytes - before;
     }
-    CJPEGDecoder::ShareFramesFrom(0);
-    CJPEGDecoder::DecodeAheadFrom(50);
+    const ScopedFrameSharing sharing(50);
     const ScopedEnvironment setting(kThreadsVariable, std::to_string(threads).c_str());
     const int64_t before = ReadHeapStatistics().bytesInUse;
     ResetHeapPeak();
@@ -46,8 +45,6 @@ int64_t CodecHeapPeak(const Bytes& frame, int threads = 1) {
     DecodeWithCodec(frame, 0, 0, 0, instance);
     const int64_t peak = ReadHeapStatistics().peakBytes - before;
     DriverProc(instance, nullptr, DRV_CLOSE, 0, 0);
-    CJPEGDecoder::ShareFramesFrom(CJPEGDecoder::kSharedFramePixels);
-    CJPEGDecoder::DecodeAheadFrom(0);
     return peak;
 }
 
