@@ -49,14 +49,13 @@ struct CJPEGDecoder::RowSchedule {
     int64_t aheadFirstBit = 0;       // the data-bit position there: no record lies before it
     std::atomic<int32_t> aheadRecords{0};
     std::atomic<bool> aheadStop{false};    // the frame no longer needs the ahead thread
-    std::atomic<bool> joinedFlag{false};   // `joined`, for the ahead thread to poll
     int32_t searchIndex = 0;        // the in-order thread's place in the records
     bool aheadEnded = false;        // the ahead thread decodes no more
-    bool aheadFailed = false;       // its last MCU failed to decode
     // Where the in-order thread met the records: frame MCU joinMcu is the
     // MCU of record joinRecord, in row joinRow; the DC predictions there
-    // differ by joinOffsets (per component, modulo 2^16).
-    bool joined = false;
+    // differ by joinOffsets (per component, modulo 2^16). `joined` is set
+    // under the mutex once they are, and atomic for the ahead thread to poll.
+    std::atomic<bool> joined{false};
     bool joinRowDone = false;       // the in-order thread has finished row joinRow
     int32_t joinMcu = 0;
     int32_t joinRecord = 0;

@@ -125,15 +125,14 @@ void CJPEGDecoder::DecodeAhead(RowSchedule& schedule) {
     int32_t runStart = stream.m_position;  // where decoding last started
     int32_t endRecord = m_aheadMcus;  // the frame's last MCU ends at this record, once joined
     bool publishing = false;
-    bool failed = false;
-    bool joined = false;
+    bool joined = false;  // seen to be
     while (ready) {
         AheadRecord& record = m_aheadRecords[count];
         record.stream = stream;
         std::memcpy(record.predictors, predictors, sizeof(predictors));
         if (publishing) schedule.aheadRecords.store(count + 1, std::memory_order_release);
         if (schedule.aheadStop.load(std::memory_order_acquire)) break;
-        if (!joined && schedule.joinedFlag.load(std::memory_order_acquire)) {
+        if (!joined && schedule.joined.load(std::memory_order_acquire)) {
             CMutexLock lock(schedule.mutex);
             joined = true;
             endRecord = schedule.joinRecord + frameMcus - schedule.joinMcu;
@@ -146,10 +145,7 @@ void CJPEGDecoder::DecodeAhead(RowSchedule& schedule) {
         int16_t* blocks = m_aheadBlocks + count * mcuCoefficients;
         if (DecodeSequentialMcus(&stream, &layout, 1, blocks, m_aheadExtents + ptrdiff_t{count} * m_blocksPerMcu) < 0) {
             ZeroBytes(blocks, static_cast<int32_t>(mcuCoefficients * sizeof(int16_t)));  // written in part
-            if (publishing) {
-                failed = true;
-                break;
-            }
+            if (publishing) break;  // the frame fails there, if the two meet before
             // Garbage so far: start again where the failure left the stream.
             ZeroAheadMcus(0, count);
             count = 0;
@@ -166,7 +162,6 @@ void CJPEGDecoder::DecodeAhead(RowSchedule& schedule) {
     if (!publishing) ZeroAheadMcus(0, count);
     CMutexLock lock(schedule.mutex);
     schedule.aheadEnded = true;
-    schedule.aheadFailed = failed;
     PublishAheadRows(schedule);
 }
 
@@ -218,7 +213,6 @@ bool CJPEGDecoder::JoinAhead(RowSchedule& schedule, const BandSlot& slot, int32_
     int32_t available;
     {
         CMutexLock lock(schedule.mutex);
-        schedule.joined = true;
         schedule.joinMcu = first;
         schedule.joinRecord = record;
         schedule.joinRow = row;
@@ -227,7 +221,7 @@ bool CJPEGDecoder::JoinAhead(RowSchedule& schedule, const BandSlot& slot, int32_
             const int16_t negated = static_cast<int16_t>(-met.predictors[i]);
             schedule.joinOffsets[i] = AddModulo16(m_components[i]->m_dcPredictor, negated);
         }
-        schedule.joinedFlag.store(true, std::memory_order_release);
+        schedule.joined.store(true, std::memory_order_release);
         g_joins.fetch_add(1, std::memory_order_relaxed);
         schedule.WaitFor([&] { return AheadFrameMcus(schedule) >= rowEnd || schedule.aheadEnded; });
         available = std::min(rowEnd, AheadFrameMcus(schedule));
@@ -258,7 +252,7 @@ int32_t CJPEGDecoder::AheadFrameMcus(const RowSchedule& schedule) const {
 // decoded; when the ahead thread has ended, so is the decoding, and a frame
 // MCU it did not reach failed there. The mutex held.
 void CJPEGDecoder::PublishAheadRows(RowSchedule& schedule) {
-    if (schedule.joined && schedule.joinRowDone) {
+    if (schedule.joined.load(std::memory_order_relaxed) && schedule.joinRowDone) {
         const int32_t frameMcus = AheadFrameMcus(schedule);
         if (schedule.aheadEnded) {
             if (frameMcus < m_mcusPerRow * m_mcuRows) {
@@ -283,7 +277,7 @@ CJPEGDecoder::BandSlot CJPEGDecoder::RowSlot(RowSchedule& schedule, int32_t row)
     int32_t first;
     {
         CMutexLock lock(schedule.mutex);
-        if (!schedule.joined || row <= schedule.joinRow) return slot;
+        if (!schedule.joined.load(std::memory_order_relaxed) || row <= schedule.joinRow) return slot;
         schedule.WaitFor([&] { return SlotFree(schedule, row); });
         first = schedule.joinRecord + row * m_mcusPerRow - schedule.joinMcu;
     }
@@ -319,7 +313,7 @@ void CJPEGDecoder::ZeroAheadMcus(int32_t first, int32_t end) const {
 void CJPEGDecoder::FinishAhead(RowSchedule& schedule) {
     const int32_t records = schedule.aheadRecords.load(std::memory_order_relaxed);
     const int32_t decoded = records > 0 ? records - 1 : 0;
-    if (!schedule.joined) {
+    if (!schedule.joined.load(std::memory_order_relaxed)) {
         ZeroAheadMcus(0, decoded);
         return;
     }
