@@ -188,6 +188,8 @@ private:
     void ZeroAheadMcus(int32_t first, int32_t end) const;
     void FinishAhead(RowSchedule& schedule);
     void InverseTransformRow(const BandSlot& slot);
+    void TransformBlockRow(const BandSlot& slot, const CJPEGColorComponent& component, int32_t firstInMcu,
+                           uint8_t* samples, ptrdiff_t step, const uint16_t* quantTable);
     int32_t BlockComponent(int32_t blockInMcu) const;
     static void ZeroBackBlock(int16_t* block, int32_t extent);
     void FinishBandBorders(const BandSlot& slot);

@@ -144,34 +144,58 @@ DecoderStatus CJPEGDecoder::EntropyDecodeRow(const BandSlot& slot, const Entropy
 // Every block of the slot's row into the slot's band: full-resolution
 // components into their samples, half-resolution chroma into the bordered
 // samples, one border column on the left and, for 4:2:0, one border row on
-// top. Each block is zeroed back for the next row.
+// top. Each component's blocks go along each of its block rows, two
+// neighbours at a time (the pair kernel transforms two whole blocks at
+// once); each block is zeroed back for the next row.
 void CJPEGDecoder::InverseTransformRow(const BandSlot& slot) {
-    const Kernels& kernels = ActiveKernels();
-    const int32_t paddedWidth = m_paddedWidth;
-    const uint16_t* quantTables[4] = {};
+    int32_t firstInMcu = 0;  // the component's first block within each MCU
     for (int32_t i = 0; i < m_componentCount; ++i) {
-        quantTables[i] = QuantTableOf(*m_components[i]);
-    }
-    int16_t* block = slot.blocks;
-    const uint8_t* extent = slot.extents;
-    for (int32_t mcu = 0; mcu < m_mcusPerRow; ++mcu) {
-        for (int32_t i = 0; i < m_componentCount; ++i) {
-            const CJPEGColorComponent& component = *m_components[i];
-            const uint16_t* quantTable = quantTables[i];
-            const bool halfChroma = IsHalfChroma(i);
-            uint8_t* plane = halfChroma ? slot.bordered[i] : slot.samples[i];
-            const ptrdiff_t step = halfChroma ? BandChromaStep() : paddedWidth;
-            for (int32_t v = 0; v < component.m_vBlocks; ++v) {
-                uint8_t* base = plane + 8 * component.m_hBlocks * mcu + 8 * v * step;
-                if (component.m_vUpsample == 2) base += step;
-                if (component.m_hUpsample == 2) base += 1;
-                for (int32_t h = 0; h < component.m_hBlocks; ++h) {
-                    kernels.reconstructBlock(block, base + 8 * h, step, quantTable, *extent);
-                    ZeroBackBlock(block, *extent++);
-                    block += kBlockCoefficients;
-                }
-            }
+        const CJPEGColorComponent& component = *m_components[i];
+        const bool halfChroma = IsHalfChroma(i);
+        const ptrdiff_t step = halfChroma ? BandChromaStep() : m_paddedWidth;
+        uint8_t* plane = halfChroma ? slot.bordered[i] : slot.samples[i];
+        if (component.m_vUpsample == 2) plane += step;
+        if (component.m_hUpsample == 2) plane += 1;
+        for (int32_t v = 0; v < component.m_vBlocks; ++v) {
+            TransformBlockRow(slot, component, firstInMcu + v * component.m_hBlocks, plane + 8 * v * step, step,
+                              QuantTableOf(component));
         }
+        firstInMcu += component.m_hBlocks * component.m_vBlocks;
+    }
+}
+
+// One block row of a component across the MCU row: block x of the row is
+// block `firstInMcu + x % H` of MCU x / H (H blocks across an MCU), and its
+// samples start 8 x bytes into `samples`.
+void CJPEGDecoder::TransformBlockRow(const BandSlot& slot, const CJPEGColorComponent& component,
+                                     int32_t firstInMcu, uint8_t* samples, ptrdiff_t step,
+                                     const uint16_t* quantTable) {
+    const Kernels& kernels = ActiveKernels();
+    const int32_t across = m_mcusPerRow * component.m_hBlocks;
+    int32_t mcu = 0, h = 0;
+    const auto nextBlock = [&] {
+        const ptrdiff_t index = static_cast<ptrdiff_t>(mcu) * m_blocksPerMcu + firstInMcu + h;
+        if (++h == component.m_hBlocks) {
+            h = 0;
+            ++mcu;
+        }
+        return index;
+    };
+    int32_t x = 0;
+    for (; x + 1 < across; x += 2) {
+        const ptrdiff_t left = nextBlock(), right = nextBlock();
+        int16_t* leftBlock = slot.blocks + left * kBlockCoefficients;
+        int16_t* rightBlock = slot.blocks + right * kBlockCoefficients;
+        kernels.reconstructBlockPair(leftBlock, rightBlock, samples + 8 * x, step, quantTable, slot.extents[left],
+                                     slot.extents[right]);
+        ZeroBackBlock(leftBlock, slot.extents[left]);
+        ZeroBackBlock(rightBlock, slot.extents[right]);
+    }
+    if (x < across) {
+        const ptrdiff_t last = nextBlock();
+        int16_t* block = slot.blocks + last * kBlockCoefficients;
+        kernels.reconstructBlock(block, samples + 8 * x, step, quantTable, slot.extents[last]);
+        ZeroBackBlock(block, slot.extents[last]);
     }
 }
 

@@ -14,6 +14,14 @@ namespace {
 // One table per level, fixed at build time. Each level starts from the table
 // of the level below and replaces the kernels it has a faster version of.
 
+// The pair kernel of a level whose blocks go one at a time.
+template <void (*kReconstructBlock)(const int16_t*, uint8_t*, ptrdiff_t, const uint16_t*, int32_t)>
+void ReconstructBlocksOneByOne(const int16_t* left, const int16_t* right, uint8_t* dst, ptrdiff_t step,
+                               const uint16_t* quantTable, int32_t leftExtent, int32_t rightExtent) {
+    kReconstructBlock(left, dst, step, quantTable, leftExtent);
+    kReconstructBlock(right, dst + 8, step, quantTable, rightExtent);
+}
+
 template <int kPixelBytes>
 constexpr BgrRowKernels ScalarBgrRows() {
     return {GreyToBgrRowScalar<kPixelBytes>,    RgbToBgrRowScalar<kPixelBytes>,
@@ -25,6 +33,7 @@ constexpr BgrRowKernels ScalarBgrRows() {
 constexpr Kernels kScalarKernels = {
     SimdScalar,
     ReconstructBlockScalar,
+    ReconstructBlocksOneByOne<ReconstructBlockScalar>,
     Interleave3RowScalar,
     Interleave4RowScalar,
     YccToBgrRowScalar,
@@ -42,6 +51,7 @@ constexpr Kernels Sse2Kernels() {
     Kernels k = kScalarKernels;
     k.level = SimdSse2;
     k.reconstructBlock = ReconstructBlockSse2;
+    k.reconstructBlockPair = ReconstructBlocksOneByOne<ReconstructBlockSse2>;
     k.interleave3Row = Interleave3RowSse2;
     k.interleave4Row = Interleave4RowSse2;
     k.yccToBgrRow = YccToBgrRowSse2;
@@ -69,6 +79,7 @@ constexpr Kernels Avx2Kernels() {
     Kernels k = Ssse3Kernels();
     k.level = SimdAvx2;
     k.reconstructBlock = ReconstructBlockAvx2;
+    k.reconstructBlockPair = ReconstructBlockPairAvx2;
     k.interleave3Row = Interleave3RowAvx2;
     k.interleave4Row = Interleave4RowAvx2;
     k.yccToBgrRow = YccToBgrRowAvx2;

@@ -65,6 +65,11 @@ struct Kernels {
     // zig-zag indexes 0..extent.
     void (*reconstructBlock)(const int16_t* block, uint8_t* dst, ptrdiff_t step,
                              const uint16_t* quantTable, int32_t extent);
+    // Two blocks of one quantization table whose samples lie side by side:
+    // the bytes of reconstructBlock on `left` at dst and on `right` at
+    // dst + 8, each with its own extent.
+    void (*reconstructBlockPair)(const int16_t* left, const int16_t* right, uint8_t* dst, ptrdiff_t step,
+                                 const uint16_t* quantTable, int32_t leftExtent, int32_t rightExtent);
 
     // Row kernels: `count` pixels from the rows rows[0], rows[1], ... (one
     // per plane, the same pixel at the same index) into one interleaved row

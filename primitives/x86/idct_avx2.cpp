@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include "primitives/x86/idct_body.h"
+#include "primitives/x86/vector256.h"
 #include "primitives/x86/x86_kernels.h"
 
 namespace {
@@ -12,13 +13,13 @@ namespace {
 // that order, and so does putting the low and high unpacks of a pair side by
 // side.
 struct IdctLanes256 {
+    using Row = __m128i;
     using Vec = __m256i;
 
     static WEMB_VECTOR_INLINE Vec MulAdd(__m128i a, __m128i b, int16_t first, int16_t second) {
         const __m256i pairs = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)),
                                                       _mm_unpackhi_epi16(a, b), 1);
-        const uint32_t pair = uint32_t{static_cast<uint16_t>(first)} | (uint32_t{static_cast<uint16_t>(second)} << 16);
-        return _mm256_madd_epi16(pairs, _mm256_set1_epi32(static_cast<int32_t>(pair)));
+        return _mm256_madd_epi16(pairs, Vector256::SetPair16(first, second));
     }
     static WEMB_VECTOR_INLINE Vec Add(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
     static WEMB_VECTOR_INLINE Vec Sub(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
@@ -36,9 +37,106 @@ struct IdctLanes256 {
     }
 };
 
+// Sixteen steps: two blocks side by side, the left block's rows in the low
+// 128-bit half of every register and the right block's in the high half.
+// AVX2's unpacks and packs stay within the halves, so each block's steps get
+// exactly the lanes and operations of IdctLanes128, twice as many at once.
+struct IdctLanesPair {
+    using Row = __m256i;
+    struct Vec {
+        __m256i lo, hi;
+    };
+
+    static WEMB_VECTOR_INLINE Vec MulAdd(Row a, Row b, int16_t first, int16_t second) {
+        const __m256i pair = Vector256::SetPair16(first, second);
+        return {_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), pair),
+                _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), pair)};
+    }
+    static WEMB_VECTOR_INLINE Vec Add(Vec a, Vec b) {
+        return {_mm256_add_epi32(a.lo, b.lo), _mm256_add_epi32(a.hi, b.hi)};
+    }
+    static WEMB_VECTOR_INLINE Vec Sub(Vec a, Vec b) {
+        return {_mm256_sub_epi32(a.lo, b.lo), _mm256_sub_epi32(a.hi, b.hi)};
+    }
+    static WEMB_VECTOR_INLINE Vec Plus(Vec a, int32_t c) {
+        const __m256i constant = _mm256_set1_epi32(c);
+        return {_mm256_add_epi32(a.lo, constant), _mm256_add_epi32(a.hi, constant)};
+    }
+    static WEMB_VECTOR_INLINE Vec Times65536(Row x) {
+        const __m256i zero = _mm256_setzero_si256();
+        return {_mm256_unpacklo_epi16(zero, x), _mm256_unpackhi_epi16(zero, x)};
+    }
+    static WEMB_VECTOR_INLINE Vec Times32768(Row x) {
+        const Vec v = Times65536(x);
+        return {_mm256_srai_epi32(v.lo, 1), _mm256_srai_epi32(v.hi, 1)};
+    }
+    static WEMB_VECTOR_INLINE __m256i OddScale(__m256i t) {
+        return _mm256_mullo_epi32(_mm256_srai_epi32(_mm256_add_epi32(t, _mm256_set1_epi32(2048)), 12),
+                                  _mm256_set1_epi32(5793));
+    }
+    static WEMB_VECTOR_INLINE Vec OddScale(Vec t) { return {OddScale(t.lo), OddScale(t.hi)}; }
+    template <bool kColumns>
+    static WEMB_VECTOR_INLINE __m256i Finished(__m256i v) {
+        return kColumns ? _mm256_srai_epi32(_mm256_slli_epi32(v, 4), 16) : _mm256_srai_epi32(v, 21);
+    }
+    template <bool kColumns>
+    static WEMB_VECTOR_INLINE Row Finish(Vec v) {
+        return _mm256_packs_epi32(Finished<kColumns>(v.lo), Finished<kColumns>(v.hi));
+    }
+};
+
+// Row r of both blocks dequantized, as DequantizedRow does for one.
+WEMB_VECTOR_INLINE __m256i DequantizedRowPair(const int16_t* left, const int16_t* right,
+                                              const uint16_t* quantTable, int r) {
+    const __m256i b = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 8 * r))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + 8 * r)), 1);
+    const __m256i q = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(quantTable + 8 * r)));
+    const __m256i lo = _mm256_mullo_epi16(b, q);
+    const __m256i hi = _mm256_mulhi_epi16(b, q);
+    return _mm256_packs_epi32(_mm256_unpacklo_epi16(lo, hi), _mm256_unpackhi_epi16(lo, hi));
+}
+
+// The full transform of both blocks, the right one's samples 8 bytes after
+// the left one's: each row of the two is one 16-byte store.
+WEMB_VECTOR_INLINE void ReconstructWholePair(const int16_t* left, const int16_t* right, uint8_t* dst,
+                                             ptrdiff_t step, const uint16_t* quantTable) {
+    __m256i rows[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        rows[r] = DequantizedRowPair(left, right, quantTable, r);
+    }
+    IdctPass<IdctLanesPair, true, 8>(rows);
+    Transpose8x8(rows);
+    IdctPass<IdctLanesPair, false, 8>(rows);
+    __m256i rowPairs[4];
+    TransposeToRowPairs(rows, rowPairs);
+#pragma GCC unroll 4
+    for (int pair = 0; pair < 4; ++pair) {
+        // Quadwords: left row 2p, left row 2p + 1, right row 2p, right row
+        // 2p + 1; reordered so that each half holds one whole row of both.
+        const __m256i inOrder = _mm256_permute4x64_epi64(rowPairs[pair], _MM_SHUFFLE(3, 1, 2, 0));
+        uint8_t* top = dst + 2 * pair * step;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(top), _mm256_castsi256_si128(inOrder));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(top + step), _mm256_extracti128_si256(inOrder, 1));
+    }
+}
+
 }  // namespace
 
 void ReconstructBlockAvx2(const int16_t* block, uint8_t* dst, ptrdiff_t step, const uint16_t* quantTable,
                           int32_t extent) {
     ReconstructBlockWith<IdctLanes256, IdctLanes4>(block, dst, step, quantTable, extent);
+}
+
+// Two blocks that both need the whole transform go through it together;
+// otherwise each takes its own shortcut.
+void ReconstructBlockPairAvx2(const int16_t* left, const int16_t* right, uint8_t* dst, ptrdiff_t step,
+                              const uint16_t* quantTable, int32_t leftExtent, int32_t rightExtent) {
+    if (CornerOfExtent(leftExtent) == 8 && CornerOfExtent(rightExtent) == 8) {
+        ReconstructWholePair(left, right, dst, step, quantTable);
+        return;
+    }
+    ReconstructBlockAvx2(left, dst, step, quantTable, leftExtent);
+    ReconstructBlockAvx2(right, dst + 8, step, quantTable, rightExtent);
 }

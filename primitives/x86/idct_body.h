@@ -40,7 +40,9 @@ namespace {
 // where x x 65536 is x placed in the high half of a 32-bit lane.
 //
 // `W` holds the 32-bit values of one term, lane k for step k (eight steps,
-// or the four of IdctLanes4), and supplies the 32-bit operations:
+// or the four of IdctLanes4, or sixteen for two blocks side by side), takes
+// its inputs as W::Row (16-bit lanes, one per step) and supplies the 32-bit
+// operations:
 //   MulAdd(a, b, first, second)   a x first + b x second per lane
 //   Times32768(x), Times65536(x)  x widened and scaled
 //   Add, Sub, Plus(v, constant)
@@ -57,7 +59,7 @@ constexpr int32_t kPassRound = kColumns ? 2048 : 1 << 20;
 
 // Outputs `sum` and `difference` of a pass: e + o and e - o, finished.
 template <class W, bool kColumns>
-WEMB_VECTOR_INLINE void FinishPair(__m128i* rows, int sum, int difference, typename W::Vec e,
+WEMB_VECTOR_INLINE void FinishPair(typename W::Row* rows, int sum, int difference, typename W::Vec e,
                                    typename W::Vec o) {
     rows[sum] = W::template Finish<kColumns>(W::Add(e, o));
     rows[difference] = W::template Finish<kColumns>(W::Sub(e, o));
@@ -68,13 +70,14 @@ WEMB_VECTOR_INLINE void FinishPair(__m128i* rows, int sum, int difference, typen
 // and rows[kInputs..7] are not read: the terms they would feed are left
 // out, which changes no sum.
 template <class W, bool kColumns, int kInputs>
-WEMB_VECTOR_INLINE void IdctPass(__m128i* rows) {
+WEMB_VECTOR_INLINE void IdctPass(typename W::Row* rows) {
     static_assert(kInputs == 2 || kInputs == 4 || kInputs == 8, "a corner of 2 or 4, or the whole block");
     using Vec = typename W::Vec;
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i x5 = kInputs > 4 ? rows[5] : zero;
-    const __m128i x6 = kInputs > 4 ? rows[6] : zero;
-    const __m128i x7 = kInputs > 4 ? rows[7] : zero;
+    using Row = typename W::Row;
+    const Row zero = Row{};
+    const Row x5 = kInputs > 4 ? rows[5] : zero;
+    const Row x6 = kInputs > 4 ? rows[6] : zero;
+    const Row x7 = kInputs > 4 ? rows[7] : zero;
 
     Vec o0, o1, o2, o3;
     const Vec t2 = W::MulAdd(rows[1], x7, 32139, 6393);
@@ -148,6 +151,7 @@ WEMB_VECTOR_INLINE __m128i Finished32(__m128i v) {
 
 // The 32-bit lanes as the low and high halves of two 128-bit registers.
 struct IdctLanes128 {
+    using Row = __m128i;
     struct Vec {
         __m128i lo, hi;
     };
@@ -182,6 +186,7 @@ struct IdctLanes128 {
 // four columns of a corner: lanes 0..3 of the 16-bit rows. Finish leaves
 // the outputs in 16-bit lanes 0..3 (and a copy in 4..7).
 struct IdctLanes4 {
+    using Row = __m128i;
     using Vec = __m128i;
 
     static WEMB_VECTOR_INLINE Vec MulAdd(__m128i a, __m128i b, int16_t first, int16_t second) {
@@ -203,45 +208,86 @@ struct IdctLanes4 {
 // ---------------------------------------------------------------------------
 // Loading, the transpose and the store, the same at every level.
 
-WEMB_VECTOR_INLINE void Transpose8x8(__m128i* r) {
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    r[0] = _mm_unpacklo_epi64(b0, b4);
-    r[1] = _mm_unpackhi_epi64(b0, b4);
-    r[2] = _mm_unpacklo_epi64(b1, b5);
-    r[3] = _mm_unpackhi_epi64(b1, b5);
-    r[4] = _mm_unpacklo_epi64(b2, b6);
-    r[5] = _mm_unpackhi_epi64(b2, b6);
-    r[6] = _mm_unpacklo_epi64(b3, b7);
-    r[7] = _mm_unpackhi_epi64(b3, b7);
+// The unpacks and packs of the transposes, for the rows of one block (128
+// bits) and, with AVX2, for the rows of two blocks side by side, one in each
+// 128-bit half: AVX2's unpacks and packs never cross the halves, so each
+// block is transposed on its own.
+namespace lane {
+WEMB_VECTOR_INLINE __m128i Lo8(__m128i a, __m128i b) { return _mm_unpacklo_epi8(a, b); }
+WEMB_VECTOR_INLINE __m128i Hi8(__m128i a, __m128i b) { return _mm_unpackhi_epi8(a, b); }
+WEMB_VECTOR_INLINE __m128i Lo16(__m128i a, __m128i b) { return _mm_unpacklo_epi16(a, b); }
+WEMB_VECTOR_INLINE __m128i Hi16(__m128i a, __m128i b) { return _mm_unpackhi_epi16(a, b); }
+WEMB_VECTOR_INLINE __m128i Lo32(__m128i a, __m128i b) { return _mm_unpacklo_epi32(a, b); }
+WEMB_VECTOR_INLINE __m128i Hi32(__m128i a, __m128i b) { return _mm_unpackhi_epi32(a, b); }
+WEMB_VECTOR_INLINE __m128i Lo64(__m128i a, __m128i b) { return _mm_unpacklo_epi64(a, b); }
+WEMB_VECTOR_INLINE __m128i Hi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
+// Both to signed bytes, with the top bit flipped.
+WEMB_VECTOR_INLINE __m128i PackFlipped(__m128i a, __m128i b) {
+    return _mm_xor_si128(_mm_packs_epi16(a, b), _mm_set1_epi8(-128));
+}
+#if defined(__AVX2__)
+WEMB_VECTOR_INLINE __m256i Lo8(__m256i a, __m256i b) { return _mm256_unpacklo_epi8(a, b); }
+WEMB_VECTOR_INLINE __m256i Hi8(__m256i a, __m256i b) { return _mm256_unpackhi_epi8(a, b); }
+WEMB_VECTOR_INLINE __m256i Lo16(__m256i a, __m256i b) { return _mm256_unpacklo_epi16(a, b); }
+WEMB_VECTOR_INLINE __m256i Hi16(__m256i a, __m256i b) { return _mm256_unpackhi_epi16(a, b); }
+WEMB_VECTOR_INLINE __m256i Lo32(__m256i a, __m256i b) { return _mm256_unpacklo_epi32(a, b); }
+WEMB_VECTOR_INLINE __m256i Hi32(__m256i a, __m256i b) { return _mm256_unpackhi_epi32(a, b); }
+WEMB_VECTOR_INLINE __m256i Lo64(__m256i a, __m256i b) { return _mm256_unpacklo_epi64(a, b); }
+WEMB_VECTOR_INLINE __m256i Hi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
+WEMB_VECTOR_INLINE __m256i PackFlipped(__m256i a, __m256i b) {
+    return _mm256_xor_si256(_mm256_packs_epi16(a, b), _mm256_set1_epi8(-128));
+}
+#endif
+}  // namespace lane
+
+template <class R>
+WEMB_VECTOR_INLINE void Transpose8x8(R* r) {
+    const R a0 = lane::Lo16(r[0], r[1]), a1 = lane::Hi16(r[0], r[1]);
+    const R a2 = lane::Lo16(r[2], r[3]), a3 = lane::Hi16(r[2], r[3]);
+    const R a4 = lane::Lo16(r[4], r[5]), a5 = lane::Hi16(r[4], r[5]);
+    const R a6 = lane::Lo16(r[6], r[7]), a7 = lane::Hi16(r[6], r[7]);
+    const R b0 = lane::Lo32(a0, a2), b1 = lane::Hi32(a0, a2);
+    const R b2 = lane::Lo32(a1, a3), b3 = lane::Hi32(a1, a3);
+    const R b4 = lane::Lo32(a4, a6), b5 = lane::Hi32(a4, a6);
+    const R b6 = lane::Lo32(a5, a7), b7 = lane::Hi32(a5, a7);
+    r[0] = lane::Lo64(b0, b4);
+    r[1] = lane::Hi64(b0, b4);
+    r[2] = lane::Lo64(b1, b5);
+    r[3] = lane::Hi64(b1, b5);
+    r[4] = lane::Lo64(b2, b6);
+    r[5] = lane::Hi64(b2, b6);
+    r[6] = lane::Lo64(b3, b7);
+    r[7] = lane::Hi64(b3, b7);
 }
 
 // Level shift and clamp, then the 8x8 transpose on bytes, where it takes
 // half the steps it takes on 16-bit lanes. The signed pack clamps v to
 // -128..127; flipping the top bit then gives clamp(v + 128, 0, 255).
-// `columns[c]` holds column c of the block, row r in lane r.
-WEMB_VECTOR_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, ptrdiff_t step) {
-    const __m128i flip = _mm_set1_epi8(-128);
+// `columns[c]` holds column c of the block, row r in lane r; rowPairs[p]
+// receives rows 2p and 2p + 1, eight bytes each.
+template <class R>
+WEMB_VECTOR_INLINE void TransposeToRowPairs(const R* columns, R* rowPairs) {
     // Column pairs (0, 1), (2, 3), (4, 5), (6, 7): rows 0..7 of each.
-    const __m128i c01 = _mm_xor_si128(_mm_packs_epi16(columns[0], columns[1]), flip);
-    const __m128i c23 = _mm_xor_si128(_mm_packs_epi16(columns[2], columns[3]), flip);
-    const __m128i c45 = _mm_xor_si128(_mm_packs_epi16(columns[4], columns[5]), flip);
-    const __m128i c67 = _mm_xor_si128(_mm_packs_epi16(columns[6], columns[7]), flip);
+    const R c01 = lane::PackFlipped(columns[0], columns[1]);
+    const R c23 = lane::PackFlipped(columns[2], columns[3]);
+    const R c45 = lane::PackFlipped(columns[4], columns[5]);
+    const R c67 = lane::PackFlipped(columns[6], columns[7]);
     // Per row: columns 0 and 2, 1 and 3, 4 and 6, 5 and 7 side by side.
-    const __m128i c02 = _mm_unpacklo_epi8(c01, c23), c13 = _mm_unpackhi_epi8(c01, c23);
-    const __m128i c46 = _mm_unpacklo_epi8(c45, c67), c57 = _mm_unpackhi_epi8(c45, c67);
+    const R c02 = lane::Lo8(c01, c23), c13 = lane::Hi8(c01, c23);
+    const R c46 = lane::Lo8(c45, c67), c57 = lane::Hi8(c45, c67);
     // Columns 0..3 and 4..7 of rows 0..3 and of rows 4..7.
-    const __m128i left03 = _mm_unpacklo_epi8(c02, c13), left47 = _mm_unpackhi_epi8(c02, c13);
-    const __m128i right03 = _mm_unpacklo_epi8(c46, c57), right47 = _mm_unpackhi_epi8(c46, c57);
-    // Whole rows, two per register.
-    const __m128i rowPairs[4] = {_mm_unpacklo_epi32(left03, right03), _mm_unpackhi_epi32(left03, right03),
-                                 _mm_unpacklo_epi32(left47, right47), _mm_unpackhi_epi32(left47, right47)};
+    const R left03 = lane::Lo8(c02, c13), left47 = lane::Hi8(c02, c13);
+    const R right03 = lane::Lo8(c46, c57), right47 = lane::Hi8(c46, c57);
+    // Whole rows, two per block.
+    rowPairs[0] = lane::Lo32(left03, right03);
+    rowPairs[1] = lane::Hi32(left03, right03);
+    rowPairs[2] = lane::Lo32(left47, right47);
+    rowPairs[3] = lane::Hi32(left47, right47);
+}
+
+WEMB_VECTOR_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, ptrdiff_t step) {
+    __m128i rowPairs[4];
+    TransposeToRowPairs(columns, rowPairs);
 #pragma GCC unroll 4
     for (int pair = 0; pair < 4; ++pair) {
         uint8_t* top = dst + 2 * pair * step;

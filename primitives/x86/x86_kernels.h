@@ -28,6 +28,8 @@ void YccToRgbRowSsse3(const uint8_t* const* rows, uint8_t* dst, size_t count);
 // AVX2.
 void ReconstructBlockAvx2(const int16_t* block, uint8_t* dst, ptrdiff_t step, const uint16_t* quantTable,
                           int32_t extent);
+void ReconstructBlockPairAvx2(const int16_t* left, const int16_t* right, uint8_t* dst, ptrdiff_t step,
+                              const uint16_t* quantTable, int32_t leftExtent, int32_t rightExtent);
 void Interleave3RowAvx2(const uint8_t* const* rows, uint8_t* dst, size_t count);
 void Interleave4RowAvx2(const uint8_t* const* rows, uint8_t* dst, size_t count);
 void YccToBgrRowAvx2(const uint8_t* const* rows, uint8_t* dst, size_t count);

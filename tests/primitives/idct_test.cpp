@@ -334,6 +334,50 @@ TEST(ReconstructBlock, SparseBlocksAtEveryExtentMatchTheFullTransform) {
     }
 }
 
+// The pair kernel of every level against the scalar kernel on each block:
+// two blocks side by side (the right one 8 bytes after the left), rows 21
+// bytes apart with sentinels between them. Extents from DC only to full on
+// either side, so that pairs of whole blocks and every mix of shortcuts are
+// taken; coefficients from small to wrapping extremes, some written beyond
+// a block's extent (the kernel must keep to the extent's corner there too).
+TEST(ReconstructBlock, PairsGiveTheBytesOfEachBlockAlone) {
+    constexpr ptrdiff_t kStep = 21;
+    constexpr size_t kBytes = 7 * kStep + 16;
+    using PairKernel = decltype(Kernels::reconstructBlockPair);
+    std::vector<PairKernel> kernels;
+    for (int32_t level = SimdScalar; level <= SimdAvx2; ++level) {
+        const PairKernel k = KernelsForLevel(level).reconstructBlockPair;
+        if (std::find(kernels.begin(), kernels.end(), k) == kernels.end()) kernels.push_back(k);
+    }
+    const ReconstructKernel scalar = KernelsForLevel(SimdScalar).reconstructBlock;
+    const int extents[6] = {0, 2, 9, 10, 40, 63};
+    std::mt19937 rng(31);
+    for (const PairKernel kernel : kernels) {
+        for (int trial = 0; trial < 20000; ++trial) {
+            std::vector<uint16_t> quant(64);
+            for (uint16_t& q : quant) q = static_cast<uint16_t>(trial % 3 == 0 ? 1 : rng() % 256);
+            int16_t blocks[2][64] = {};
+            int32_t extent[2];
+            for (int b = 0; b < 2; ++b) {
+                extent[b] = extents[rng() % 6];
+                const int reach = trial % 5 == 0 ? 63 : extent[b];  // every fifth pair breaks the word
+                for (int n = static_cast<int>(rng() % 24); n >= 0; --n) {
+                    const int z = static_cast<int>(rng() % (reach + 1));
+                    blocks[b][wemb_test::kZigzagToNatural[z]] =
+                        static_cast<int16_t>(rng() % 4 == 0 ? static_cast<int16_t>(rng()) : static_cast<int>(rng() % 201) - 100);
+                }
+            }
+            std::array<uint8_t, kBytes> want, got;
+            want.fill(0xEE);
+            got.fill(0xEE);
+            scalar(blocks[0], want.data(), kStep, quant.data(), extent[0]);
+            scalar(blocks[1], want.data() + 8, kStep, quant.data(), extent[1]);
+            kernel(blocks[0], blocks[1], got.data(), kStep, quant.data(), extent[0], extent[1]);
+            ASSERT_EQ(got, want) << "trial " << trial << " extents " << extent[0] << ", " << extent[1];
+        }
+    }
+}
+
 TEST(MultiplySaturated, SaturatesToSixteenBitsAndWritesCountValues) {
     const int16_t a[6] = {1000, -1000, 32767, -32768, -32768, 7}, b[6] = {255, 255, 1, 1, -1, -3};
     const int16_t expected[7] = {32767, -32768, 32767, -32768, 32767, -21, 99};
