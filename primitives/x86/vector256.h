@@ -68,15 +68,62 @@ struct Vector256 {
     static WEMB_VECTOR_INLINE __m128i Low(Vec v) { return _mm256_castsi256_si128(v); }
     static WEMB_VECTOR_INLINE __m128i High(Vec v) { return _mm256_extracti128_si256(v, 1); }
 
-    // 32 pixels: the 128-bit stores of each half.
-    static WEMB_VECTOR_INLINE void Store3(uint8_t* dst, Vec c0, Vec c1, Vec c2) {
-        Vector128::Store3(dst, Low(c0), Low(c1), Low(c2));
-        Vector128::Store3(dst + 48, High(c0), High(c1), High(c2));
-    }
+    static WEMB_VECTOR_INLINE void Store3(uint8_t* dst, Vec c0, Vec c1, Vec c2);
     static WEMB_VECTOR_INLINE void Store4(uint8_t* dst, Vec c0, Vec c1, Vec c2, Vec c3) {
         Vector128::Store4(dst, Low(c0), Low(c1), Low(c2), Low(c3));
         Vector128::Store4(dst + 64, High(c0), High(c1), High(c2), High(c3));
     }
 };
+
+// Three channels of 16 pixels (one 128-bit half) interleave into 48 bytes,
+// blocks o0, o1, o2 of 16; byte p of block j is channel (16j + p) mod 3 =
+// (j + p) mod 3 of pixel (16j + p) / 3. Each channel is first rotated with
+// one byte shuffle so that its byte for position p of whichever block takes
+// it from that position lies at p: channel c's byte at p goes to block
+// j = (c - p) mod 3. Every block is then two blends of the rotated channels,
+// picking channel (j + p) mod 3 at each p. Both halves work alike, so one
+// 256-bit shuffle or blend serves 32 pixels; only the stores split them.
+// (The 128-bit version shuffles each block out of every source: 7 byte
+// shuffles per 16 pixels where this takes 3 per 32.)
+struct Interleave3Tables {
+    alignas(32) int8_t rotate[3][32];    // [channel]: the byte shuffle
+    alignas(32) int8_t pick[3][2][32];  // [block][0]: take channel 1; [1]: take channel 2
+};
+
+constexpr Interleave3Tables MakeInterleave3Tables() {
+    Interleave3Tables t = {};
+    for (int half = 0; half < 2; ++half) {
+        for (int p = 0; p < 16; ++p) {
+            for (int c = 0; c < 3; ++c) {
+                const int block = ((c - p) % 3 + 3) % 3;
+                t.rotate[c][16 * half + p] = static_cast<int8_t>((16 * block + p) / 3);
+            }
+            for (int block = 0; block < 3; ++block) {
+                const int channel = (block + p) % 3;
+                t.pick[block][0][16 * half + p] = static_cast<int8_t>(channel == 1 ? -1 : 0);
+                t.pick[block][1][16 * half + p] = static_cast<int8_t>(channel == 2 ? -1 : 0);
+            }
+        }
+    }
+    return t;
+}
+
+constexpr Interleave3Tables kInterleave3 = MakeInterleave3Tables();
+
+// 32 pixels: 96 bytes, the low half's 48 first.
+WEMB_VECTOR_INLINE void Vector256::Store3(uint8_t* dst, Vec c0, Vec c1, Vec c2) {
+    const auto table = [](const int8_t* bytes) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes)); };
+    const Vec rotated[3] = {_mm256_shuffle_epi8(c0, table(kInterleave3.rotate[0])),
+                            _mm256_shuffle_epi8(c1, table(kInterleave3.rotate[1])),
+                            _mm256_shuffle_epi8(c2, table(kInterleave3.rotate[2]))};
+#pragma GCC unroll 3
+    for (int block = 0; block < 3; ++block) {
+        const Vec out = _mm256_blendv_epi8(
+            _mm256_blendv_epi8(rotated[0], rotated[1], table(kInterleave3.pick[block][0])), rotated[2],
+            table(kInterleave3.pick[block][1]));
+        Vector128::Store(dst + 16 * block, Low(out));
+        Vector128::Store(dst + 48 + 16 * block, High(out));
+    }
+}
 
 }  // namespace
