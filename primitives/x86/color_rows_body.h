@@ -10,8 +10,10 @@
 // unnamed namespace (see vector128.h).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "primitives/scalar_kernels.h"
 #include "primitives/x86/color_body.h"
@@ -68,16 +70,22 @@ struct H2V1Chroma {
     }
 };
 
+// H2V2 chroma comes from the column sums of a chunk of the row (see
+// YccH2V2Row): sums[i] is the sum of source column i - 1 of the chunk,
+// `first` the chunk's first pixel.
 template <class V>
 struct H2V2Chroma {
-    const uint8_t* cb;
-    const uint8_t* cr;
-    const uint8_t* cbFar;
-    const uint8_t* crFar;
+    const int16_t* cbSums;
+    const int16_t* crSums;
+    size_t first;
+    static WEMB_VECTOR_INLINE EvenOdd<V> EvenOddAt(const int16_t* sums) {
+        const auto load = [](const int16_t* p) { return V::Load(reinterpret_cast<const uint8_t*>(p)); };
+        return H2V2EvenOddOfSums<V>(load(sums), load(sums + 1), load(sums + 2));
+    }
     WEMB_VECTOR_INLINE Chroma16<V> At(size_t j) const {
         Chroma16<V> c;
-        Interleave<V>(H2V2EvenOdd<V>(cb + j / 2, cbFar + j / 2), &c.cbLo, &c.cbHi);
-        Interleave<V>(H2V2EvenOdd<V>(cr + j / 2, crFar + j / 2), &c.crLo, &c.crHi);
+        Interleave<V>(EvenOddAt(cbSums + (j - first) / 2), &c.cbLo, &c.cbHi);
+        Interleave<V>(EvenOddAt(crSums + (j - first) / 2), &c.crLo, &c.crHi);
         return c;
     }
 };
@@ -217,11 +225,44 @@ WEMB_VECTOR_INLINE void YccH2V1Row(const uint8_t* const* rows, uint8_t* dst, siz
     FinishBgrRow(YccH2V1ToBgrRowScalar<kPixelBytes>, kPixelBytes, 1, 2, rows, dst, j, count);
 }
 
+// The column sums 3 x near + far of source columns from - 1 .. from + count
+// - 2 into sums[0 .. count - 1]; V's widest groups, then one at a time.
+template <class V>
+WEMB_VECTOR_INLINE void FillColumnSums(const uint8_t* nearRow, const uint8_t* farRow, ptrdiff_t from, size_t count,
+                                       int16_t* sums) {
+    constexpr size_t kLanes = V::kBytes / 2;
+    size_t i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        const ptrdiff_t column = from - 1 + static_cast<ptrdiff_t>(i);
+        V::Store(reinterpret_cast<uint8_t*>(sums + i), ColumnSums<V>(nearRow + column, farRow + column));
+    }
+    for (; i < count; ++i) {
+        const ptrdiff_t column = from - 1 + static_cast<ptrdiff_t>(i);
+        sums[i] = static_cast<int16_t>(3 * nearRow[column] + farRow[column]);
+    }
+}
+
+// Chunks of up to kChunkPixels: the chunk's column sums, which each pixel
+// pair's chroma takes three of, are computed once into a buffer instead of
+// three times in registers. A chunk of pixels j .. end - 1 reads source
+// columns j / 2 - 1 .. end / 2, inside what the row may read. The first of
+// Vs sets the chunk's sums; groups of each of Vs, widest first, convert it.
 template <int kPixelBytes, class... Vs>
 WEMB_VECTOR_INLINE void YccH2V2Row(const uint8_t* const* rows, uint8_t* dst, size_t count) {
+    constexpr size_t kChunkPixels = 512;
+    alignas(32) int16_t cbSums[kChunkPixels / 2 + 2], crSums[kChunkPixels / 2 + 2];
+    using Widest = std::tuple_element_t<0, std::tuple<Vs...>>;
+    constexpr size_t kNarrowest = std::min({Vs::kBytes...});
     size_t j = 0;
-    ((j = YccGroups<Vs, kPixelBytes>(rows[0], H2V2Chroma<Vs>{rows[1], rows[2], rows[3], rows[4]}, dst, j, count)),
-     ...);
+    while (j + kNarrowest <= count) {
+        const size_t first = j;
+        const size_t end = count - first > kChunkPixels ? first + kChunkPixels : count;
+        const size_t sums = end / 2 - first / 2 + 2;
+        FillColumnSums<Widest>(rows[1], rows[3], static_cast<ptrdiff_t>(first / 2), sums, cbSums);
+        FillColumnSums<Widest>(rows[2], rows[4], static_cast<ptrdiff_t>(first / 2), sums, crSums);
+        ((j = YccGroups<Vs, kPixelBytes>(rows[0], H2V2Chroma<Vs>{cbSums, crSums, first}, dst, j, end)), ...);
+        if (j < end) break;  // the row's last pixels
+    }
     FinishBgrRow(YccH2V2ToBgrRowScalar<kPixelBytes>, kPixelBytes, 1, 4, rows, dst, j, count);
 }
 

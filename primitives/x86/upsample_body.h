@@ -49,16 +49,25 @@ WEMB_VECTOR_INLINE EvenOdd<V> H2V1EvenOdd(const uint8_t* source) {
             V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(source + 1)), V::Set16(2)))};
 }
 
+// Each source column blended vertically, 3:1: 3 x near + far.
 template <class V>
-WEMB_VECTOR_INLINE EvenOdd<V> H2V2EvenOdd(const uint8_t* nearSource, const uint8_t* farSource) {
-    using Vec = typename V::Vec;
-    // Each source column pair blended vertically first, 3:1.
-    const Vec left = V::Add16(Times3<V>(V::LoadWidened(nearSource - 1)), V::LoadWidened(farSource - 1));
-    const Vec centre = V::Add16(Times3<V>(V::LoadWidened(nearSource)), V::LoadWidened(farSource));
-    const Vec right = V::Add16(Times3<V>(V::LoadWidened(nearSource + 1)), V::LoadWidened(farSource + 1));
-    const Vec centre3 = Times3<V>(centre);
+WEMB_VECTOR_INLINE typename V::Vec ColumnSums(const uint8_t* nearSource, const uint8_t* farSource) {
+    return V::Add16(Times3<V>(V::LoadWidened(nearSource)), V::LoadWidened(farSource));
+}
+
+// From the column sums of the source columns left of, at and right of each
+// lane's column.
+template <class V>
+WEMB_VECTOR_INLINE EvenOdd<V> H2V2EvenOddOfSums(typename V::Vec left, typename V::Vec centre, typename V::Vec right) {
+    const typename V::Vec centre3 = Times3<V>(centre);
     return {V::template ShiftRightLogical16<4>(V::Add16(V::Add16(centre3, left), V::Set16(8))),
             V::template ShiftRightLogical16<4>(V::Add16(V::Add16(centre3, right), V::Set16(7)))};
+}
+
+template <class V>
+WEMB_VECTOR_INLINE EvenOdd<V> H2V2EvenOdd(const uint8_t* nearSource, const uint8_t* farSource) {
+    return H2V2EvenOddOfSums<V>(ColumnSums<V>(nearSource - 1, farSource - 1), ColumnSums<V>(nearSource, farSource),
+                                ColumnSums<V>(nearSource + 1, farSource + 1));
 }
 
 // Output columns from..width - 1 in whole groups; returns where the groups
