@@ -97,20 +97,36 @@ WEMB_VECTOR_INLINE __m256i DequantizedRowPair(const int16_t* left, const int16_t
     return _mm256_packs_epi32(_mm256_unpacklo_epi16(lo, hi), _mm256_unpackhi_epi16(lo, hi));
 }
 
-// The full transform of both blocks, the right one's samples 8 bytes after
-// the left one's: each row of the two is one 16-byte store.
-WEMB_VECTOR_INLINE void ReconstructWholePair(const int16_t* left, const int16_t* right, uint8_t* dst,
-                                             ptrdiff_t step, const uint16_t* quantTable) {
-    __m256i rows[8];
-#pragma GCC unroll 8
-    for (int r = 0; r < 8; ++r) {
-        rows[r] = DequantizedRowPair(left, right, quantTable, r);
+// Four steps for each block of a pair, for the column pass over the four
+// columns of a corner: lanes 0..3 of each half, as IdctLanes4 takes them of
+// one block. Finish leaves each block's outputs in 16-bit lanes 0..3 of its
+// half (and a copy in 4..7).
+struct IdctLanes4Pair {
+    using Row = __m256i;
+    using Vec = __m256i;
+
+    static WEMB_VECTOR_INLINE Vec MulAdd(Row a, Row b, int16_t first, int16_t second) {
+        return _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), Vector256::SetPair16(first, second));
     }
-    IdctPass<IdctLanesPair, true, 8>(rows);
-    Transpose8x8(rows);
-    IdctPass<IdctLanesPair, false, 8>(rows);
+    static WEMB_VECTOR_INLINE Vec Add(Vec a, Vec b) { return _mm256_add_epi32(a, b); }
+    static WEMB_VECTOR_INLINE Vec Sub(Vec a, Vec b) { return _mm256_sub_epi32(a, b); }
+    static WEMB_VECTOR_INLINE Vec Plus(Vec a, int32_t c) { return _mm256_add_epi32(a, _mm256_set1_epi32(c)); }
+    static WEMB_VECTOR_INLINE Vec Times65536(Row x) { return _mm256_unpacklo_epi16(_mm256_setzero_si256(), x); }
+    static WEMB_VECTOR_INLINE Vec Times32768(Row x) { return _mm256_srai_epi32(Times65536(x), 1); }
+    static WEMB_VECTOR_INLINE Vec OddScale(Vec t) { return IdctLanesPair::OddScale(t); }
+    template <bool kColumns>
+    static WEMB_VECTOR_INLINE Row Finish(Vec v) {
+        const __m256i finished = IdctLanesPair::Finished<kColumns>(v);
+        return _mm256_packs_epi32(finished, finished);
+    }
+};
+
+// The pair's rows of samples, each block's column c in rows[c]: each row of
+// the two is one 16-byte store, the right block's samples 8 bytes after the
+// left one's.
+WEMB_VECTOR_INLINE void StorePairTransposed(const __m256i* columns, uint8_t* dst, ptrdiff_t step) {
     __m256i rowPairs[4];
-    TransposeToRowPairs(rows, rowPairs);
+    TransposeToRowPairs(columns, rowPairs);
 #pragma GCC unroll 4
     for (int pair = 0; pair < 4; ++pair) {
         // Quadwords: left row 2p, left row 2p + 1, right row 2p, right row
@@ -122,6 +138,63 @@ WEMB_VECTOR_INLINE void ReconstructWholePair(const int16_t* left, const int16_t*
     }
 }
 
+// The full transform of both blocks.
+WEMB_VECTOR_INLINE void ReconstructWholePair(const int16_t* left, const int16_t* right, uint8_t* dst,
+                                             ptrdiff_t step, const uint16_t* quantTable) {
+    __m256i rows[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        rows[r] = DequantizedRowPair(left, right, quantTable, r);
+    }
+    IdctPass<IdctLanesPair, true, 8>(rows);
+    Transpose8x8(rows);
+    IdctPass<IdctLanesPair, false, 8>(rows);
+    StorePairTransposed(rows, dst, step);
+}
+
+// 16-bit lanes 0..side - 1 set (side 1, 2 or 4), for cutting a row to a
+// corner.
+struct LeadingLanes {
+    alignas(16) int16_t ofSide[5][8];
+};
+
+constexpr LeadingLanes MakeLeadingLanes() {
+    LeadingLanes lanes = {};
+    for (int side = 0; side <= 4; ++side) {
+        for (int k = 0; k < side; ++k) lanes.ofSide[side][k] = -1;
+    }
+    return lanes;
+}
+
+constexpr LeadingLanes kLeadingLanes = MakeLeadingLanes();
+
+// Row r of each block cut to its corner: of side leftSide for the left half,
+// rightSide for the right one.
+WEMB_VECTOR_INLINE __m256i CornerRowMask(int r, int leftSide, int rightSide) {
+    const auto lanes = [r](int side) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(kLeadingLanes.ofSide[r < side ? side : 0]));
+    };
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(lanes(leftSide)), lanes(rightSide), 1);
+}
+
+// Both blocks through the transform of the corner of side kCorner (2 or 4),
+// each block first cut to its own corner (of side 1, 2 or 4, at most
+// kCorner), as the one-block kernel cuts a block to its extent's corner.
+template <int kCorner>
+WEMB_VECTOR_INLINE void ReconstructCornerPair(const int16_t* left, const int16_t* right, uint8_t* dst,
+                                              ptrdiff_t step, const uint16_t* quantTable, int leftSide,
+                                              int rightSide) {
+    __m256i rows[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        rows[r] = r < kCorner ? _mm256_and_si256(DequantizedRowPair(left, right, quantTable, r),
+                                                 CornerRowMask(r, leftSide, rightSide))
+                              : _mm256_setzero_si256();
+    }
+    TransformCorner<IdctLanesPair, IdctLanes4Pair, kCorner>(rows);
+    StorePairTransposed(rows, dst, step);
+}
+
 }  // namespace
 
 void ReconstructBlockAvx2(const int16_t* block, uint8_t* dst, ptrdiff_t step, const uint16_t* quantTable,
@@ -129,12 +202,24 @@ void ReconstructBlockAvx2(const int16_t* block, uint8_t* dst, ptrdiff_t step, co
     ReconstructBlockWith<IdctLanes256, IdctLanes4>(block, dst, step, quantTable, extent);
 }
 
-// Two blocks that both need the whole transform go through it together;
-// otherwise each takes its own shortcut.
+// Two blocks that both need the whole transform go through it together, and
+// so do two within the 4 x 4 corner; otherwise each takes its own path.
 void ReconstructBlockPairAvx2(const int16_t* left, const int16_t* right, uint8_t* dst, ptrdiff_t step,
                               const uint16_t* quantTable, int32_t leftExtent, int32_t rightExtent) {
-    if (CornerOfExtent(leftExtent) == 8 && CornerOfExtent(rightExtent) == 8) {
+    const int32_t leftSide = CornerOfExtent(leftExtent), rightSide = CornerOfExtent(rightExtent);
+    if (leftSide == 8 && rightSide == 8) {
         ReconstructWholePair(left, right, dst, step, quantTable);
+        return;
+    }
+    // Corners up to 4 x 4 together, unless both blocks are DC only (two
+    // fills are cheaper).
+    const int32_t side = leftSide > rightSide ? leftSide : rightSide;
+    if (side == 4) {
+        ReconstructCornerPair<4>(left, right, dst, step, quantTable, leftSide, rightSide);
+        return;
+    }
+    if (side == 2) {
+        ReconstructCornerPair<2>(left, right, dst, step, quantTable, leftSide, rightSide);
         return;
     }
     ReconstructBlockAvx2(left, dst, step, quantTable, leftExtent);

@@ -299,15 +299,16 @@ WEMB_VECTOR_INLINE void StoreTransposed(const __m128i* columns, uint8_t* dst, pt
 // Lanes 0..3 of the eight 16-bit rows transposed: out[c] holds column c
 // (c < 4) of rows 0..7. 12 steps instead of the 24 of Transpose8x8; where
 // only out[0] and out[1] are used, the compiler drops the rest.
-WEMB_VECTOR_INLINE void Transpose8x4(const __m128i* r, __m128i* out) {
-    const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpacklo_epi16(r[2], r[3]);
-    const __m128i a2 = _mm_unpacklo_epi16(r[4], r[5]), a3 = _mm_unpacklo_epi16(r[6], r[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a1), b1 = _mm_unpackhi_epi32(a0, a1);
-    const __m128i b2 = _mm_unpacklo_epi32(a2, a3), b3 = _mm_unpackhi_epi32(a2, a3);
-    out[0] = _mm_unpacklo_epi64(b0, b2);
-    out[1] = _mm_unpackhi_epi64(b0, b2);
-    out[2] = _mm_unpacklo_epi64(b1, b3);
-    out[3] = _mm_unpackhi_epi64(b1, b3);
+template <class R>
+WEMB_VECTOR_INLINE void Transpose8x4(const R* r, R* out) {
+    const R a0 = lane::Lo16(r[0], r[1]), a1 = lane::Lo16(r[2], r[3]);
+    const R a2 = lane::Lo16(r[4], r[5]), a3 = lane::Lo16(r[6], r[7]);
+    const R b0 = lane::Lo32(a0, a1), b1 = lane::Hi32(a0, a1);
+    const R b2 = lane::Lo32(a2, a3), b3 = lane::Hi32(a2, a3);
+    out[0] = lane::Lo64(b0, b2);
+    out[1] = lane::Hi64(b0, b2);
+    out[2] = lane::Lo64(b1, b3);
+    out[3] = lane::Hi64(b1, b3);
 }
 
 // Row r of the block dequantized: full 32-bit products from the low and high
@@ -339,9 +340,9 @@ WEMB_VECTOR_INLINE uint32_t NonZeroGroups(const __m128i* rows) {
 // zeros), 4 lanes wide, then the row pass of kCorner inputs. Leaves column
 // c of the result in rows[c].
 template <class W8, class W4, int kCorner>
-WEMB_VECTOR_INLINE void TransformCorner(__m128i* rows) {
+WEMB_VECTOR_INLINE void TransformCorner(typename W8::Row* rows) {
     IdctPass<W4, true, kCorner>(rows);
-    __m128i columns[4];
+    typename W8::Row columns[4];
     Transpose8x4(rows, columns);
     for (int k = 0; k < kCorner; ++k) {
         rows[k] = columns[k];
