@@ -58,35 +58,54 @@ WEMB_VECTOR_INLINE void Interleave(const EvenOdd<V>& columns, typename V::Vec* l
     *hi = V::UnpackHi16(columns.even, columns.odd);
 }
 
-template <class V>
-struct H2V1Chroma {
-    const uint8_t* cb;
-    const uint8_t* cr;
+// Half-width chroma comes from 16-bit columns of a chunk of the row (see
+// ChunkedChromaRow): columns[i] holds source column i - 1 of the chunk,
+// `first` is the chunk's first pixel. Each pixel pair's chroma takes three
+// neighbouring columns.
+template <class V, class Filter>
+struct ChunkChroma {
+    const int16_t* cbColumns;
+    const int16_t* crColumns;
+    size_t first;
+    static WEMB_VECTOR_INLINE EvenOdd<V> EvenOddAt(const int16_t* columns) {
+        const auto load = [](const int16_t* p) { return V::Load(reinterpret_cast<const uint8_t*>(p)); };
+        return Filter::template EvenOddOf<V>(load(columns), load(columns + 1), load(columns + 2));
+    }
     WEMB_VECTOR_INLINE Chroma16<V> At(size_t j) const {
         Chroma16<V> c;
-        Interleave<V>(H2V1EvenOdd<V>(cb + j / 2), &c.cbLo, &c.cbHi);
-        Interleave<V>(H2V1EvenOdd<V>(cr + j / 2), &c.crLo, &c.crHi);
+        Interleave<V>(EvenOddAt(cbColumns + (j - first) / 2), &c.cbLo, &c.cbHi);
+        Interleave<V>(EvenOddAt(crColumns + (j - first) / 2), &c.crLo, &c.crHi);
         return c;
     }
 };
 
-// H2V2 chroma comes from the column sums of a chunk of the row (see
-// YccH2V2Row): sums[i] is the sum of source column i - 1 of the chunk,
-// `first` the chunk's first pixel.
-template <class V>
-struct H2V2Chroma {
-    const int16_t* cbSums;
-    const int16_t* crSums;
-    size_t first;
-    static WEMB_VECTOR_INLINE EvenOdd<V> EvenOddAt(const int16_t* sums) {
-        const auto load = [](const int16_t* p) { return V::Load(reinterpret_cast<const uint8_t*>(p)); };
-        return H2V2EvenOddOfSums<V>(load(sums), load(sums + 1), load(sums + 2));
+// H2V1: the columns are the source samples widened.
+struct H2V1Filter {
+    template <class V>
+    static WEMB_VECTOR_INLINE typename V::Vec Columns(const uint8_t* source, const uint8_t*) {
+        return V::LoadWidened(source);
     }
-    WEMB_VECTOR_INLINE Chroma16<V> At(size_t j) const {
-        Chroma16<V> c;
-        Interleave<V>(EvenOddAt(cbSums + (j - first) / 2), &c.cbLo, &c.cbHi);
-        Interleave<V>(EvenOddAt(crSums + (j - first) / 2), &c.crLo, &c.crHi);
-        return c;
+    static int16_t Column(const uint8_t* source, const uint8_t*, ptrdiff_t i) { return source[i]; }
+    template <class V>
+    static WEMB_VECTOR_INLINE EvenOdd<V> EvenOddOf(typename V::Vec left, typename V::Vec centre,
+                                                   typename V::Vec right) {
+        return H2V1EvenOddOfColumns<V>(left, centre, right);
+    }
+};
+
+// H2V2: the columns are blended with the far row first, 3 x near + far.
+struct H2V2Filter {
+    template <class V>
+    static WEMB_VECTOR_INLINE typename V::Vec Columns(const uint8_t* nearSource, const uint8_t* farSource) {
+        return ColumnSums<V>(nearSource, farSource);
+    }
+    static int16_t Column(const uint8_t* nearSource, const uint8_t* farSource, ptrdiff_t i) {
+        return static_cast<int16_t>(3 * nearSource[i] + farSource[i]);
+    }
+    template <class V>
+    static WEMB_VECTOR_INLINE EvenOdd<V> EvenOddOf(typename V::Vec left, typename V::Vec centre,
+                                                   typename V::Vec right) {
+        return H2V2EvenOddOfSums<V>(left, centre, right);
     }
 };
 
@@ -218,52 +237,63 @@ WEMB_VECTOR_INLINE void YccRow(const uint8_t* const* rows, uint8_t* dst, size_t 
     FinishBgrRow(YccToBgrxRowScalar<kPixelBytes>, kPixelBytes, 3, 0, rows, dst, j, count);
 }
 
-template <int kPixelBytes, class... Vs>
-WEMB_VECTOR_INLINE void YccH2V1Row(const uint8_t* const* rows, uint8_t* dst, size_t count) {
-    size_t j = 0;
-    ((j = YccGroups<Vs, kPixelBytes>(rows[0], H2V1Chroma<Vs>{rows[1], rows[2]}, dst, j, count)), ...);
-    FinishBgrRow(YccH2V1ToBgrRowScalar<kPixelBytes>, kPixelBytes, 1, 2, rows, dst, j, count);
-}
-
-// The column sums 3 x near + far of source columns from - 1 .. from + count
-// - 2 into sums[0 .. count - 1]; V's widest groups, then one at a time.
-template <class V>
-WEMB_VECTOR_INLINE void FillColumnSums(const uint8_t* nearRow, const uint8_t* farRow, ptrdiff_t from, size_t count,
-                                       int16_t* sums) {
+// The 16-bit columns of source columns from - 1 .. from + count - 2 into
+// columns[0 .. count - 1]; V's widest groups, then one at a time.
+template <class V, class Filter>
+WEMB_VECTOR_INLINE void FillChunkColumns(const uint8_t* nearRow, const uint8_t* farRow, ptrdiff_t from,
+                                         size_t count, int16_t* columns) {
     constexpr size_t kLanes = V::kBytes / 2;
     size_t i = 0;
     for (; i + kLanes <= count; i += kLanes) {
         const ptrdiff_t column = from - 1 + static_cast<ptrdiff_t>(i);
-        V::Store(reinterpret_cast<uint8_t*>(sums + i), ColumnSums<V>(nearRow + column, farRow + column));
+        V::Store(reinterpret_cast<uint8_t*>(columns + i),
+                 Filter::template Columns<V>(nearRow + column, farRow == nullptr ? nullptr : farRow + column));
     }
     for (; i < count; ++i) {
-        const ptrdiff_t column = from - 1 + static_cast<ptrdiff_t>(i);
-        sums[i] = static_cast<int16_t>(3 * nearRow[column] + farRow[column]);
+        columns[i] = Filter::Column(nearRow, farRow, from - 1 + static_cast<ptrdiff_t>(i));
     }
 }
 
-// Chunks of up to kChunkPixels: the chunk's column sums, which each pixel
-// pair's chroma takes three of, are computed once into a buffer instead of
-// three times in registers. A chunk of pixels j .. end - 1 reads source
-// columns j / 2 - 1 .. end / 2, inside what the row may read. The first of
-// Vs sets the chunk's sums; groups of each of Vs, widest first, convert it.
-template <int kPixelBytes, class... Vs>
-WEMB_VECTOR_INLINE void YccH2V2Row(const uint8_t* const* rows, uint8_t* dst, size_t count) {
+// Half-width chroma rows (H2V1: Y, Cb, Cr; H2V2: Y, Cb, Cr, far Cb, far
+// Cr) in chunks of up to kChunkPixels: the chunk's 16-bit columns, which
+// each pixel pair's chroma takes three of, are prepared once into a small
+// buffer instead of three times in registers. A chunk of pixels j .. end - 1
+// reads source columns j / 2 - 1 .. end / 2, inside what the row may read.
+// The first of Vs prepares the columns; groups of each of Vs, widest first,
+// convert the chunk; the portable kernel finishes the row.
+template <int kPixelBytes, class Filter, class... Vs>
+WEMB_VECTOR_INLINE void ChunkedChromaRow(const uint8_t* const* rows, uint8_t* dst, size_t count,
+                                         const uint8_t* cbFar, const uint8_t* crFar, PlaneRowsKernel scalar,
+                                         int halfPlanes) {
     constexpr size_t kChunkPixels = 512;
-    alignas(32) int16_t cbSums[kChunkPixels / 2 + 2], crSums[kChunkPixels / 2 + 2];
+    alignas(32) int16_t cbColumns[kChunkPixels / 2 + 2], crColumns[kChunkPixels / 2 + 2];
     using Widest = std::tuple_element_t<0, std::tuple<Vs...>>;
     constexpr size_t kNarrowest = std::min({Vs::kBytes...});
     size_t j = 0;
     while (j + kNarrowest <= count) {
         const size_t first = j;
         const size_t end = count - first > kChunkPixels ? first + kChunkPixels : count;
-        const size_t sums = end / 2 - first / 2 + 2;
-        FillColumnSums<Widest>(rows[1], rows[3], static_cast<ptrdiff_t>(first / 2), sums, cbSums);
-        FillColumnSums<Widest>(rows[2], rows[4], static_cast<ptrdiff_t>(first / 2), sums, crSums);
-        ((j = YccGroups<Vs, kPixelBytes>(rows[0], H2V2Chroma<Vs>{cbSums, crSums, first}, dst, j, end)), ...);
+        const size_t columns = end / 2 - first / 2 + 2;
+        FillChunkColumns<Widest, Filter>(rows[1], cbFar, static_cast<ptrdiff_t>(first / 2), columns, cbColumns);
+        FillChunkColumns<Widest, Filter>(rows[2], crFar, static_cast<ptrdiff_t>(first / 2), columns, crColumns);
+        ((j = YccGroups<Vs, kPixelBytes>(rows[0], ChunkChroma<Vs, Filter>{cbColumns, crColumns, first}, dst, j,
+                                         end)),
+         ...);
         if (j < end) break;  // the row's last pixels
     }
-    FinishBgrRow(YccH2V2ToBgrRowScalar<kPixelBytes>, kPixelBytes, 1, 4, rows, dst, j, count);
+    FinishBgrRow(scalar, kPixelBytes, 1, halfPlanes, rows, dst, j, count);
+}
+
+template <int kPixelBytes, class... Vs>
+WEMB_VECTOR_INLINE void YccH2V1Row(const uint8_t* const* rows, uint8_t* dst, size_t count) {
+    ChunkedChromaRow<kPixelBytes, H2V1Filter, Vs...>(rows, dst, count, nullptr, nullptr,
+                                                     YccH2V1ToBgrRowScalar<kPixelBytes>, 2);
+}
+
+template <int kPixelBytes, class... Vs>
+WEMB_VECTOR_INLINE void YccH2V2Row(const uint8_t* const* rows, uint8_t* dst, size_t count) {
+    ChunkedChromaRow<kPixelBytes, H2V2Filter, Vs...>(rows, dst, count, rows[3], rows[4],
+                                                     YccH2V2ToBgrRowScalar<kPixelBytes>, 4);
 }
 
 template <int kPixelBytes, class... Vs>

@@ -41,12 +41,19 @@ struct EvenOdd {
     typename V::Vec even, odd;
 };
 
+// From the source columns left of, at and right of each lane's column, as
+// 16-bit lanes.
+template <class V>
+WEMB_VECTOR_INLINE EvenOdd<V> H2V1EvenOddOfColumns(typename V::Vec left, typename V::Vec centre,
+                                                   typename V::Vec right) {
+    const typename V::Vec centre3 = Times3<V>(centre);
+    return {V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre3, left), V::Set16(1))),
+            V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre3, right), V::Set16(2)))};
+}
+
 template <class V>
 WEMB_VECTOR_INLINE EvenOdd<V> H2V1EvenOdd(const uint8_t* source) {
-    using Vec = typename V::Vec;
-    const Vec centre = Times3<V>(V::LoadWidened(source));
-    return {V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(source - 1)), V::Set16(1))),
-            V::template ShiftRightLogical16<2>(V::Add16(V::Add16(centre, V::LoadWidened(source + 1)), V::Set16(2)))};
+    return H2V1EvenOddOfColumns<V>(V::LoadWidened(source - 1), V::LoadWidened(source), V::LoadWidened(source + 1));
 }
 
 // Each source column blended vertically, 3:1: 3 x near + far.
