@@ -167,7 +167,8 @@ private:
     void DecodeRunsInSlot(RowSchedule& schedule, int32_t slotIndex);
     bool DecodeRowInSlot(RowSchedule& schedule, int32_t slotIndex, const EntropyCursor& cursor, int32_t row,
                          bool markerMissing, int32_t previous);
-    int32_t PlanRestartRuns();
+    int32_t PlanRestartRuns(RowSchedule& schedule);
+    void FindRunStart(RowSchedule& schedule, int32_t run);
     int32_t SequentialParticipants();
     BandSlot SlotAt(int32_t index) const;
     DecoderStatus EntropyDecodeRow(const BandSlot& slot, const EntropyCursor& cursor);

@@ -35,6 +35,13 @@ struct CJPEGDecoder::RowSchedule {
     bool decodingDone = false;  // rows in order: no row is decoded any more
     bool carries;             // 4:2:0: bands take their top border from the band above
     int32_t slots;            // rows in order: the ring of slots rows take turns in
+    // Runs: the search for the restart marker each run starts after. Runs
+    // are taken in order, and the thread that takes one carries the search
+    // on to its marker.
+    EntropyStream markerSearch = {};
+    int64_t markersPassed = 0;
+    bool markerFound = true;
+    int64_t intervalsPerRun = 0;
     // Where the last run of restart intervals ended, for the marker loop.
     EntropyStream endStream = {};
     int16_t endPredictors[4] = {};

@@ -50,10 +50,10 @@ int32_t CJPEGDecoder::SequentialParticipants() {
 // A single thread takes, at the k-th restart boundary of the scan, the k-th
 // marker after the scan header (its reads stop at every marker, and the
 // search for one passes over nothing else), so the runs start where a single
-// thread would go on. Returns the rows of a run and fills m_runStarts, or 0
-// when the intervals do not fit the rows or give one run only. A run whose
-// marker the data lacks starts at -1: a single thread fails there.
-int32_t CJPEGDecoder::PlanRestartRuns() {
+// thread would go on. Returns the rows of a run and starts the search for
+// the markers (FindRunStart), or 0 when the intervals do not fit the rows or
+// give one run only.
+int32_t CJPEGDecoder::PlanRestartRuns(RowSchedule& schedule) {
     int32_t rowsPerRun;
     if (m_restartInterval == 0) return 0;
     if (m_restartInterval % m_mcusPerRow == 0) {
@@ -65,20 +65,26 @@ int32_t CJPEGDecoder::PlanRestartRuns() {
     }
     const int32_t runs = (m_mcuRows + rowsPerRun - 1) / rowsPerRun;
     if (runs < 2) return 0;
-    const int64_t intervalsPerRun = int64_t{rowsPerRun} * m_mcusPerRow / m_restartInterval;
-    EntropyStream probe = m_stream;
-    int64_t markers = 0;
-    bool found = true;
+    schedule.intervalsPerRun = int64_t{rowsPerRun} * m_mcusPerRow / m_restartInterval;
+    schedule.markerSearch = m_stream;
     m_runStarts[0] = m_stream.m_position;
-    for (int32_t run = 1; run < runs; ++run) {
-        while (found && markers < run * intervalsPerRun) {
-            found = probe.FindMarker();
-            probe.ClearMarker();
-            ++markers;
-        }
-        m_runStarts[run] = found ? probe.m_position : -1;
-    }
     return rowsPerRun;
+}
+
+// Sets m_runStarts[run], under the schedule's mutex, for the runs taken in
+// order: the search goes on from the previous run's marker, so the data is
+// searched once, a run at a time, while the threads decode the runs before.
+// A run whose marker the data lacks starts at -1: a single thread fails
+// there.
+void CJPEGDecoder::FindRunStart(RowSchedule& schedule, int32_t run) {
+    if (run == 0) return;
+    EntropyStream& search = schedule.markerSearch;
+    while (schedule.markerFound && schedule.markersPassed < run * schedule.intervalsPerRun) {
+        schedule.markerFound = search.FindMarker();
+        search.ClearMarker();
+        ++schedule.markersPassed;
+    }
+    m_runStarts[run] = schedule.markerFound ? search.m_position : -1;
 }
 
 DecoderStatus CJPEGDecoder::DecodeRowsTogether() {
@@ -87,7 +93,7 @@ DecoderStatus CJPEGDecoder::DecodeRowsTogether() {
     schedule.failedRow = m_mcuRows;
     schedule.carries = m_samplingMode == SamplingHalfHV;
     schedule.slots = m_bandSlots;
-    schedule.rowsPerUnit = PlanRestartRuns();
+    schedule.rowsPerUnit = PlanRestartRuns(schedule);
     schedule.units = schedule.rowsPerUnit > 0 ? (m_mcuRows + schedule.rowsPerUnit - 1) / schedule.rowsPerUnit
                                               : m_mcuRows;
     for (int32_t row = 0; row < m_mcuRows; ++row) schedule.State(row) = 0;
@@ -247,6 +253,7 @@ void CJPEGDecoder::DecodeRunsInSlot(RowSchedule& schedule, int32_t slotIndex) {
             end = std::min(first + schedule.rowsPerUnit, m_mcuRows);
             run = first / schedule.rowsPerUnit;
             schedule.nextRow = end;
+            FindRunStart(schedule, run);
         }
         EntropyStream stream = m_stream;
         int16_t predictors[4] = {};
