@@ -75,6 +75,13 @@ PrimitiveStatus FillBytes(EntropyStream* stream, int32_t fillTarget, int32_t nee
 int32_t DecodeSymbolStepwise(EntropyStream* stream, const HuffmanDecodeTable* table,
                              int32_t fillTarget);
 
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+// Whether the block loops compiled for BMI2 (whose shifts by a register take
+// one cycle and leave the flags alone) are to run: on processors with BMI2,
+// where the AVX2 kernels run. Defined in huffman.cpp.
+bool UsesBmi2();
+#endif
+
 // Eight bytes as one big-endian number.
 WEMB_ALWAYS_INLINE uint64_t LoadBigEndian64(const uint8_t* bytes) {
     uint64_t word;

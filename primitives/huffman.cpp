@@ -455,9 +455,14 @@ __attribute__((target("bmi2"))) PrimitiveStatus DecodeMcusBmi2(EntropyStream* st
     return status;
 }
 
-// The BMI2 loop runs where the AVX2 kernels run (the instruction-set limit
+#endif
+
+}  // namespace
+
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+// The BMI2 loops run where the AVX2 kernels run (the instruction-set limit
 // of the tests and hosts applies to both) and the processor has BMI2.
-bool UsesBmi2() {
+bool huffman_internal::UsesBmi2() {
     static const bool hasBmi2 = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("bmi2") != 0;
@@ -465,8 +470,6 @@ bool UsesBmi2() {
     return hasBmi2 && ActiveKernels().level >= SimdAvx2;
 }
 #endif
-
-}  // namespace
 
 PrimitiveStatus DecodeSequentialBlock(const uint8_t* src, int32_t srcLength, int32_t* position,
                                       int16_t* block, int16_t* dcPredictor, int32_t* marker,
@@ -509,7 +512,7 @@ PrimitiveStatus DecodeSequentialMcus(EntropyStream* stream, const SequentialMcuL
         }
     }
 #if WEMB_X86_KERNELS && defined(__GNUC__)
-    if (stream->m_readAhead == ReadAheadWide && UsesBmi2()) {
+    if (stream->m_readAhead == ReadAheadWide && hi::UsesBmi2()) {
         return DecodeMcusBmi2(stream, *layout, mcuCount, blocks, extents);
     }
 #endif

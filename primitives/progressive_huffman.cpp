@@ -598,6 +598,45 @@ PrimitiveStatus RefineProgressiveDcBlocks(EntropyStream* stream, const Component
     });
 }
 
+namespace {
+
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+// The AC loops compiled for BMI2, as the sequential loop in huffman.cpp: the
+// visits are inlined (always_inline, so that they are compiled here, for
+// BMI2), and the streams read byte-wise take the plain loops.
+__attribute__((target("bmi2"))) PrimitiveStatus DecodeAcBlocksBmi2(EntropyStream* stream,
+                                                                   const ComponentBlockRow& row, int32_t first,
+                                                                   int32_t count, int32_t ss, int32_t se, int32_t al,
+                                                                   const HuffmanDecodeTable* acTable) {
+    EntropyStream copy = *stream;
+    const PrimitiveStatus status =
+        ForEachBlock(row, first, count, [&](int16_t* block) __attribute__((always_inline)) {
+            if (copy.m_eobRun > 0) {
+                --copy.m_eobRun;
+                return PrimOk;
+            }
+            return DecodeAcBand<hi::WideReads>(copy, block, ss, se, al, acTable);
+        });
+    *stream = copy;
+    return status;
+}
+
+__attribute__((target("bmi2"))) PrimitiveStatus RefineAcBlocksBmi2(EntropyStream* stream,
+                                                                   const ComponentBlockRow& row, int32_t first,
+                                                                   int32_t count, int32_t ss, int32_t se, int32_t al,
+                                                                   const HuffmanDecodeTable* acTable) {
+    EntropyStream copy = *stream;
+    const PrimitiveStatus status =
+        ForEachBlock(row, first, count, [&](int16_t* block) __attribute__((always_inline)) {
+            return RefineAcBand<hi::WideReads>(copy, block, ss, se, al, acTable);
+        });
+    *stream = copy;
+    return status;
+}
+#endif
+
+}  // namespace
+
 PrimitiveStatus DecodeProgressiveAcBlocks(EntropyStream* stream, const ComponentBlockRow* row,
                                           int32_t first, int32_t count, int32_t ss, int32_t se,
                                           int32_t al, const HuffmanDecodeTable* acTable) {
@@ -605,6 +644,11 @@ PrimitiveStatus DecodeProgressiveAcBlocks(EntropyStream* stream, const Component
     if (check != PrimOk) {
         return check;
     }
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+    if (stream->m_readAhead == ReadAheadWide && hi::UsesBmi2()) {
+        return DecodeAcBlocksBmi2(stream, *row, first, count, ss, se, al, acTable);
+    }
+#endif
     return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
         return ForEachBlock(*row, first, count, [&](int16_t* block) {
             if (s.m_eobRun > 0) {
@@ -623,6 +667,11 @@ PrimitiveStatus RefineProgressiveAcBlocks(EntropyStream* stream, const Component
     if (check != PrimOk) {
         return check;
     }
+#if WEMB_X86_KERNELS && defined(__GNUC__)
+    if (stream->m_readAhead == ReadAheadWide && hi::UsesBmi2()) {
+        return RefineAcBlocksBmi2(stream, *row, first, count, ss, se, al, acTable);
+    }
+#endif
     return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
         return ForEachBlock(*row, first, count, [&](int16_t* block) {
             return RefineAcBand<decltype(reads)>(s, block, ss, se, al, acTable);
