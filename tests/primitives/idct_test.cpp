@@ -339,7 +339,8 @@ TEST(ReconstructBlock, SparseBlocksAtEveryExtentMatchTheFullTransform) {
 // bytes apart with sentinels between them. Extents from DC only to full on
 // either side, so that pairs of whole blocks and every mix of shortcuts are
 // taken; coefficients from small to wrapping extremes, some written beyond
-// a block's extent (the kernel must keep to the extent's corner there too).
+// a block's extent (the kernel must keep to the extent's corner there too),
+// and blocks told nothing (the full extent) whose values lie in any corner.
 TEST(ReconstructBlock, PairsGiveTheBytesOfEachBlockAlone) {
     constexpr ptrdiff_t kStep = 21;
     constexpr size_t kBytes = 7 * kStep + 16;
@@ -360,7 +361,9 @@ TEST(ReconstructBlock, PairsGiveTheBytesOfEachBlockAlone) {
             int32_t extent[2];
             for (int b = 0; b < 2; ++b) {
                 extent[b] = extents[rng() % 6];
-                const int reach = trial % 5 == 0 ? 63 : extent[b];  // every fifth pair breaks the word
+                // Every fifth pair breaks the word; blocks of which nothing is
+                // known (the full extent) hold values up to any index.
+                const int reach = extent[b] == kFullBlockExtent ? extents[rng() % 6] : trial % 5 == 0 ? 63 : extent[b];
                 for (int n = static_cast<int>(rng() % 24); n >= 0; --n) {
                     const int z = static_cast<int>(rng() % (reach + 1));
                     blocks[b][wemb_test::kZigzagToNatural[z]] =
