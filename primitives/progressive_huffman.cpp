@@ -175,6 +175,17 @@ WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBand(EntropyStream& stream, int16_t* 
     return PrimOk;
 }
 
+// The next block of a first AC scan: inside an EOB run nothing is read.
+template <class Reads>
+WEMB_ALWAYS_INLINE PrimitiveStatus DecodeAcBlock(EntropyStream& stream, int16_t* block, int32_t ss,
+                                                 int32_t se, int32_t al, const HuffmanDecodeTable* acTable) {
+    if (stream.m_eobRun > 0) {
+        --stream.m_eobRun;
+        return PrimOk;
+    }
+    return DecodeAcBand<Reads>(stream, block, ss, se, al, acTable);
+}
+
 // For each row r of the block and each byte b of flags for its eight natural
 // positions, the same flags moved to those positions' zig-zag bits: a
 // natural-order mask becomes a zig-zag one with eight look-ups.
@@ -601,37 +612,39 @@ PrimitiveStatus RefineProgressiveDcBlocks(EntropyStream* stream, const Component
 namespace {
 
 #if WEMB_X86_KERNELS && defined(__GNUC__)
-// The AC loops compiled for BMI2, as the sequential loop in huffman.cpp: the
-// visits are inlined (always_inline, so that they are compiled here, for
-// BMI2), and the streams read byte-wise take the plain loops.
+// The AC loops compiled for BMI2, as the sequential loop in huffman.cpp; the
+// streams read byte-wise take the plain loops. Everything the loops call is
+// inlined into them (the lambdas too, being always_inline), so that it is
+// compiled here, for BMI2: visit(copy, block) for the row's blocks on a copy
+// of *stream, written back after.
+template <class Visit>
+WEMB_ALWAYS_INLINE PrimitiveStatus ForEachBlockOnCopy(EntropyStream* stream, const ComponentBlockRow& row,
+                                                      int32_t first, int32_t count, Visit&& visit) {
+    EntropyStream copy = *stream;
+    const PrimitiveStatus status = ForEachBlock(
+        row, first, count, [&](int16_t* block) __attribute__((always_inline)) { return visit(copy, block); });
+    *stream = copy;
+    return status;
+}
+
 __attribute__((target("bmi2"))) PrimitiveStatus DecodeAcBlocksBmi2(EntropyStream* stream,
                                                                    const ComponentBlockRow& row, int32_t first,
                                                                    int32_t count, int32_t ss, int32_t se, int32_t al,
                                                                    const HuffmanDecodeTable* acTable) {
-    EntropyStream copy = *stream;
-    const PrimitiveStatus status =
-        ForEachBlock(row, first, count, [&](int16_t* block) __attribute__((always_inline)) {
-            if (copy.m_eobRun > 0) {
-                --copy.m_eobRun;
-                return PrimOk;
-            }
-            return DecodeAcBand<hi::WideReads>(copy, block, ss, se, al, acTable);
-        });
-    *stream = copy;
-    return status;
+    return ForEachBlockOnCopy(stream, row, first, count,
+                              [&](EntropyStream& s, int16_t* block) __attribute__((always_inline)) {
+                                  return DecodeAcBlock<hi::WideReads>(s, block, ss, se, al, acTable);
+                              });
 }
 
 __attribute__((target("bmi2"))) PrimitiveStatus RefineAcBlocksBmi2(EntropyStream* stream,
                                                                    const ComponentBlockRow& row, int32_t first,
                                                                    int32_t count, int32_t ss, int32_t se, int32_t al,
                                                                    const HuffmanDecodeTable* acTable) {
-    EntropyStream copy = *stream;
-    const PrimitiveStatus status =
-        ForEachBlock(row, first, count, [&](int16_t* block) __attribute__((always_inline)) {
-            return RefineAcBand<hi::WideReads>(copy, block, ss, se, al, acTable);
-        });
-    *stream = copy;
-    return status;
+    return ForEachBlockOnCopy(stream, row, first, count,
+                              [&](EntropyStream& s, int16_t* block) __attribute__((always_inline)) {
+                                  return RefineAcBand<hi::WideReads>(s, block, ss, se, al, acTable);
+                              });
 }
 #endif
 
@@ -651,11 +664,7 @@ PrimitiveStatus DecodeProgressiveAcBlocks(EntropyStream* stream, const Component
 #endif
     return hi::WithReadAhead(stream, [&](EntropyStream& s, auto reads) {
         return ForEachBlock(*row, first, count, [&](int16_t* block) {
-            if (s.m_eobRun > 0) {
-                --s.m_eobRun;  // inside an EOB run: nothing to read
-                return PrimOk;
-            }
-            return DecodeAcBand<decltype(reads)>(s, block, ss, se, al, acTable);
+            return DecodeAcBlock<decltype(reads)>(s, block, ss, se, al, acTable);
         });
     });
 }
